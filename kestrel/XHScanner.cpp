@@ -330,7 +330,8 @@ int cXHScanner::scanContent(eState state)
 
 char16_t cXHScannerStringInputStream::getChar()
 {
-    if (mPosition >= mText.size()) {
+    // U+0000 ends the input for good: the stream stays on it.
+    if (mPosition >= mText.size() || mText[mPosition] == 0) {
         return 0;
     }
     return mText[mPosition++];

@@ -1,0 +1,89 @@
+#include "kestrel/Exception.h"
+#include "kestrel/System.h"
+#include "kestrel/Unicode.h"
+
+#include "TestFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+using namespace kestrel;
+
+namespace {
+
+// Sets or clears an environment variable for one scope.
+class cScopedEnv {
+public:
+    cScopedEnv(const char* name, const char* value) : mName(name)
+    {
+        if (const char* old = std::getenv(name)) {
+            mOld = old;
+        }
+        if (value) {
+            setenv(name, value, 1);
+        } else {
+            unsetenv(name);
+        }
+    }
+    ~cScopedEnv()
+    {
+        if (mOld) {
+            setenv(mName, mOld->c_str(), 1);
+        } else {
+            unsetenv(mName);
+        }
+    }
+
+private:
+    const char* mName;
+    std::optional<std::string> mOld;
+};
+
+} // namespace
+
+TEST(System, ApplicationPathIsTheExecutablesFolder)
+{
+    const std::string expected = std::filesystem::canonical("/proc/self/exe").parent_path().string() + "/";
+    EXPECT_EQ(toUtf8(cSystem::getApplicationPath()), expected);
+}
+
+TEST(System, UserDataPath)
+{
+    cTestFolder folder;
+    {
+        cScopedEnv data("XDG_DATA_HOME", nullptr);
+        cScopedEnv home("HOME", folder.path().c_str());
+        EXPECT_EQ(toUtf8(cSystem::getSafeUserDataPath()), folder.path() + "/.local/share/");
+        EXPECT_TRUE(std::filesystem::is_directory(folder.path() + "/.local/share"));
+    }
+    {
+        const std::string withSlash = folder.path() + "/data/";
+        cScopedEnv data("XDG_DATA_HOME", withSlash.c_str());
+        EXPECT_EQ(toUtf8(cSystem::getSafeUserDataPath()), withSlash); // no second slash
+    }
+    {
+        const std::string withoutSlash = folder.path() + "/xdg";
+        cScopedEnv data("XDG_DATA_HOME", withoutSlash.c_str());
+        EXPECT_EQ(toUtf8(cSystem::getSafeUserDataPath()), withoutSlash + "/");
+    }
+    {
+        // A relative XDG_DATA_HOME is ignored.
+        cScopedEnv data("XDG_DATA_HOME", "relative");
+        cScopedEnv home("HOME", folder.path().c_str());
+        EXPECT_EQ(toUtf8(cSystem::getSafeUserDataPath()), folder.path() + "/.local/share/");
+    }
+    {
+        cScopedEnv data("XDG_DATA_HOME", nullptr);
+        cScopedEnv home("HOME", nullptr);
+        try {
+            cSystem::getSafeUserDataPath();
+            FAIL() << "no exception";
+        } catch (const cPlatformException& e) {
+            EXPECT_EQ(e.message(), u"GetSafeUserDataPath fails");
+        }
+    }
+}
