@@ -1,0 +1,324 @@
+#include "state/Recent.h"
+
+#include <mutex>
+#include <new>
+
+#include "kestrel/Exception.h"
+#include "kestrel/File.h"
+#include "kestrel/XHScanner.h"
+#include "state/Settings.h"
+#include "state/UserFile.h"
+
+namespace {
+
+std::mutex gInstanceMutex;
+cRecent* gInstance = nullptr; // guarded by gInstanceMutex
+
+std::u16string dataFolderOrEmpty()
+{
+    try {
+        return cSettings::instance()->getDataFolder();
+    } catch (const kestrel::cException&) {
+        return std::u16string();
+    }
+}
+
+std::u16string withoutTrailingSlashes(std::u16string path)
+{
+    while (path.size() > 1 && path.back() == u'/')
+        path.pop_back();
+    return path;
+}
+
+// Picture paths come from recent.xml, which anyone can edit: the list only
+// ever writes or deletes a file that lies directly in the data folder.
+bool isPictureFileOf(const std::u16string& path, const std::u16string& folder)
+{
+    if (folder.empty())
+        return false;
+    size_t slash = path.rfind(u'/');
+    if (slash == std::u16string::npos)
+        return false;
+    std::u16string name = path.substr(slash + 1);
+    if (name.empty() || name == u"." || name == u"..")
+        return false;
+    return withoutTrailingSlashes(path.substr(0, slash + 1)) == withoutTrailingSlashes(folder);
+}
+
+bool sameChannel(const RecentEntry& entry, const std::u16string& country, const std::u16string& name,
+                 const std::u16string& type)
+{
+    return entry.country == country && entry.name == name && entry.type == type;
+}
+
+} // namespace
+
+cRecent* cRecent::instance()
+{
+    std::lock_guard<std::mutex> guard(gInstanceMutex);
+    if (!gInstance)
+        gInstance = new cRecent();
+    return gInstance;
+}
+
+void cRecent::destroyInstance()
+{
+    std::lock_guard<std::mutex> guard(gInstanceMutex);
+    delete gInstance;
+    gInstance = nullptr;
+}
+
+cRecent::cRecent() = default;
+cRecent::~cRecent() = default;
+
+bool cRecent::load(const std::u16string& folder)
+{
+    {
+        kestrel::cScopedLock lock(mLock);
+        mEntries.clear();
+    }
+    std::u16string text;
+    switch (userfile::readText(folder + u"/recent.xml", text)) {
+    case userfile::ReadMissing:
+        return true;
+    case userfile::ReadFailed:
+        return false;
+    case userfile::ReadDone:
+        break;
+    }
+
+    using kestrel::cXHScanner;
+    std::deque<RecentEntry> entries;
+    RecentEntry pending;
+    kestrel::cXHScannerStringInputStream stream(text);
+    cXHScanner scanner(stream);
+    for (int token = scanner.getToken(); token != cXHScanner::TokenEnd; token = scanner.getToken()) {
+        if (token == cXHScanner::TokenTagStart && userfile::equalsName(scanner.getTagName(), u"item")) {
+            pending = RecentEntry();
+        } else if (token == cXHScanner::TokenAttribute) {
+            const char16_t* attribute = scanner.getAttrName();
+            if (userfile::equalsName(attribute, u"name"))
+                pending.name = scanner.getValue();
+            else if (userfile::equalsName(attribute, u"country"))
+                pending.country = scanner.getValue();
+            else if (userfile::equalsName(attribute, u"type"))
+                pending.type = scanner.getValue();
+            else if (userfile::equalsName(attribute, u"filename"))
+                pending.picturePath = scanner.getValue();
+        } else if (token == cXHScanner::TokenTagEnd && userfile::equalsName(scanner.getTagName(), u"item")) {
+            if (!pending.name.empty() && !pending.country.empty() && !pending.type.empty() &&
+                !pending.picturePath.empty()) {
+                pending.pictureCount = 1;
+                entries.push_back(pending);
+            }
+        }
+    }
+
+    kestrel::cScopedLock lock(mLock);
+    mEntries = std::move(entries);
+    return true;
+}
+
+bool cRecent::save(const std::u16string& folder)
+{
+    kestrel::cScopedLock lock(mLock);
+    if (mEntries.empty())
+        return true;
+    if (mEntries.front().pictureCount == 0) {
+        // A channel that never produced a picture is not remembered.
+        std::u16string path = mEntries.front().picturePath;
+        mEntries.pop_front();
+        forgetPicture(path, folder);
+    }
+    std::u16string content = u"<recents>\n";
+    for (const RecentEntry& entry : mEntries) {
+        content += u"<item name=\"" + entry.name + u"\" country=\"" + entry.country + u"\" type=\"" + entry.type +
+                   u"\" filename=\"" + entry.picturePath + u"\"></item>\n";
+    }
+    content += u"</recents>\n";
+    return kestrel::writeFileReplacing(folder + u"/recent.xml", [&content](kestrel::cFile& file) {
+        file.writeByte(0xFF);
+        file.writeByte(0xFE);
+        file.writeText(content);
+    });
+}
+
+void cRecent::add(const std::u16string& country, const std::u16string& name, const std::u16string& type)
+{
+    const std::u16string folder = dataFolderOrEmpty();
+    kestrel::cScopedLock lock(mLock);
+    for (auto it = mEntries.begin(); it != mEntries.end(); ++it) {
+        if (sameChannel(*it, country, name, type)) {
+            RecentEntry moved = *it;
+            moved.pictureCount = 1;
+            mEntries.erase(it);
+            mEntries.push_front(std::move(moved));
+            return;
+        }
+    }
+
+    RecentEntry fresh;
+    fresh.country = country;
+    fresh.name = name;
+    fresh.type = type;
+    // Without a usable folder the path stays empty: pictures then fail to
+    // store and the entry is not saved.
+    if (!folder.empty())
+        fresh.picturePath = kestrel::makeTempFileName(folder, u"recent-");
+
+    if (mEntries.empty() || mEntries.front().pictureCount != 0) {
+        // A longer list read from an edited file is cut back here as well.
+        while (static_cast<int>(mEntries.size()) >= MaxEntries) {
+            std::u16string oldest = mEntries.back().picturePath;
+            mEntries.pop_back();
+            forgetPicture(oldest, folder);
+        }
+        mEntries.push_front(std::move(fresh));
+    } else {
+        // The front channel never produced a picture: the new one takes its
+        // place instead of pushing it back.
+        std::u16string replaced = mEntries.front().picturePath;
+        mEntries.front() = std::move(fresh);
+        forgetPicture(replaced, folder);
+    }
+}
+
+int cRecent::entryCount() const
+{
+    kestrel::cScopedLock lock(mLock);
+    return static_cast<int>(mEntries.size());
+}
+
+bool cRecent::hasEntry(int index) const
+{
+    kestrel::cScopedLock lock(mLock);
+    return index >= 0 && index < static_cast<int>(mEntries.size());
+}
+
+RecentEntry cRecent::entry(int index) const
+{
+    kestrel::cScopedLock lock(mLock);
+    if (index < 0 || index >= static_cast<int>(mEntries.size()))
+        return RecentEntry();
+    return mEntries[static_cast<size_t>(index)];
+}
+
+std::u16string cRecent::entryCountry(int index) const
+{
+    return entry(index).country;
+}
+
+std::u16string cRecent::entryName(int index) const
+{
+    return entry(index).name;
+}
+
+std::u16string cRecent::entryType(int index) const
+{
+    return entry(index).type;
+}
+
+bool cRecent::savePicture(const uint8_t* pixels, int width, int height)
+{
+    if (!pixels || width <= 0 || height <= 0 || width > MaxPictureSide || height > MaxPictureSide)
+        return false;
+    const std::u16string folder = dataFolderOrEmpty();
+    kestrel::cScopedLock pictureLock(mPictureLock);
+    std::u16string path;
+    {
+        kestrel::cScopedLock lock(mLock);
+        if (mEntries.empty())
+            return false;
+        path = mEntries.front().picturePath;
+    }
+    if (!isPictureFileOf(path, folder))
+        return false;
+
+    // The file is written without holding the list, so that the main loop
+    // is not kept waiting while a large picture reaches the disk.
+    const uint64_t size = static_cast<uint64_t>(width) * 3u * static_cast<uint64_t>(height);
+    bool stored = kestrel::writeFileReplacing(path, [&](kestrel::cFile& file) {
+        file.writeInt32(width);
+        file.writeInt32(height);
+        file.writeExact(pixels, size);
+    });
+
+    kestrel::cScopedLock lock(mLock);
+    for (RecentEntry& entry : mEntries) {
+        if (entry.picturePath == path) {
+            if (stored)
+                ++entry.pictureCount;
+            return stored;
+        }
+    }
+    // The entry left the list while its picture was written: the file it
+    // removed has just been put back, so remove it again.
+    if (stored)
+        kestrel::deleteFile(path);
+    return false;
+}
+
+bool cRecent::loadPicture(int index, uint8_t*& pixels, int& width, int& height)
+{
+    std::u16string path;
+    {
+        kestrel::cScopedLock lock(mLock);
+        if (index < 0 || index >= static_cast<int>(mEntries.size()))
+            return false;
+        path = mEntries[static_cast<size_t>(index)].picturePath;
+    }
+    kestrel::cFile file;
+    if (path.empty() || !file.open(path, kestrel::ModeRead))
+        return false;
+    uint64_t fileSize = 0;
+    if (!file.getSize(fileSize))
+        return false;
+    try {
+        int32_t fileWidth = 0;
+        int32_t fileHeight = 0;
+        file.readInt32(fileWidth);
+        file.readInt32(fileHeight);
+        // Check the header against the file before allocating anything.
+        if (fileWidth <= 0 || fileHeight <= 0 || fileWidth > MaxPictureSide || fileHeight > MaxPictureSide)
+            return false;
+        const uint64_t size = static_cast<uint64_t>(fileWidth) * 3u * static_cast<uint64_t>(fileHeight);
+        if (fileSize != 8u + size)
+            return false;
+        uint8_t* buffer = new (std::nothrow) uint8_t[size];
+        if (!buffer)
+            return false;
+        try {
+            file.readExact(buffer, size);
+        } catch (const kestrel::cFileIOException&) {
+            delete[] buffer;
+            return false;
+        }
+        pixels = buffer;
+        width = fileWidth;
+        height = fileHeight;
+        return true;
+    } catch (const kestrel::cFileIOException&) {
+        return false;
+    }
+}
+
+void cRecent::freePicture(uint8_t* pixels)
+{
+    delete[] pixels;
+}
+
+bool cRecent::isPathInUse(const std::u16string& path) const
+{
+    for (const RecentEntry& entry : mEntries) {
+        if (entry.picturePath == path)
+            return true;
+    }
+    return false;
+}
+
+void cRecent::forgetPicture(const std::u16string& path, const std::u16string& dataFolder)
+{
+    if (path.empty() || isPathInUse(path) || !isPictureFileOf(path, dataFolder))
+        return;
+    kestrel::deleteFile(path);
+}

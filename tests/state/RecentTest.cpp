@@ -1,0 +1,474 @@
+// The recent-channels list: the order rules of add, recent.xml byte for
+// byte and its reader, the picture files and what happens to them, and
+// failures that must keep the previous files.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "TestSupport.h"
+#include "state/Recent.h"
+#include "state/Settings.h"
+
+using namespace statetest;
+
+namespace {
+
+struct Channel {
+    std::u16string country;
+    std::u16string name;
+    std::u16string type;
+};
+
+// A small picture whose bytes tell the channels apart.
+std::vector<uint8_t> pictureFor(uint8_t seed, int width = 4, int height = 3)
+{
+    std::vector<uint8_t> pixels(static_cast<size_t>(width) * 3 * height);
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<uint8_t>(seed + i);
+    return pixels;
+}
+
+class RecentTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        cRecent::destroyInstance();
+        cSettings::destroyInstance();
+        cSettings::instance()->setDataFolder(mFolder.folder());
+        mRecent = cRecent::instance();
+    }
+    void TearDown() override
+    {
+        cRecent::destroyInstance();
+        cSettings::destroyInstance();
+    }
+
+    // A playback start, and a picture stored for it when wanted.
+    void play(const Channel& channel, bool withPicture = true)
+    {
+        mRecent->add(channel.country, channel.name, channel.type);
+        if (withPicture) {
+            const std::vector<uint8_t> pixels = pictureFor(static_cast<uint8_t>(channel.name[0]));
+            ASSERT_TRUE(mRecent->savePicture(pixels.data(), 4, 3));
+        }
+    }
+
+    std::vector<std::u16string> names() const
+    {
+        std::vector<std::u16string> result;
+        for (int i = 0; mRecent->hasEntry(i); ++i)
+            result.push_back(mRecent->entryName(i));
+        return result;
+    }
+
+    std::string picturePath(int index) const { return cTestFolder::narrow(mRecent->entry(index).picturePath); }
+
+    std::string recentBytes() const { return readBytes(mFolder.file("recent.xml")); }
+
+    void writeRecentFile(const std::u16string& text) { writeBytes(mFolder.file("recent.xml"), userFileBytes(text)); }
+
+    // A picture file as the list writes it: width, height, then the pixels.
+    void writePictureFile(const std::string& name, int32_t width, int32_t height, size_t pixelBytes)
+    {
+        std::string bytes(reinterpret_cast<const char*>(&width), 4);
+        bytes.append(reinterpret_cast<const char*>(&height), 4);
+        bytes.append(pixelBytes, '\x5A');
+        writeBytes(mFolder.file(name), bytes);
+    }
+
+    cTestFolder mFolder;
+    cRecent* mRecent = nullptr;
+};
+
+const Channel A{u"France", u"Alpha", u"News"};
+const Channel B{u"Germany", u"Bravo", u"Music"};
+const Channel C{u"Italy", u"Charlie", u"Sport"};
+
+TEST_F(RecentTest, PlayingAgainMovesTheChannelToTheFrontWithItsPicture)
+{
+    play(A);
+    play(B);
+    play(C);
+    EXPECT_EQ(names(), (std::vector<std::u16string>{u"Charlie", u"Bravo", u"Alpha"}));
+    const std::string bravoPicture = picturePath(1);
+
+    play(B, false);
+    EXPECT_EQ(names(), (std::vector<std::u16string>{u"Bravo", u"Charlie", u"Alpha"}));
+    EXPECT_EQ(picturePath(0), bravoPicture);
+    EXPECT_EQ(mRecent->entry(0).pictureCount, 1);
+    EXPECT_EQ(mRecent->entryCountry(0), u"Germany");
+    EXPECT_EQ(mRecent->entryType(0), u"Music");
+
+    uint8_t* pixels = nullptr;
+    int width = 0;
+    int height = 0;
+    ASSERT_TRUE(mRecent->loadPicture(0, pixels, width, height));
+    EXPECT_EQ(std::vector<uint8_t>(pixels, pixels + width * 3 * height), pictureFor('B'));
+    cRecent::freePicture(pixels);
+}
+
+TEST_F(RecentTest, TheEleventhChannelPushesOutTheOldestAndItsPicture)
+{
+    for (char16_t letter = u'A'; letter < u'A' + 10; ++letter)
+        play(Channel{u"Country", std::u16string(1, letter), u"Type"});
+    ASSERT_EQ(mRecent->entryCount(), 10);
+    const std::string oldest = picturePath(9);
+    const std::string secondOldest = picturePath(8);
+    ASSERT_TRUE(exists(oldest));
+
+    play(Channel{u"Country", u"K", u"Type"});
+    EXPECT_EQ(mRecent->entryCount(), 10);
+    EXPECT_EQ(mRecent->entryName(0), u"K");
+    EXPECT_EQ(mRecent->entryName(9), u"B");
+    EXPECT_FALSE(exists(oldest));
+    EXPECT_TRUE(exists(secondOldest));
+    EXPECT_FALSE(mRecent->hasEntry(10));
+    EXPECT_FALSE(mRecent->hasEntry(-1));
+}
+
+TEST_F(RecentTest, AChannelWithoutAPictureIsReplacedByTheNextOne)
+{
+    play(C);
+    play(A, false);
+    const std::string alphaPicture = picturePath(0);
+    ASSERT_TRUE(exists(alphaPicture));
+
+    play(B, false);
+    EXPECT_EQ(names(), (std::vector<std::u16string>{u"Bravo", u"Charlie"}));
+    EXPECT_EQ(mRecent->entry(0).pictureCount, 0);
+    // The replaced entry's empty picture file goes with it.
+    EXPECT_FALSE(exists(alphaPicture));
+}
+
+TEST_F(RecentTest, ChannelsDifferingOnlyByCountryAreTwoEntries)
+{
+    play(Channel{u"France", u"Same", u"News"});
+    play(Channel{u"Belgium", u"Same", u"News"});
+    play(Channel{u"Belgium", u"Same", u"news"});
+    ASSERT_EQ(mRecent->entryCount(), 3);
+    EXPECT_EQ(mRecent->entryType(0), u"news");
+    EXPECT_EQ(mRecent->entryCountry(1), u"Belgium");
+    EXPECT_EQ(mRecent->entryCountry(2), u"France");
+    EXPECT_NE(picturePath(0), picturePath(1));
+}
+
+TEST_F(RecentTest, SavedFileListsEntriesMostRecentFirst)
+{
+    play(A);
+    play(B);
+    play(C);
+    ASSERT_TRUE(mRecent->save(mFolder.folder()));
+    const std::u16string charlie = mRecent->entry(0).picturePath;
+    const std::u16string bravo = mRecent->entry(1).picturePath;
+    const std::u16string alpha = mRecent->entry(2).picturePath;
+    EXPECT_EQ(recentBytes(),
+              userFileBytes(u"<recents>\n"
+                            u"<item name=\"Charlie\" country=\"Italy\" type=\"Sport\" filename=\"" + charlie +
+                            u"\"></item>\n"
+                            u"<item name=\"Bravo\" country=\"Germany\" type=\"Music\" filename=\"" + bravo +
+                            u"\"></item>\n"
+                            u"<item name=\"Alpha\" country=\"France\" type=\"News\" filename=\"" + alpha +
+                            u"\"></item>\n"
+                            u"</recents>\n"));
+
+    // Read back into a fresh list: same entries, each with a picture.
+    cRecent::destroyInstance();
+    mRecent = cRecent::instance();
+    ASSERT_TRUE(mRecent->load(mFolder.folder()));
+    EXPECT_EQ(names(), (std::vector<std::u16string>{u"Charlie", u"Bravo", u"Alpha"}));
+    EXPECT_EQ(mRecent->entry(2).picturePath, alpha);
+    EXPECT_EQ(mRecent->entry(2).country, u"France");
+    EXPECT_EQ(mRecent->entry(0).pictureCount, 1);
+}
+
+TEST_F(RecentTest, SaveDropsAFrontEntryThatNeverGotAPicture)
+{
+    play(A);
+    play(B, false);
+    const std::string bravoPicture = picturePath(0);
+    ASSERT_TRUE(mRecent->save(mFolder.folder()));
+    EXPECT_EQ(names(), (std::vector<std::u16string>{u"Alpha"}));
+    EXPECT_FALSE(exists(bravoPicture));
+    EXPECT_EQ(recentBytes(), userFileBytes(u"<recents>\n<item name=\"Alpha\" country=\"France\" type=\"News\" filename=\"" +
+                                           mRecent->entry(0).picturePath + u"\"></item>\n</recents>\n"));
+
+    // A list that held only such an entry is written empty.
+    cRecent::destroyInstance();
+    mRecent = cRecent::instance();
+    play(C, false);
+    ASSERT_TRUE(mRecent->save(mFolder.folder()));
+    EXPECT_EQ(recentBytes(), userFileBytes(u"<recents>\n</recents>\n"));
+}
+
+TEST_F(RecentTest, EmptyListLeavesAnExistingFileUntouched)
+{
+    writeBytes(mFolder.file("recent.xml"), "not even UTF-16");
+    EXPECT_TRUE(mRecent->save(mFolder.folder()));
+    EXPECT_EQ(recentBytes(), "not even UTF-16");
+}
+
+struct ReaderCase {
+    const char* what;
+    std::u16string body;
+    std::vector<std::u16string> names;
+};
+
+TEST_F(RecentTest, ReaderRules)
+{
+    const ReaderCase cases[] = {
+        {"file order is kept",
+         u"<recents>\n<item name=\"one\" country=\"c\" type=\"t\" filename=\"/f1\"></item>\n"
+         u"<item name=\"two\" country=\"c\" type=\"t\" filename=\"/f2\"></item>\n</recents>\n",
+         {u"one", u"two"}},
+        {"any attribute order, capitals in names",
+         u"<RECENTS><ITEM FILENAME=\"/f\" Type=\"t\" COUNTRY=\"c\" Name=\"one\"></ITEM></RECENTS>",
+         {u"one"}},
+        {"self-closing item", u"<item name=\"one\" country=\"c\" type=\"t\" filename=\"/f\"/>", {u"one"}},
+        {"text content is ignored", u"<item name=\"one\" country=\"c\" type=\"t\" filename=\"/f\">words &amp; more</item>",
+         {u"one"}},
+        {"an item lacking an attribute is skipped",
+         u"<item name=\"one\" country=\"c\" type=\"t\"></item><item name=\"two\" country=\"c\" type=\"t\" filename=\"/f\"></item>",
+         {u"two"}},
+        {"an item with an empty attribute is skipped",
+         u"<item name=\"\" country=\"c\" type=\"t\" filename=\"/f\"></item>", {}},
+        {"attributes do not leak into the next item",
+         u"<item name=\"one\" country=\"c\" type=\"t\" filename=\"/f\"></item><item name=\"two\"></item>", {u"one"}},
+        {"attribute entities are kept as written",
+         u"<item name=\"a&amp;b\" country=\"c\" type=\"t\" filename=\"/f\"></item>", {u"a&amp;b"}},
+        {"no items", u"<recents>\n</recents>\n", {}},
+        {"damaged tail", u"<item name=\"one\" country=\"c\" type=\"t\" filename=\"/f\"></item><item name=\"tw", {u"one"}},
+    };
+    for (const ReaderCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeRecentFile(c.body);
+        ASSERT_TRUE(mRecent->load(mFolder.folder()));
+        EXPECT_EQ(names(), c.names);
+    }
+}
+
+TEST_F(RecentTest, MissingOrUnreadableFile)
+{
+    play(A);
+    EXPECT_TRUE(mRecent->load(mFolder.folder()));
+    EXPECT_EQ(mRecent->entryCount(), 0);
+
+    // A file far larger than any list is refused unread.
+    play(A);
+    std::ofstream(mFolder.file("recent.xml")).close();
+    std::filesystem::resize_file(mFolder.file("recent.xml"), 64ull * 1024 * 1024);
+    EXPECT_FALSE(mRecent->load(mFolder.folder()));
+    EXPECT_EQ(mRecent->entryCount(), 0);
+    EXPECT_FALSE(mRecent->hasEntry(0));
+    EXPECT_EQ(mRecent->entryName(0), u"");
+}
+
+TEST_F(RecentTest, ALongerListIsReadWholeAndCutBackByTheNextPlay)
+{
+    // Twelve items, as an edited file may hold; the last one names a file
+    // outside the data folder, which the list must never delete.
+    cTestFolder outside;
+    const std::string foreign = outside.file("keep-me");
+    writeBytes(foreign, "precious");
+    std::u16string body = u"<recents>\n";
+    for (int i = 0; i < 12; ++i) {
+        const std::string file = i == 11 ? foreign : mFolder.file("pic" + std::to_string(i));
+        if (i != 11)
+            writeBytes(file, "");
+        body += u"<item name=\"n" + cTestFolder::wide(std::to_string(i)) + u"\" country=\"c\" type=\"t\" filename=\"" +
+                cTestFolder::wide(file) + u"\"></item>\n";
+    }
+    writeRecentFile(body + u"</recents>\n");
+    ASSERT_TRUE(mRecent->load(mFolder.folder()));
+    ASSERT_EQ(mRecent->entryCount(), 12);
+    EXPECT_EQ(mRecent->entryName(11), u"n11");
+
+    play(A);
+    ASSERT_EQ(mRecent->entryCount(), 10);
+    EXPECT_EQ(mRecent->entryName(0), u"Alpha");
+    EXPECT_EQ(mRecent->entryName(9), u"n8");
+    EXPECT_TRUE(exists(mFolder.file("pic8")));
+    EXPECT_FALSE(exists(mFolder.file("pic9")));
+    EXPECT_FALSE(exists(mFolder.file("pic10")));
+    EXPECT_EQ(readBytes(foreign), "precious");
+}
+
+TEST_F(RecentTest, PictureFileLayoutAndRoundTrip)
+{
+    play(A, false);
+    const std::vector<uint8_t> pixels = pictureFor(7, 5, 2);
+    ASSERT_TRUE(mRecent->savePicture(pixels.data(), 5, 2));
+    EXPECT_EQ(mRecent->entry(0).pictureCount, 1);
+    ASSERT_TRUE(mRecent->savePicture(pixels.data(), 5, 2));
+    EXPECT_EQ(mRecent->entry(0).pictureCount, 2);
+
+    std::string expected("\x05\x00\x00\x00\x02\x00\x00\x00", 8);
+    expected.append(pixels.begin(), pixels.end());
+    EXPECT_EQ(readBytes(picturePath(0)), expected);
+
+    uint8_t* read = nullptr;
+    int width = 0;
+    int height = 0;
+    ASSERT_TRUE(mRecent->loadPicture(0, read, width, height));
+    EXPECT_EQ(width, 5);
+    EXPECT_EQ(height, 2);
+    EXPECT_EQ(std::vector<uint8_t>(read, read + 30), pixels);
+    cRecent::freePicture(read);
+}
+
+TEST_F(RecentTest, PicturesThatCannotBeStored)
+{
+    const std::vector<uint8_t> pixels = pictureFor(1);
+    EXPECT_FALSE(mRecent->savePicture(pixels.data(), 4, 3)); // empty list
+
+    play(A, false);
+    const struct {
+        const uint8_t* pixels;
+        int width;
+        int height;
+    } refused[] = {{nullptr, 4, 3}, {pixels.data(), 0, 3}, {pixels.data(), 4, -3}, {pixels.data(), 8193, 1}};
+    for (const auto& r : refused)
+        EXPECT_FALSE(mRecent->savePicture(r.pixels, r.width, r.height)) << r.width << "x" << r.height;
+    EXPECT_EQ(mRecent->entry(0).pictureCount, 0);
+    EXPECT_EQ(readBytes(picturePath(0)), "");
+}
+
+TEST_F(RecentTest, PictureFilesAreCheckedBeforeAllocation)
+{
+    struct PictureCase {
+        const char* what;
+        int32_t width;
+        int32_t height;
+        size_t pixelBytes;
+        bool loads;
+    };
+    const PictureCase cases[] = {
+        {"exact size", 4, 2, 24, true},
+        {"one byte short", 4, 2, 23, false},
+        {"one byte extra", 4, 2, 25, false},
+        {"zero width", 0, 2, 0, false},
+        {"negative height", 4, -2, 0, false},
+        {"too wide", 8193, 1, 8193 * 3, false},
+        {"huge claim in a small file", 8192, 8192, 16, false},
+        {"largest side", 8192, 1, 8192 * 3, true},
+    };
+    std::u16string body = u"<recents>\n";
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const std::string name = "case" + std::to_string(i);
+        writePictureFile(name, cases[i].width, cases[i].height, cases[i].pixelBytes);
+        body += u"<item name=\"" + cTestFolder::wide(name) + u"\" country=\"c\" type=\"t\" filename=\"" +
+                mFolder.wideFile(name) + u"\"></item>\n";
+    }
+    writeBytes(mFolder.file("empty"), "");
+    writeBytes(mFolder.file("header-only"), std::string("\x04\x00\x00", 3));
+    body += u"<item name=\"empty\" country=\"c\" type=\"t\" filename=\"" + mFolder.wideFile("empty") + u"\"></item>\n";
+    body += u"<item name=\"short header\" country=\"c\" type=\"t\" filename=\"" + mFolder.wideFile("header-only") +
+            u"\"></item>\n";
+    body += u"<item name=\"missing\" country=\"c\" type=\"t\" filename=\"" + mFolder.wideFile("absent") +
+            u"\"></item>\n";
+    writeRecentFile(body + u"</recents>\n");
+    ASSERT_TRUE(mRecent->load(mFolder.folder()));
+    ASSERT_EQ(mRecent->entryCount(), static_cast<int>(std::size(cases)) + 3);
+
+    for (int i = 0; mRecent->hasEntry(i); ++i) {
+        const bool expected = i < static_cast<int>(std::size(cases)) && cases[i].loads;
+        SCOPED_TRACE(i < static_cast<int>(std::size(cases)) ? cases[i].what
+                                                             : cTestFolder::narrow(mRecent->entryName(i)).c_str());
+        uint8_t* pixels = nullptr;
+        int width = -1;
+        int height = -1;
+        EXPECT_EQ(mRecent->loadPicture(i, pixels, width, height), expected);
+        if (expected) {
+            EXPECT_EQ(width, cases[i].width);
+            EXPECT_EQ(height, cases[i].height);
+            EXPECT_EQ(pixels[0], 0x5A);
+            cRecent::freePicture(pixels);
+        } else {
+            EXPECT_EQ(pixels, nullptr);
+        }
+    }
+    uint8_t* pixels = nullptr;
+    int width = 0;
+    int height = 0;
+    EXPECT_FALSE(mRecent->loadPicture(99, pixels, width, height));
+}
+
+TEST_F(RecentTest, FilesOutsideTheDataFolderAreNeverWritten)
+{
+    cTestFolder outside;
+    const std::string foreign = outside.file("document");
+    writeBytes(foreign, "precious");
+    writeRecentFile(u"<recents><item name=\"Alpha\" country=\"France\" type=\"News\" filename=\"" +
+                    cTestFolder::wide(foreign) + u"\"></item></recents>");
+    ASSERT_TRUE(mRecent->load(mFolder.folder()));
+
+    play(B);
+    play(A, false); // moves the loaded entry to the front
+    const std::vector<uint8_t> pixels = pictureFor(1);
+    EXPECT_FALSE(mRecent->savePicture(pixels.data(), 4, 3));
+    EXPECT_EQ(readBytes(foreign), "precious");
+}
+
+TEST_F(RecentTest, FailedWritesKeepThePreviousFiles)
+{
+    play(A);
+    play(B);
+    ASSERT_TRUE(mRecent->save(mFolder.folder()));
+    const std::string previousList = recentBytes();
+    const std::string picture = picturePath(0);
+    const std::string previousPicture = readBytes(picture);
+    play(C);
+    const std::set<std::string> files = mFolder.fileNames();
+
+    const std::vector<uint8_t> large = pictureFor(9, 64, 64);
+    bool pictureStored = true;
+    bool listSaved = true;
+    mRecent->add(B.country, B.name, B.type);
+    {
+        // Both new files are cut off part-way through.
+        cFileSizeLimit limit(100);
+        ASSERT_TRUE(limit.active());
+        pictureStored = mRecent->savePicture(large.data(), 64, 64);
+        listSaved = mRecent->save(mFolder.folder());
+    }
+    EXPECT_FALSE(pictureStored);
+    EXPECT_FALSE(listSaved);
+    EXPECT_EQ(readBytes(picture), previousPicture);
+    EXPECT_EQ(recentBytes(), previousList);
+    EXPECT_EQ(mFolder.fileNames(), files);
+    EXPECT_EQ(mRecent->entry(0).pictureCount, 1);
+
+    EXPECT_TRUE(mRecent->savePicture(large.data(), 64, 64));
+    EXPECT_TRUE(mRecent->save(mFolder.folder()));
+    EXPECT_NE(recentBytes(), previousList);
+}
+
+TEST_F(RecentTest, CaptureThreadStoresPicturesWhilePlaybacksStart)
+{
+    std::atomic<bool> stop{false};
+    std::thread capture([this, &stop] {
+        const std::vector<uint8_t> pixels = pictureFor(3, 32, 32);
+        while (!stop.load())
+            mRecent->savePicture(pixels.data(), 32, 32);
+    });
+    for (int i = 0; i < 300; ++i) {
+        const std::u16string name = cTestFolder::wide(std::to_string(i % 14));
+        mRecent->add(u"c", name, u"t");
+        for (int j = 0; mRecent->hasEntry(j); ++j)
+            mRecent->entryName(j);
+    }
+    stop = true;
+    capture.join();
+
+    // Every file left in the folder belongs to an entry: nothing half
+    // written, nothing orphaned.
+    std::set<std::string> owned;
+    for (int i = 0; mRecent->hasEntry(i); ++i)
+        owned.insert(std::filesystem::path(picturePath(i)).filename().string());
+    EXPECT_LE(mRecent->entryCount(), cRecent::MaxEntries);
+    EXPECT_EQ(mFolder.fileNames(), owned);
+}
+
+} // namespace
