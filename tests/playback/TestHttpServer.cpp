@@ -1,0 +1,150 @@
+#include "TestHttpServer.h"
+
+#include <Poco/Net/HTTPRequestHandler.h>
+#include <Poco/Net/HTTPRequestHandlerFactory.h>
+#include <Poco/Net/HTTPServer.h>
+#include <Poco/Net/HTTPServerParams.h>
+#include <Poco/Net/HTTPServerRequest.h>
+#include <Poco/Net/HTTPServerResponse.h>
+#include <Poco/Net/ServerSocket.h>
+#include <Poco/Net/SocketAddress.h>
+
+#include <fstream>
+
+namespace {
+
+class cHandler : public Poco::Net::HTTPRequestHandler {
+public:
+    explicit cHandler(cTestHttpServer& server) : mServer(server) {}
+
+    void handleRequest(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response) override
+    {
+        cTestHttpServer::cRoute route;
+        if (!mServer.findRoute(request.getURI(), route)) {
+            response.setStatusAndReason(Poco::Net::HTTPResponse::HTTP_NOT_FOUND);
+            response.setContentType("text/html");
+            response.send() << "<html><body>not found</body></html>";
+            return;
+        }
+        switch (route.kind) {
+        case cTestHttpServer::cRoute::Stall:
+            mServer.waitForStop();
+            return;
+        case cTestHttpServer::cRoute::Body:
+            response.setStatus(static_cast<Poco::Net::HTTPResponse::HTTPStatus>(route.status));
+            response.setContentType(route.contentType);
+            response.setContentLength(static_cast<std::streamsize>(route.body.size()));
+            response.send() << route.body;
+            return;
+        case cTestHttpServer::cRoute::File: {
+            std::ifstream file(route.filePath, std::ios::binary);
+            std::string data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+            response.setContentType(route.contentType);
+            response.setContentLength(static_cast<std::streamsize>(data.size()));
+            try {
+                response.send().write(data.data(), static_cast<std::streamsize>(data.size()));
+            } catch (...) {
+                // The player may close the connection before the end.
+            }
+            return;
+        }
+        }
+    }
+
+private:
+    cTestHttpServer& mServer;
+};
+
+class cFactory : public Poco::Net::HTTPRequestHandlerFactory {
+public:
+    explicit cFactory(cTestHttpServer& server) : mServer(server) {}
+    Poco::Net::HTTPRequestHandler* createRequestHandler(const Poco::Net::HTTPServerRequest&) override
+    {
+        return new cHandler(mServer);
+    }
+
+private:
+    cTestHttpServer& mServer;
+};
+
+} // namespace
+
+cTestHttpServer::cTestHttpServer()
+{
+    Poco::Net::ServerSocket socket(Poco::Net::SocketAddress("127.0.0.1", 0));
+    mPort = socket.address().port();
+    auto* params = new Poco::Net::HTTPServerParams;
+    params->setMaxThreads(16);
+    params->setKeepAlive(false);
+    mServer = std::make_unique<Poco::Net::HTTPServer>(new cFactory(*this), socket, params);
+    mServer->start();
+}
+
+cTestHttpServer::~cTestHttpServer()
+{
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        mStopping = true;
+    }
+    mStopped.notify_all();
+    mServer->stopAll(true);
+}
+
+void cTestHttpServer::addBody(const std::string& path, const std::string& body, int status,
+                              const std::string& contentType)
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    cRoute route;
+    route.kind = cRoute::Body;
+    route.body = body;
+    route.status = status;
+    route.contentType = contentType;
+    mRoutes[path] = route;
+}
+
+void cTestHttpServer::addFile(const std::string& path, const std::string& filePath, const std::string& contentType)
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    cRoute route;
+    route.kind = cRoute::File;
+    route.filePath = filePath;
+    route.contentType = contentType;
+    mRoutes[path] = route;
+}
+
+void cTestHttpServer::addStall(const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    cRoute route;
+    route.kind = cRoute::Stall;
+    mRoutes[path] = route;
+}
+
+std::string cTestHttpServer::url(const std::string& path) const
+{
+    return "http://127.0.0.1:" + std::to_string(mPort) + path;
+}
+
+int cTestHttpServer::hits(const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    return mHits[path];
+}
+
+bool cTestHttpServer::findRoute(const std::string& path, cRoute& route)
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    ++mHits[path];
+    auto it = mRoutes.find(path);
+    if (it == mRoutes.end()) {
+        return false;
+    }
+    route = it->second;
+    return true;
+}
+
+void cTestHttpServer::waitForStop()
+{
+    std::unique_lock<std::mutex> lock(mLock);
+    mStopped.wait(lock, [this] { return mStopping; });
+}

@@ -1,0 +1,53 @@
+#pragma once
+// A real HTTP server on 127.0.0.1 with a port the system picks, running in
+// threads of the test. Paths answer with a fixed body, the contents of a
+// file, or a stall (the request is accepted and never answered until the
+// server stops).
+
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace Poco::Net {
+class HTTPServer;
+}
+
+class cTestHttpServer {
+public:
+    cTestHttpServer();
+    ~cTestHttpServer();
+
+    void addBody(const std::string& path, const std::string& body, int status = 200,
+                 const std::string& contentType = "text/plain");
+    void addFile(const std::string& path, const std::string& filePath, const std::string& contentType);
+    void addStall(const std::string& path);
+
+    int port() const { return mPort; }
+    // http://127.0.0.1:<port><path>
+    std::string url(const std::string& path) const;
+    // How many requests reached the given path.
+    int hits(const std::string& path);
+
+    struct cRoute {
+        enum eKind { Body, File, Stall } kind = Body;
+        std::string body;
+        std::string filePath;
+        std::string contentType;
+        int status = 200;
+    };
+    // Used by the request handler.
+    bool findRoute(const std::string& path, cRoute& route);
+    void waitForStop();
+
+private:
+    std::mutex mLock;
+    std::condition_variable mStopped;
+    bool mStopping = false;                // guarded by mLock
+    std::map<std::string, cRoute> mRoutes; // guarded by mLock
+    std::map<std::string, int> mHits;      // guarded by mLock
+    std::unique_ptr<Poco::Net::HTTPServer> mServer;
+    int mPort = 0;
+};
