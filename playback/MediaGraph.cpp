@@ -1,0 +1,607 @@
+#include "playback/MediaGraph.h"
+
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+#include <gst/video/video.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+std::mutex gInitLock;
+bool gInitialized = false; // guarded by gInitLock
+bool gShutDown = false;    // guarded by gInitLock
+std::atomic<unsigned> gNetworkTimeout{15};
+
+GstPadProbeReturn keepBlocked(GstPad*, GstPadProbeInfo*, gpointer) { return GST_PAD_PROBE_OK; }
+GstPadProbeReturn dropData(GstPad*, GstPadProbeInfo*, gpointer) { return GST_PAD_PROBE_DROP; }
+
+int mediaTypeOf(GstPad* pad)
+{
+    GstCaps* caps = gst_pad_get_current_caps(pad);
+    if (caps == nullptr) {
+        caps = gst_pad_query_caps(pad, nullptr);
+    }
+    int type = -1;
+    if (caps != nullptr && gst_caps_get_size(caps) > 0) {
+        const char* name = gst_structure_get_name(gst_caps_get_structure(caps, 0));
+        if (g_str_has_prefix(name, "video/")) {
+            type = cMediaGraph::MediaVideo;
+        } else if (g_str_has_prefix(name, "audio/")) {
+            type = cMediaGraph::MediaAudio;
+        }
+    }
+    if (caps != nullptr) {
+        gst_caps_unref(caps);
+    }
+    return type;
+}
+
+GstElement* makeElement(const char* factory)
+{
+    return gst_element_factory_make(factory, nullptr);
+}
+
+} // namespace
+
+bool initializeMedia()
+{
+    std::lock_guard<std::mutex> lock(gInitLock);
+    if (gShutDown) {
+        return false;
+    }
+    if (!gInitialized) {
+        gInitialized = gst_init_check(nullptr, nullptr, nullptr) == TRUE;
+    }
+    return gInitialized;
+}
+
+void shutdownMedia()
+{
+    std::lock_guard<std::mutex> lock(gInitLock);
+    if (gInitialized && !gShutDown) {
+        gst_deinit();
+    }
+    gShutDown = true;
+}
+
+void cMediaGraph::setNetworkTimeout(unsigned seconds) { gNetworkTimeout = seconds == 0 ? 1 : seconds; }
+unsigned cMediaGraph::networkTimeout() { return gNetworkTimeout; }
+
+cMediaGraph::cMediaGraph()
+{
+    if (!initializeMedia()) {
+        return;
+    }
+    mPipeline = gst_pipeline_new(nullptr);
+    if (mPipeline == nullptr) {
+        return;
+    }
+    gst_object_ref_sink(mPipeline);
+    // Messages are looked at as they are posted and never queued, so a
+    // graph that nobody polls does not pile them up.
+    GstBus* bus = gst_element_get_bus(mPipeline);
+    gst_bus_set_sync_handler(bus, reinterpret_cast<GstBusSyncHandler>(&cMediaGraph::onBusMessage), this, nullptr);
+    gst_object_unref(bus);
+    mPipelineState = GST_STATE_NULL;
+}
+
+cMediaGraph::~cMediaGraph()
+{
+    if (mPipeline == nullptr) {
+        return;
+    }
+    {
+        // Waits for a frame callback in progress; none starts afterwards.
+        std::lock_guard<std::mutex> lock(mCallbackLock);
+        mCallback = nullptr;
+    }
+    interrupt();
+    // Stopping also releases pads that are held by a blocking probe and
+    // cancels a connection that is still being made.
+    gst_element_set_state(mPipeline, GST_STATE_NULL);
+    GstBus* bus = gst_element_get_bus(mPipeline);
+    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+    gst_object_unref(bus);
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        for (cSourcePad& pad : mPads) {
+            gst_object_unref(pad.pad);
+        }
+        mPads.clear();
+        if (mGrabber != nullptr) {
+            gst_object_unref(mGrabber);
+            mGrabber = nullptr;
+        }
+    }
+    gst_object_unref(mPipeline);
+    mPipeline = nullptr;
+}
+
+double cMediaGraph::volumeForAttenuation(long attenuation)
+{
+    if (attenuation <= -10000) {
+        return 0.0;
+    }
+    if (attenuation >= 0) {
+        return 1.0;
+    }
+    return std::pow(10.0, static_cast<double>(attenuation) / 2000.0);
+}
+
+void cMediaGraph::setVolume(long attenuation)
+{
+    GstElement* volume = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        mAttenuation = attenuation;
+        if (mVolume != nullptr) {
+            volume = GST_ELEMENT(gst_object_ref(mVolume));
+        }
+    }
+    if (volume != nullptr) {
+        g_object_set(volume, "volume", volumeForAttenuation(attenuation), nullptr);
+        gst_object_unref(volume);
+    }
+}
+
+bool cMediaGraph::addSampleGrabber(cFrameCallback* callback)
+{
+    if (mPipeline == nullptr) {
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        if (mGrabber != nullptr) {
+            return false;
+        }
+    }
+    GstElement* sink = makeElement("appsink");
+    if (sink == nullptr) {
+        return false;
+    }
+    GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr);
+    // Frames are handed over at their presentation time, so the picture
+    // follows the clock as a video sink would.
+    g_object_set(sink, "caps", caps, "sync", TRUE, "emit-signals", FALSE, "max-buffers", 2u, "drop", FALSE,
+                 nullptr);
+    gst_caps_unref(caps);
+    GstAppSinkCallbacks callbacks = {};
+    callbacks.new_sample = reinterpret_cast<GstFlowReturn (*)(GstAppSink*, gpointer)>(&cMediaGraph::onNewSample);
+    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
+    {
+        std::lock_guard<std::mutex> lock(mCallbackLock);
+        mCallback = callback;
+    }
+    // Kept out of the pipeline until a stream is rendered into it: a sink
+    // without data would hold the pipeline's start for ever.
+    std::lock_guard<std::mutex> lock(mLock);
+    mGrabber = GST_ELEMENT(gst_object_ref_sink(sink));
+    return true;
+}
+
+bool cMediaGraph::addNullRenderer()
+{
+    if (mPipeline == nullptr) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(mLock);
+    mHasNullRenderer = true;
+    return true;
+}
+
+bool cMediaGraph::addSource()
+{
+    if (mPipeline == nullptr) {
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        if (mSource != nullptr) {
+            return false;
+        }
+    }
+    GstElement* source = makeElement("uridecodebin");
+    if (source == nullptr) {
+        return false;
+    }
+    g_signal_connect(source, "pad-added", G_CALLBACK(&cMediaGraph::onPadAdded), this);
+    g_signal_connect(source, "no-more-pads", G_CALLBACK(&cMediaGraph::onNoMorePads), this);
+    g_signal_connect(source, "source-setup", G_CALLBACK(&cMediaGraph::onSourceSetup), this);
+    if (!gst_bin_add(GST_BIN(mPipeline), source)) {
+        gst_object_unref(source);
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(mLock);
+    mSource = source;
+    return true;
+}
+
+void cMediaGraph::onSourceSetup(GstElement*, GstElement* source, void*)
+{
+    // The network source gives up after the same silence as our waits, and
+    // once: retrying a server that does not answer only multiplies the wait.
+    GObjectClass* type = G_OBJECT_GET_CLASS(source);
+    GParamSpec* timeout = g_object_class_find_property(type, "timeout");
+    if (timeout != nullptr && timeout->value_type == G_TYPE_UINT) {
+        g_object_set(source, "timeout", static_cast<guint>(gNetworkTimeout.load()), nullptr);
+    }
+    GParamSpec* retries = g_object_class_find_property(type, "retries");
+    if (retries != nullptr && retries->value_type == G_TYPE_INT) {
+        g_object_set(source, "retries", 0, nullptr);
+    }
+}
+
+void cMediaGraph::onPadAdded(GstElement*, GstPad* pad, void* data)
+{
+    auto* self = static_cast<cMediaGraph*>(data);
+    cSourcePad entry;
+    entry.pad = GST_PAD(gst_object_ref(pad));
+    entry.type = mediaTypeOf(pad);
+    // Data waits here until the stream is rendered or declared unused, so
+    // that the decoder never pushes into an unlinked pad.
+    entry.blockProbe = gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BLOCK_DOWNSTREAM, keepBlocked, nullptr, nullptr);
+    std::lock_guard<std::mutex> lock(self->mLock);
+    self->mPads.push_back(entry);
+    self->mLastProgress = std::chrono::steady_clock::now();
+    self->mChanged.notify_all();
+}
+
+void cMediaGraph::onNoMorePads(GstElement*, void* data)
+{
+    auto* self = static_cast<cMediaGraph*>(data);
+    std::lock_guard<std::mutex> lock(self->mLock);
+    self->mNoMorePads = true;
+    self->mChanged.notify_all();
+}
+
+int cMediaGraph::onBusMessage(GstBus*, GstMessage* message, void* data)
+{
+    auto* self = static_cast<cMediaGraph*>(data);
+    std::lock_guard<std::mutex> lock(self->mLock);
+    self->mLastProgress = std::chrono::steady_clock::now();
+    switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_EOS:
+        self->mCompletionPending = true;
+        break;
+    case GST_MESSAGE_ERROR: {
+        GError* error = nullptr;
+        gst_message_parse_error(message, &error, nullptr);
+        self->mLastError = error != nullptr ? error->message : "unknown error";
+        g_clear_error(&error);
+        // Once the graph runs, a failure ends the stream like its end does,
+        // so that the player moves on instead of freezing.
+        if (self->mRunning) {
+            self->mCompletionPending = true;
+        } else {
+            self->mFailed = true;
+        }
+        break;
+    }
+    case GST_MESSAGE_STATE_CHANGED:
+        if (GST_MESSAGE_SRC(message) == GST_OBJECT(self->mPipeline)) {
+            GstState newState = GST_STATE_NULL;
+            gst_message_parse_state_changed(message, nullptr, &newState, nullptr);
+            self->mPipelineState = newState;
+        }
+        break;
+    default:
+        break;
+    }
+    self->mChanged.notify_all();
+    return GST_BUS_DROP;
+}
+
+bool cMediaGraph::waitFor(std::unique_lock<std::mutex>& lock, const std::function<bool()>& done)
+{
+    mLastProgress = std::chrono::steady_clock::now();
+    const auto silence = std::chrono::seconds(gNetworkTimeout.load());
+    while (!done()) {
+        if (mFailed || mInterrupted) {
+            return false;
+        }
+        const auto deadline = mLastProgress + silence;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            mLastError = "no progress within the time-out";
+            return false;
+        }
+        mChanged.wait_until(lock, deadline);
+    }
+    return !mFailed && !mInterrupted;
+}
+
+bool cMediaGraph::load(const std::string& address)
+{
+    GstElement* source = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        if (mSource == nullptr || mInterrupted) {
+            return false;
+        }
+        source = mSource;
+    }
+    gchar* uri = nullptr;
+    if (gst_uri_is_valid(address.c_str())) {
+        uri = g_strdup(address.c_str());
+    } else if (g_path_is_absolute(address.c_str())) {
+        uri = gst_filename_to_uri(address.c_str(), nullptr);
+    }
+    if (uri == nullptr) {
+        std::lock_guard<std::mutex> lock(mLock);
+        mLastError = "not an address: " + address;
+        return false;
+    }
+    g_object_set(source, "uri", uri, nullptr);
+    g_free(uri);
+    if (gst_element_set_state(mPipeline, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+        std::lock_guard<std::mutex> lock(mLock);
+        mFailed = true;
+        return false;
+    }
+    std::unique_lock<std::mutex> lock(mLock);
+    const bool loaded = waitFor(lock, [this] { return mNoMorePads; });
+    return loaded && !mPads.empty();
+}
+
+bool cMediaGraph::linkChain(GstPad* pad, const std::vector<GstElement*>& chain)
+{
+    for (GstElement* element : chain) {
+        if (element == nullptr) {
+            // Drop the fresh elements; the grabber is not fresh and stays.
+            for (GstElement* other : chain) {
+                if (other != nullptr && g_object_is_floating(other)) {
+                    gst_object_unref(other);
+                }
+            }
+            return false;
+        }
+    }
+    for (GstElement* element : chain) {
+        gst_bin_add(GST_BIN(mPipeline), element);
+    }
+    for (size_t i = 0; i + 1 < chain.size(); ++i) {
+        if (!gst_element_link(chain[i], chain[i + 1])) {
+            return false;
+        }
+    }
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        gst_element_sync_state_with_parent(*it);
+    }
+    GstPad* sinkPad = gst_element_get_static_pad(chain.front(), "sink");
+    const bool linked = gst_pad_link(pad, sinkPad) == GST_PAD_LINK_OK;
+    gst_object_unref(sinkPad);
+    return linked;
+}
+
+bool cMediaGraph::renderStream(eMediaType type, eFilter from, eFilter to)
+{
+    if (mPipeline == nullptr) {
+        return false;
+    }
+    GstPad* pad = nullptr;
+    unsigned long blockProbe = 0;
+    GstElement* grabber = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        if (from == FilterSampleGrabber) {
+            // The grabber is the end of its own chain; what it has taken is
+            // discarded, as a null renderer after it would.
+            return type == MediaVideo && to == FilterNullRenderer && mGrabberConnected && mHasNullRenderer;
+        }
+        if (from != FilterSource || mSource == nullptr) {
+            return false;
+        }
+        const bool pairMakesSense = (type == MediaVideo && to == FilterSampleGrabber && mGrabber != nullptr &&
+                                     !mGrabberConnected) ||
+                                    (type == MediaAudio && to == FilterDefaultRenderer) ||
+                                    (to == FilterNullRenderer && mHasNullRenderer);
+        if (!pairMakesSense) {
+            return false;
+        }
+        for (cSourcePad& candidate : mPads) {
+            if (candidate.type == type && !candidate.rendered) {
+                candidate.rendered = true;
+                pad = GST_PAD(gst_object_ref(candidate.pad));
+                blockProbe = candidate.blockProbe;
+                candidate.blockProbe = 0;
+                break;
+            }
+        }
+        if (pad == nullptr) {
+            return false;
+        }
+        if (to == FilterSampleGrabber) {
+            grabber = mGrabber; // the pipeline takes a reference of its own
+        }
+    }
+
+    std::vector<GstElement*> chain;
+    GstElement* volume = nullptr;
+    if (to == FilterSampleGrabber) {
+        chain = {makeElement("videoconvert"), grabber};
+    } else if (to == FilterDefaultRenderer) {
+        volume = makeElement("volume");
+        chain = {makeElement("audioconvert"), makeElement("audioresample"), volume, makeElement("autoaudiosink")};
+    } else {
+        GstElement* sink = makeElement("fakesink");
+        if (sink != nullptr) {
+            g_object_set(sink, "sync", TRUE, nullptr);
+        }
+        chain = {sink};
+    }
+    if (volume != nullptr) {
+        std::lock_guard<std::mutex> lock(mLock);
+        g_object_set(volume, "volume", volumeForAttenuation(mAttenuation), nullptr);
+    }
+    const bool linked = linkChain(pad, chain);
+    if (grabber != nullptr && !linked) {
+        std::lock_guard<std::mutex> lock(mLock);
+        mLastError = "can't link the video chain";
+    }
+    if (blockProbe != 0) {
+        gst_pad_remove_probe(pad, blockProbe);
+    }
+    gst_object_unref(pad);
+
+    std::lock_guard<std::mutex> lock(mLock);
+    if (linked && to == FilterSampleGrabber) {
+        mGrabberConnected = true;
+    }
+    if (linked && volume != nullptr) {
+        mVolume = volume;
+        g_object_set(volume, "volume", volumeForAttenuation(mAttenuation), nullptr);
+    }
+    return linked;
+}
+
+bool cMediaGraph::run()
+{
+    if (mPipeline == nullptr) {
+        return false;
+    }
+    std::vector<std::pair<GstPad*, unsigned long>> unused;
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        if (mInterrupted || mFailed) {
+            return false;
+        }
+        mRunning = true;
+        // Streams nobody rendered flow into nothing, so that they never hold
+        // up the ones that play.
+        for (cSourcePad& pad : mPads) {
+            if (!pad.rendered && pad.blockProbe != 0) {
+                unused.emplace_back(GST_PAD(gst_object_ref(pad.pad)), pad.blockProbe);
+                pad.blockProbe = 0;
+                pad.rendered = true;
+            }
+        }
+    }
+    for (auto& [pad, probe] : unused) {
+        gst_pad_add_probe(pad, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                          dropData, nullptr, nullptr);
+        gst_pad_remove_probe(pad, probe);
+        gst_object_unref(pad);
+    }
+    if (gst_element_set_state(mPipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        std::lock_guard<std::mutex> lock(mLock);
+        mRunning = false;
+        return false;
+    }
+    std::unique_lock<std::mutex> lock(mLock);
+    // Errors before the graph reaches the running state fail the run rather
+    // than ending a stream that never started.
+    mRunning = false;
+    const bool running = waitFor(lock, [this] { return mPipelineState == GST_STATE_PLAYING; });
+    mRunning = running;
+    return running;
+}
+
+void cMediaGraph::stop()
+{
+    if (mPipeline == nullptr) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        mRunning = false;
+    }
+    gst_element_set_state(mPipeline, GST_STATE_NULL);
+}
+
+bool cMediaGraph::getFrameSize(int& width, int& height)
+{
+    GstElement* grabber = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        if (!mGrabberConnected || mGrabber == nullptr) {
+            return false;
+        }
+        grabber = GST_ELEMENT(gst_object_ref(mGrabber));
+    }
+    bool known = false;
+    GstPad* pad = gst_element_get_static_pad(grabber, "sink");
+    GstCaps* caps = gst_pad_get_current_caps(pad);
+    GstVideoInfo info;
+    if (caps != nullptr && gst_video_info_from_caps(&info, caps)) {
+        width = GST_VIDEO_INFO_WIDTH(&info);
+        height = GST_VIDEO_INFO_HEIGHT(&info);
+        known = true;
+    }
+    if (caps != nullptr) {
+        gst_caps_unref(caps);
+    }
+    gst_object_unref(pad);
+    gst_object_unref(grabber);
+    return known;
+}
+
+cMediaGraph::eEvent cMediaGraph::pollEvent()
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    if (mCompletionPending) {
+        mCompletionPending = false;
+        return EventComplete;
+    }
+    return EventNone;
+}
+
+void cMediaGraph::interrupt()
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    mInterrupted = true;
+    mChanged.notify_all();
+}
+
+bool cMediaGraph::isInterrupted()
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    return mInterrupted;
+}
+
+std::string cMediaGraph::lastError()
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    return mLastError;
+}
+
+int cMediaGraph::onNewSample(GstAppSink* sink, void* data)
+{
+    return static_cast<cMediaGraph*>(data)->deliverSample(sink);
+}
+
+int cMediaGraph::deliverSample(GstAppSink* sink)
+{
+    GstSample* sample = gst_app_sink_pull_sample(sink);
+    if (sample == nullptr) {
+        return GST_FLOW_EOS;
+    }
+    GstVideoInfo info;
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    GstCaps* caps = gst_sample_get_caps(sample);
+    GstVideoFrame frame;
+    if (buffer != nullptr && caps != nullptr && gst_video_info_from_caps(&info, caps) &&
+        gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
+        const int width = GST_VIDEO_FRAME_WIDTH(&frame);
+        const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
+        const size_t stride = static_cast<size_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0));
+        const auto* pixels = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+        const size_t row = static_cast<size_t>(width) * 3;
+        // Packed rows, bottom row first.
+        mPacked.resize(row * static_cast<size_t>(height));
+        for (int y = 0; y < height; ++y) {
+            std::memcpy(mPacked.data() + static_cast<size_t>(height - 1 - y) * row,
+                        pixels + static_cast<size_t>(y) * stride, row);
+        }
+        gst_video_frame_unmap(&frame);
+        const GstClockTime pts = GST_BUFFER_PTS(buffer);
+        const double sampleTime = GST_CLOCK_TIME_IS_VALID(pts) ? static_cast<double>(pts) / GST_SECOND : -1.0;
+        std::lock_guard<std::mutex> lock(mCallbackLock);
+        if (mCallback != nullptr) {
+            mCallback->sampleCB(sampleTime, mPacked.data(), mPacked.size(), width, height);
+        }
+    }
+    gst_sample_unref(sample);
+    return GST_FLOW_OK;
+}

@@ -1,0 +1,147 @@
+#pragma once
+// The media layer: one small object per media graph, built on GStreamer.
+// It offers the few operations the video player needs, each with a plain
+// result: a source that loads an address (blocking: it connects and finds
+// the streams), a sample grabber that hands every decoded video frame to a
+// callback as 24-bit blue-green-red pixels, rows of width × 3 bytes, bottom
+// row first, a null renderer, the default audio renderer, run and stop,
+// the connected frame size, a non-blocking completion event and the audio
+// attenuation. Every operation may be called from any thread; none of them
+// throws.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+typedef struct _GstElement GstElement;
+typedef struct _GstPad GstPad;
+typedef struct _GstBus GstBus;
+typedef struct _GstMessage GstMessage;
+typedef struct _GstAppSink GstAppSink;
+
+// Brings the media framework up; true when it is usable. Idempotent.
+bool initializeMedia();
+// Shuts the media framework down. Call only when no graph exists any more;
+// no graph can be made afterwards.
+void shutdownMedia();
+
+class cMediaGraph {
+public:
+    // Receives each decoded frame on the streaming thread.
+    class cFrameCallback {
+    public:
+        // data: width × 3 × height bytes, blue-green-red, bottom row first;
+        // valid only during the call. sampleTime in seconds, -1 if unknown.
+        virtual void sampleCB(double sampleTime, const uint8_t* data, size_t length, int width, int height) = 0;
+
+    protected:
+        ~cFrameCallback() = default;
+    };
+
+    enum eMediaType { MediaVideo, MediaAudio };
+    enum eFilter { FilterSource, FilterSampleGrabber, FilterNullRenderer, FilterDefaultRenderer };
+    enum eEvent { EventNone, EventComplete };
+
+    // A fresh, empty graph; isValid() says whether it could be made.
+    cMediaGraph();
+    // Releases the graph: no frame callback runs once this has begun to
+    // stop the streams, and none is running when it returns.
+    ~cMediaGraph();
+    cMediaGraph(const cMediaGraph&) = delete;
+    cMediaGraph& operator=(const cMediaGraph&) = delete;
+
+    bool isValid() const { return mPipeline != nullptr; }
+
+    // Audio attenuation in hundredths of a decibel: 0 full, -10000 silence.
+    // Kept and applied to the audio chain whenever it exists.
+    void setVolume(long attenuation);
+    // The linear gain that an attenuation gives.
+    static double volumeForAttenuation(long attenuation);
+
+    // A sink that accepts only 24-bit video and calls back for every frame.
+    bool addSampleGrabber(cFrameCallback* callback);
+    // A sink that discards.
+    bool addNullRenderer();
+    // A network-capable source; load() gives it its address.
+    bool addSource();
+    // Connects to the address and finds its streams. Blocks until they are
+    // known, the address fails, the network stays silent past the time-out
+    // or interrupt() is called.
+    bool load(const std::string& address);
+    // Builds the decoding chain for one stream type from `from` to `to`.
+    // False when the source has no (more) stream of that type, or the pair
+    // makes no sense.
+    bool renderStream(eMediaType type, eFilter from, eFilter to);
+    // Starts the graph and waits until it runs (or fails, or times out, or
+    // is interrupted).
+    bool run();
+    void stop();
+    // The size of the frames the grabber receives; false before the video
+    // chain has agreed on a format.
+    bool getFrameSize(int& width, int& height);
+    // Returns at once: EventComplete when a stream has ended, or failed after
+    // the graph started running (taken once); EventNone otherwise.
+    eEvent pollEvent();
+    // Makes a blocking load() or run() return false now, and every later one
+    // at once. Safe from any thread, also while another thread is blocked.
+    void interrupt();
+    bool isInterrupted();
+
+    // The last failure the framework reported, for diagnostics.
+    std::string lastError();
+
+    // How long a blocking load or run may go without progress before it
+    // gives up (seconds). Shared by all graphs.
+    static void setNetworkTimeout(unsigned seconds);
+    static unsigned networkTimeout();
+
+private:
+    struct cSourcePad {
+        GstPad* pad = nullptr;
+        int type = -1; // an eMediaType, or -1 for any other kind of stream
+        unsigned long blockProbe = 0;
+        unsigned long dropProbe = 0;
+        bool rendered = false;
+    };
+
+    static int onBusMessage(GstBus* bus, GstMessage* message, void* self);
+    static void onPadAdded(GstElement* element, GstPad* pad, void* self);
+    static void onNoMorePads(GstElement* element, void* self);
+    static void onSourceSetup(GstElement* element, GstElement* source, void* self);
+    static int onNewSample(GstAppSink* sink, void* self);
+    int deliverSample(GstAppSink* sink);
+    bool linkChain(GstPad* pad, const std::vector<GstElement*>& chain);
+    bool waitFor(std::unique_lock<std::mutex>& lock, const std::function<bool()>& done);
+
+    // Set in the constructor, released by the destructor.
+    GstElement* mPipeline = nullptr;
+
+    std::mutex mLock;
+    std::condition_variable mChanged;
+    GstElement* mSource = nullptr;        // guarded by mLock
+    GstElement* mGrabber = nullptr;       // guarded by mLock
+    GstElement* mVolume = nullptr;        // guarded by mLock
+    bool mHasNullRenderer = false;        // guarded by mLock
+    bool mGrabberConnected = false;       // guarded by mLock
+    std::vector<cSourcePad> mPads;        // guarded by mLock
+    bool mNoMorePads = false;             // guarded by mLock
+    bool mFailed = false;                 // guarded by mLock
+    bool mRunning = false;                // guarded by mLock
+    bool mCompletionPending = false;      // guarded by mLock
+    bool mInterrupted = false;            // guarded by mLock
+    int mPipelineState = 0;               // guarded by mLock (a GstState)
+    long mAttenuation = 0;                // guarded by mLock
+    std::string mLastError;               // guarded by mLock
+    std::chrono::steady_clock::time_point mLastProgress; // guarded by mLock
+
+    // The frame callback, and the lock held while it runs, so that the
+    // destructor can take it away and know that no call is in progress.
+    std::mutex mCallbackLock;
+    cFrameCallback* mCallback = nullptr;  // guarded by mCallbackLock
+    std::vector<uint8_t> mPacked;         // video streaming thread only
+};

@@ -1,0 +1,40 @@
+#pragma once
+// Clips made at test time with the ffmpeg command, in a fresh temporary
+// folder that goes away with the test.
+
+#include <string>
+
+class cTempFolder {
+public:
+    cTempFolder();
+    ~cTempFolder();
+    cTempFolder(const cTempFolder&) = delete;
+    cTempFolder& operator=(const cTempFolder&) = delete;
+    // Ends in '/'.
+    const std::string& path() const { return mPath; }
+
+private:
+    std::string mPath;
+};
+
+struct cClipSpec {
+    int width = 320;
+    int height = 240;
+    int fps = 25;
+    double seconds = 2.0;
+    bool video = true;
+    bool audio = true;
+    // The upper half of the picture has this colour, the lower half the other.
+    std::string topColour = "red";
+    std::string bottomColour = "blue";
+    // A small box that moves, so that a picture can be seen to change.
+    bool movingBox = false;
+    // "mkv", "mp4" or "ts".
+    std::string container = "mkv";
+};
+
+// Writes the clip; false (with the reason on standard error) on failure.
+bool makeClip(const std::string& path, const cClipSpec& spec);
+
+// The content type to serve a clip with.
+std::string contentTypeOf(const cClipSpec& spec);
