@@ -1,3 +1,4 @@
+#include "kestrel/Application.h"
 #include "kestrel/Exception.h"
 #include "kestrel/Tasks.h"
 
@@ -181,4 +182,26 @@ TEST(Tasks, PumpIteratesOnlyTheThreadsOwnContext)
     EXPECT_EQ(ownRuns, 1);
     EXPECT_EQ(globalRuns, 0);
     g_source_remove(globalSource);
+}
+
+namespace {
+class cTestApplication : public kestrel::cApplication {
+public:
+    int run(int32_t, int32_t) override { return 1; }
+};
+} // namespace
+
+TEST(Application, OneInstanceWithAThreadSafeTerminatingFlag)
+{
+    EXPECT_EQ(cApplication::instance(), nullptr);
+    EXPECT_FALSE(applicationIsTerminating());
+    {
+        cTestApplication application;
+        EXPECT_EQ(cApplication::instance(), &application);
+        EXPECT_FALSE(application.isTerminating());
+        std::thread other([&application] { application.setTerminating(true); });
+        other.join();
+        EXPECT_TRUE(applicationIsTerminating());
+    }
+    EXPECT_EQ(cApplication::instance(), nullptr);
 }
