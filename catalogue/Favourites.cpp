@@ -1,0 +1,139 @@
+// The favourites of cPlayerDatabase: three parallel lists (name,
+// description, encoded address) kept in favorites.xml in the channel folder.
+
+#include "catalogue/PlayerDatabase.h"
+
+#include "catalogue/AddressCodec.h"
+#include "kestrel/File.h"
+#include "kestrel/XHScanner.h"
+
+namespace {
+
+// A favourites file larger than this is refused rather than read whole; a
+// real one holds a few kilobytes.
+constexpr uint64_t MaxFavouritesBytes = 16u * 1024u * 1024u;
+
+// True when name equals lowerName, ignoring the case of ASCII letters.
+bool equalsName(const char16_t* name, const char16_t* lowerName)
+{
+    for (;; ++name, ++lowerName) {
+        char16_t c = *name;
+        if (c >= u'A' && c <= u'Z') {
+            c = static_cast<char16_t>(c - u'A' + u'a');
+        }
+        if (c != *lowerName) {
+            return false;
+        }
+        if (c == 0) {
+            return true;
+        }
+    }
+}
+
+} // namespace
+
+void cPlayerDatabase::addFavourite(const std::u16string& name, const std::u16string& description,
+                                   const std::u16string& address)
+{
+    for (const std::u16string& stored : mFavouriteAddresses) {
+        if (decodeAddress(stored) == address) {
+            return;
+        }
+    }
+    mFavouriteNames.push_back(name);
+    mFavouriteDescriptions.push_back(description);
+    mFavouriteAddresses.push_back(encodeAddress(address));
+}
+
+bool cPlayerDatabase::loadFavourites(const std::u16string& folder)
+{
+    const std::u16string path = folder + u"/favorites.xml";
+    kestrel::cFile file;
+    if (!file.open(path, kestrel::ModeRead)) {
+        // Only a missing file means "no favourites". One that is there but
+        // cannot be opened must not be taken as empty: the save at shutdown
+        // would then replace it with an empty list.
+        return !kestrel::fileExists(path);
+    }
+    uint64_t size = 0;
+    std::u16string text;
+    if (!file.getSize(size) || size > MaxFavouritesBytes || !file.readAllText(text)) {
+        return false;
+    }
+    file.close();
+
+    kestrel::cXHScannerStringInputStream stream(text);
+    kestrel::cXHScanner scanner(stream);
+    bool insideItem = false;
+    std::u16string name;
+    std::u16string address;
+    std::u16string description;
+    for (int token = scanner.getToken(); token != kestrel::cXHScanner::TokenEnd; token = scanner.getToken()) {
+        switch (token) {
+        case kestrel::cXHScanner::TokenTagStart:
+            if (equalsName(scanner.getTagName(), u"item")) {
+                insideItem = true;
+                name.clear();
+                address.clear();
+                description.clear();
+            }
+            break;
+        case kestrel::cXHScanner::TokenAttribute:
+            if (equalsName(scanner.getAttrName(), u"name")) {
+                name = scanner.getValue();
+            } else if (equalsName(scanner.getAttrName(), u"url")) {
+                address = scanner.getValue();
+            }
+            break;
+        case kestrel::cXHScanner::TokenWord:
+            if (insideItem) {
+                description += scanner.getValue();
+            }
+            break;
+        case kestrel::cXHScanner::TokenSpace:
+            if (insideItem) {
+                description += u' ';
+            }
+            break;
+        case kestrel::cXHScanner::TokenTagEnd:
+            if (equalsName(scanner.getTagName(), u"item")) {
+                insideItem = false;
+                if (!name.empty() && !address.empty()) {
+                    mFavouriteNames.push_back(name);
+                    mFavouriteDescriptions.push_back(description);
+                    mFavouriteAddresses.push_back(address);
+                }
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    return true;
+}
+
+bool cPlayerDatabase::saveFavourites(const std::u16string& folder)
+{
+    return kestrel::writeFileReplacing(folder + u"/favorites.xml", [this](kestrel::cFile& file) {
+        file.writeByte(0xFF);
+        file.writeByte(0xFE);
+        file.writeWChar(u'<');
+        file.writeText(u"favorites");
+        file.writeWChar(u'>');
+        file.writeWChar(u'\n');
+        for (size_t i = 0; i < mFavouriteNames.size(); ++i) {
+            file.writeText(u"<item name=\"");
+            file.writeText(mFavouriteNames[i]);
+            file.writeText(u"\" url=\"");
+            file.writeText(mFavouriteAddresses[i]);
+            file.writeText(u"\">");
+            file.writeText(mFavouriteDescriptions[i]);
+            file.writeText(u"</item>");
+            file.writeWChar(u'\n');
+        }
+        file.writeWChar(u'<');
+        file.writeText(u"/favorites");
+        file.writeWChar(u'>');
+        file.writeWChar(u'\n');
+    });
+}

@@ -1,0 +1,171 @@
+#pragma once
+// The process-wide channel catalogue: the read-only SQLite file of channels
+// (country, type, name, description, encoded stream address), the browser's
+// queries over it, the current channel, the favourites kept in
+// favorites.xml, and the start-up update that refreshes the file from the
+// catalogue server.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "kestrel/Tasks.h"
+
+struct sqlite3;
+
+// What the update needs from the application, set by the application before
+// runUpdate. Both may be empty (tests, tools): then no scene is requested and
+// the update never counts as told to stop.
+struct cUpdateHooks {
+    // Puts the catalogue-update scene on screen. Called once, on the update
+    // thread, at the start of every update; it must not wait for the scene.
+    std::function<void()> requestUpdateScene;
+    // True once the application is shutting down; polled by the download
+    // loop and the pauses, from the update thread.
+    std::function<bool()> isTerminating;
+};
+
+// Bounds of the update. The defaults are the program's; tests shorten them.
+struct cUpdateLimits {
+    // Connecting, sending and every single read of an answer.
+    unsigned networkTimeoutMs = 10000;
+    // Pause after a check that installed nothing (or failed), and after an
+    // installation, so that the update scene stays readable.
+    unsigned idlePauseMs = 2000;
+    unsigned installedPauseMs = 1000;
+    // Largest version answer and largest catalogue accepted.
+    uint64_t maxVersionBytes = 4096;
+    uint64_t maxCatalogueBytes = uint64_t(1) << 30;
+    // Redirections followed for the catalogue download.
+    int maxRedirects = 5;
+};
+
+// How the last update ended (for diagnostics and tests; nothing in the
+// program acts on it).
+enum class eUpdateOutcome {
+    NotRun,
+    UpToDate,      // the server's version is not newer than dbversion
+    Installed,     // a checked catalogue replaced "database", dbversion raised
+    Failed,        // network, protocol, size, write or check failure
+    NoTemporaryFile, // "tmpdb" could not be created
+    Stopped,       // the application began terminating during the download
+};
+
+class cPlayerDatabase {
+public:
+    // Selection modes of the current channel.
+    enum eMode { ModeCatalogue = 0, ModeFavourite = 1 };
+
+    // Creates the object on the first call (closed, catalogue mode).
+    static cPlayerDatabase* instance();
+    // Deletes the object if it exists (saving the favourites) and forgets it.
+    static void destroyInstance();
+
+    // The application uses instance(); tests make objects of their own.
+    cPlayerDatabase();
+    // Saves the favourites into the folder given to open (only when open
+    // had read them), then closes.
+    virtual ~cPlayerDatabase();
+    cPlayerDatabase(const cPlayerDatabase&) = delete;
+    cPlayerDatabase& operator=(const cPlayerDatabase&) = delete;
+
+    // --- start-up, on the initialisation thread -------------------------
+
+    void setUpdateHooks(cUpdateHooks hooks);
+    void setUpdateLimits(const cUpdateLimits& limits);
+    // Runs update() on a task thread for the channel folder and waits until
+    // it has finished. Returns update()'s result (false when stopped).
+    bool runUpdate(const std::u16string& folder);
+    // The update itself (task thread). Works in the folder given to
+    // runUpdate; true on every path but a stop for termination.
+    bool update();
+    eUpdateOutcome lastUpdateOutcome() const { return mLastOutcome.load(); }
+    // What went wrong in the last failed update, in English; empty otherwise.
+    std::string lastUpdateError() const;
+
+    // Loads the favourites of the channel folder and opens its "database"
+    // read-only. False when favorites.xml exists but cannot be read, when
+    // "database" is missing or SQLite cannot open it.
+    bool open(const std::u16string& folder);
+    // Clears the favourites and the cached lists, forgets the folder and
+    // closes the connection.
+    void close();
+    // True once an update has installed a new catalogue.
+    bool isNewCatalogue() const { return mNewCatalogue.load(); }
+
+    // --- queries, main loop --------------------------------------------
+
+    // Every distinct country / type, in ascending byte order; cached.
+    const std::vector<std::u16string>& countries();
+    const std::vector<std::u16string>& types();
+    // The distinct names matching the filters ("*" = any) into out.
+    // False only when the statement could not be prepared.
+    bool names(const std::u16string& country, const std::u16string& type, std::vector<std::u16string>& out);
+
+    void setCurrentCountry(const std::u16string& country);
+    void setCurrentType(const std::u16string& type);
+    void setCurrentName(const std::u16string& name);
+    void selectFavourite(int index);
+
+    eMode mode() const { return mMode; }
+    const std::u16string& currentCountry() const { return mCurrentCountry; }
+    const std::u16string& currentType() const { return mCurrentType; }
+    std::u16string currentName() const;
+    std::u16string currentDescription();
+    // The decoded (plain ASCII) stream address of the current channel.
+    std::u16string currentAddress();
+
+    // --- favourites, main loop -----------------------------------------
+
+    // Appends a favourite unless one with the same (clear) address exists.
+    void addFavourite(const std::u16string& name, const std::u16string& description, const std::u16string& address);
+    const std::vector<std::u16string>& favouriteNames() const { return mFavouriteNames; }
+    // Reads folder + "/favorites.xml" into the (empty) lists. A missing file
+    // is no favourites; a file that exists but cannot be read is false.
+    bool loadFavourites(const std::u16string& folder);
+    // Writes folder + "/favorites.xml" beside the old one and renames it
+    // over it; on failure the old file stays and the result is false.
+    bool saveFavourites(const std::u16string& folder);
+
+private:
+    void runQuery(const char* statement, const std::vector<const std::u16string*>& values,
+                  std::vector<std::u16string>& rows, bool firstRowOnly, bool* prepared = nullptr);
+    std::u16string firstValue(const char* statement, const std::vector<const std::u16string*>& values);
+    const std::vector<std::u16string>& cachedList(const char* statement, std::vector<std::u16string>& cache);
+    const std::vector<std::u16string>& allNames();
+    bool favouriteChosen() const;
+    void pause(unsigned milliseconds);
+    bool terminating();
+    void setOutcome(eUpdateOutcome outcome, const std::string& error);
+
+    // Start-up state, written on the initialisation thread before the main
+    // loop uses the object (the first scene request orders the accesses).
+    std::u16string mFolder;               // initialisation thread, then main loop
+    sqlite3* mConnection = nullptr;       // initialisation thread, then main loop
+    bool mFavouritesLoaded = false;       // initialisation thread, then main loop
+
+    // Update state: written before the task starts and read after it has
+    // finished by runUpdate's thread; used by the task thread in between.
+    std::u16string mUpdateFolder;
+    cUpdateHooks mHooks;
+    cUpdateLimits mLimits;
+    std::atomic<bool> mNewCatalogue{false};              // set by the update thread
+    std::atomic<eUpdateOutcome> mLastOutcome{eUpdateOutcome::NotRun};
+    mutable kestrel::cCriticalSection mErrorLock;
+    std::string mLastError;                              // guarded by mErrorLock
+
+    // Main loop only, after open.
+    std::vector<std::u16string> mCountries;
+    std::vector<std::u16string> mTypes;
+    std::vector<std::u16string> mNames;
+    std::vector<std::u16string> mFavouriteNames;
+    std::vector<std::u16string> mFavouriteDescriptions;
+    std::vector<std::u16string> mFavouriteAddresses; // encoded
+    eMode mMode = ModeCatalogue;
+    int mFavouriteIndex = -1;
+    std::u16string mCurrentCountry;
+    std::u16string mCurrentType;
+    std::u16string mCurrentName;
+};
