@@ -268,7 +268,7 @@ bool cRecent::loadPicture(int index, uint8_t*& pixels, int& width, int& height)
         path = mEntries[static_cast<size_t>(index)].picturePath;
     }
     kestrel::cFile file;
-    if (path.empty() || !file.open(path, kestrel::ModeRead))
+    if (path.empty() || !userfile::isPlainFile(path) || !file.open(path, kestrel::ModeRead))
         return false;
     uint64_t fileSize = 0;
     if (!file.getSize(fileSize))

@@ -1,12 +1,38 @@
 #include "state/UserFile.h"
 
+#include <sys/stat.h>
+
 #include "kestrel/File.h"
 #include "kestrel/XHScanner.h"
 
 namespace userfile {
 
+namespace {
+
+bool statPath(const std::u16string& path, struct stat& info)
+{
+    std::string native;
+    return kestrel::toNativePath(path, native) && stat(native.c_str(), &info) == 0;
+}
+
+} // namespace
+
+bool isPlainFile(const std::u16string& path)
+{
+    struct stat info;
+    return statPath(path, info) && S_ISREG(info.st_mode);
+}
+
+bool pathExists(const std::u16string& path)
+{
+    struct stat info;
+    return statPath(path, info);
+}
+
 eReadResult readText(const std::u16string& path, std::u16string& text)
 {
+    if (!isPlainFile(path))
+        return pathExists(path) ? ReadFailed : ReadMissing;
     kestrel::cFile file;
     if (!file.open(path, kestrel::ModeRead))
         return ReadMissing;

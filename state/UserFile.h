@@ -16,13 +16,19 @@ constexpr uint64_t MaxFileBytes = 16u * 1024u * 1024u;
 
 enum eReadResult {
     ReadMissing, // the file could not be opened
-    ReadFailed,  // opened, but too large or not readable
+    ReadFailed,  // not a plain file, too large or not readable
     ReadDone,
 };
 
 // The whole file as UTF-16 little-endian text; the byte-order mark, if any,
 // stays in the text as U+FEFF.
 eReadResult readText(const std::u16string& path, std::u16string& text);
+
+// True for an existing plain file. Anything else (a pipe or a device could
+// block the reader for ever) is not opened for reading.
+bool isPlainFile(const std::u16string& path);
+// True when something, of whatever kind, exists at the path.
+bool pathExists(const std::u16string& path);
 
 // True when name equals lowerName, ignoring the case of ASCII letters.
 // lowerName is written in lower case.

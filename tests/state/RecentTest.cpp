@@ -3,6 +3,9 @@
 // failures that must keep the previous files.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <functional>
 
 #include <atomic>
 #include <thread>
@@ -255,14 +258,25 @@ TEST_F(RecentTest, MissingOrUnreadableFile)
     EXPECT_TRUE(mRecent->load(mFolder.folder()));
     EXPECT_EQ(mRecent->entryCount(), 0);
 
-    // A file far larger than any list is refused unread.
-    play(A);
-    std::ofstream(mFolder.file("recent.xml")).close();
-    std::filesystem::resize_file(mFolder.file("recent.xml"), 64ull * 1024 * 1024);
-    EXPECT_FALSE(mRecent->load(mFolder.folder()));
-    EXPECT_EQ(mRecent->entryCount(), 0);
-    EXPECT_FALSE(mRecent->hasEntry(0));
-    EXPECT_EQ(mRecent->entryName(0), u"");
+    // Something that is not a plain file, or a file far larger than any
+    // list, is refused unread.
+    const std::function<void(const std::string&)> makers[] = {
+        [](const std::string& path) { std::filesystem::create_directory(path); },
+        [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); },
+        [](const std::string& path) {
+            std::ofstream(path).close();
+            std::filesystem::resize_file(path, 64ull * 1024 * 1024);
+        },
+    };
+    for (const auto& make : makers) {
+        std::filesystem::remove(mFolder.file("recent.xml"));
+        make(mFolder.file("recent.xml"));
+        play(A);
+        EXPECT_FALSE(mRecent->load(mFolder.folder()));
+        EXPECT_EQ(mRecent->entryCount(), 0);
+        EXPECT_FALSE(mRecent->hasEntry(0));
+        EXPECT_EQ(mRecent->entryName(0), u"");
+    }
 }
 
 TEST_F(RecentTest, ALongerListIsReadWholeAndCutBackByTheNextPlay)
@@ -362,15 +376,17 @@ TEST_F(RecentTest, PictureFilesAreCheckedBeforeAllocation)
                 mFolder.wideFile(name) + u"\"></item>\n";
     }
     writeBytes(mFolder.file("empty"), "");
+    ASSERT_EQ(mkfifo(mFolder.file("pipe").c_str(), 0600), 0);
     writeBytes(mFolder.file("header-only"), std::string("\x04\x00\x00", 3));
     body += u"<item name=\"empty\" country=\"c\" type=\"t\" filename=\"" + mFolder.wideFile("empty") + u"\"></item>\n";
     body += u"<item name=\"short header\" country=\"c\" type=\"t\" filename=\"" + mFolder.wideFile("header-only") +
             u"\"></item>\n";
+    body += u"<item name=\"a pipe\" country=\"c\" type=\"t\" filename=\"" + mFolder.wideFile("pipe") + u"\"></item>\n";
     body += u"<item name=\"missing\" country=\"c\" type=\"t\" filename=\"" + mFolder.wideFile("absent") +
             u"\"></item>\n";
     writeRecentFile(body + u"</recents>\n");
     ASSERT_TRUE(mRecent->load(mFolder.folder()));
-    ASSERT_EQ(mRecent->entryCount(), static_cast<int>(std::size(cases)) + 3);
+    ASSERT_EQ(mRecent->entryCount(), static_cast<int>(std::size(cases)) + 4);
 
     for (int i = 0; mRecent->hasEntry(i); ++i) {
         const bool expected = i < static_cast<int>(std::size(cases)) && cases[i].loads;

@@ -2,7 +2,9 @@
 // accessors; failures that must keep the previous file.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <optional>
 #include <thread>
@@ -177,12 +179,13 @@ TEST_F(SettingsTest, LoadLaysTheFileOverCurrentEntries)
 
 TEST_F(SettingsTest, UnreadableFileLeavesInitialContents)
 {
-    // A directory in place of the file opens but cannot be read; a file far
-    // larger than any settings file is not read at all.
+    // Not a plain file (a pipe would block the reader for ever), or far
+    // larger than any settings file: not read at all.
     std::filesystem::create_directory(mFolder.file("dir.xml"));
+    ASSERT_EQ(mkfifo(mFolder.file("pipe.xml").c_str(), 0600), 0);
     std::ofstream(mFolder.file("huge.xml")).close();
     std::filesystem::resize_file(mFolder.file("huge.xml"), 64ull * 1024 * 1024);
-    const char* files[] = {"missing.xml", "dir.xml", "huge.xml"};
+    const char* files[] = {"missing.xml", "dir.xml", "pipe.xml", "huge.xml"};
     for (const char* name : files) {
         SCOPED_TRACE(name);
         mSettings->setInteger(u"volume", 5);
@@ -347,26 +350,37 @@ TEST_F(SettingsTest, SaveIntoAMissingFolderFails)
 
 TEST_F(SettingsTest, WritersOnTwoThreads)
 {
-    // The catalogue update writes dbversion on its own thread while the
-    // main loop writes other keys and the store is saved.
-    constexpr int Rounds = 2000;
-    std::thread update([this] {
-        for (int i = 1; i <= Rounds; ++i)
+    // The catalogue update writes on its own thread while the main loop
+    // adds keys of its own and the store is saved; both insert new entries,
+    // so an unguarded table would be rebuilt under the other's feet.
+    constexpr int Rounds = 20000;
+    std::atomic<bool> go{false};
+    std::thread update([this, &go] {
+        while (!go.load())
+            std::this_thread::yield();
+        for (int i = 1; i <= Rounds; ++i) {
             mSettings->setInteger(u"dbversion", i);
+            mSettings->setInteger(u"u" + cTestFolder::wide(std::to_string(i)), i);
+        }
     });
+    go = true;
     for (int i = 1; i <= Rounds; ++i) {
-        mSettings->setInteger(u"key" + cTestFolder::wide(std::to_string(i % 50)), i);
+        mSettings->setInteger(u"m" + cTestFolder::wide(std::to_string(i)), i);
         mSettings->getInteger(u"dbversion", 0);
-        if (i % 200 == 0)
+        if (i % 5000 == 0)
             mSettings->save(settingsPath());
     }
     update.join();
-    EXPECT_EQ(mSettings->getInteger(u"dbversion", 0), Rounds);
-    EXPECT_EQ(mSettings->getInteger(u"key0", 0), Rounds);
     ASSERT_TRUE(mSettings->save(settingsPath()));
     cSettings::destroyInstance();
-    ASSERT_TRUE(cSettings::instance()->load(settingsPath()));
-    EXPECT_EQ(cSettings::instance()->getInteger(u"key49", 0), Rounds - 1);
+    cSettings* fresh = cSettings::instance();
+    ASSERT_TRUE(fresh->load(settingsPath()));
+    EXPECT_EQ(fresh->getInteger(u"dbversion", 0), Rounds);
+    for (int i = 1; i <= Rounds; ++i) {
+        const std::u16string number = cTestFolder::wide(std::to_string(i));
+        ASSERT_EQ(fresh->getInteger(u"u" + number, 0), i);
+        ASSERT_EQ(fresh->getInteger(u"m" + number, 0), i);
+    }
 }
 
 } // namespace
