@@ -147,6 +147,7 @@ void cRecent::add(const std::u16string& country, const std::u16string& name, con
 {
     const std::u16string folder = dataFolderOrEmpty();
     kestrel::cScopedLock lock(mLock);
+    mDataFolder = folder;
     for (auto it = mEntries.begin(); it != mEntries.end(); ++it) {
         if (sameChannel(*it, country, name, type)) {
             RecentEntry moved = *it;
@@ -222,14 +223,15 @@ bool cRecent::savePicture(const uint8_t* pixels, int width, int height)
 {
     if (!pixels || width <= 0 || height <= 0 || width > MaxPictureSide || height > MaxPictureSide)
         return false;
-    const std::u16string folder = dataFolderOrEmpty();
     kestrel::cScopedLock pictureLock(mPictureLock);
     std::u16string path;
+    std::u16string folder;
     {
         kestrel::cScopedLock lock(mLock);
         if (mEntries.empty())
             return false;
         path = mEntries.front().picturePath;
+        folder = mDataFolder;
     }
     if (!isPictureFileOf(path, folder))
         return false;

@@ -63,7 +63,8 @@ public:
     // Stores the picture for the front entry: width and height (each
     // 1..MaxPictureSide) and width * 3 * height bytes of pixels. False, with
     // the previous picture kept, when there is no entry or it cannot be
-    // written.
+    // written. Only a file directly in the data folder that add() last used
+    // is ever written, whatever recent.xml names.
     bool savePicture(const uint8_t* pixels, int width, int height);
     // Reads the entry's picture; on success the caller owns pixels and hands
     // them back through freePicture(). Fails for a file whose size does not
@@ -85,4 +86,7 @@ private:
     kestrel::cCriticalSection mPictureLock;
     mutable kestrel::cCriticalSection mLock;
     std::deque<RecentEntry> mEntries; // guarded by mLock
+    // The settings' data folder as add() last found it, so that the capture
+    // thread never has to reach the settings store.
+    std::u16string mDataFolder; // guarded by mLock
 };
