@@ -1,0 +1,45 @@
+#pragma once
+// The catalogue builder: turns a plain text listing of channels into the
+// SQLite catalogue the player downloads, and lists a catalogue back with its
+// addresses decoded.
+//
+// The listing is UTF-8 text, one channel a line, five fields separated by
+// tabs: country, type, name, description, stream address. The description
+// may be empty; the address must be plain ASCII (only ASCII survives the
+// address encoding). Empty lines and lines starting with '#' are skipped; a
+// carriage return before the line feed is dropped.
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+struct cListingEntry {
+    std::string country;     // UTF-8
+    std::string type;        // UTF-8
+    std::string name;        // UTF-8
+    std::string description; // UTF-8
+    std::string address;     // ASCII, in clear
+};
+
+// Reads the whole listing. False with "line N: reason" in error at the first
+// line that is not a valid entry; nothing partial is returned then.
+bool parseListing(std::istream& listing, std::vector<cListingEntry>& entries, std::string& error);
+
+struct cBuildOptions {
+    // The indexes that serve the browser's grouped and filtered queries.
+    // Only benchmarks turn them off, to show what they are worth.
+    bool indexes = true;
+};
+
+// Writes the catalogue at outputPath: the `channels` table with one row per
+// entry in listing order, addresses encoded. The file is built beside the
+// target and renamed over it when complete, so a server handing out the
+// old file never sends a half-built one. False with a reason on failure.
+bool buildCatalogue(const std::vector<cListingEntry>& entries, const std::string& outputPath,
+                    const cBuildOptions& options, std::string& error);
+
+// Writes every channel of the catalogue as a listing line (the builder's
+// input form) with the address decoded, in table order. Tabs and line
+// breaks inside a field are written as spaces so that each channel stays
+// one line. False with a reason when the file is not a catalogue.
+bool listCatalogue(const std::string& catalogPath, std::ostream& out, std::string& error);
