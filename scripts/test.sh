@@ -52,7 +52,7 @@ echo "== fuzzing (${fuzz_seconds}s a target)"
 CC=clang CXX=clang++ cmake -S "$root" -B "$out/fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DLUMIVEX_FUZZ=ON -DLUMIVEX_GUI=OFF -DLUMIVEX_TESTS=OFF >/dev/null
 cmake --build "$out/fuzz" -j "$jobs"
-for target in xhscanner utf8; do
+for target in $(sed -n 's/^set(LUMIVEX_FUZZ_TARGETS \(.*\))$/\1/p' "$root/fuzz/Targets.cmake"); do
   work="$out/fuzz/work-$target"
   rm -rf "$work" && mkdir -p "$work"
   # New inputs go to a scratch folder; a crashing input is written into the
