@@ -1,0 +1,278 @@
+#include "app/Application.h"
+
+#include <atomic>
+#include <mutex>
+
+#include <gst/gst.h>
+
+#include "app/MainLoop.h"
+#include "app/Scene.h"
+#include "app/Stage.h"
+#include "app/Toolkit.h"
+#include "kestrel/Exception.h"
+#include "kestrel/File.h"
+#include "kestrel/System.h"
+#include "kestrel/Unicode.h"
+#include "state/Language.h"
+#include "state/Recent.h"
+#include "state/Settings.h"
+
+std::u16string dataFolderPath;
+
+namespace {
+
+std::atomic<kestrel::cApplication*> theInstance{nullptr};
+
+std::mutex testHookLock;
+std::function<void(const std::string&)> stepTrace; // guarded by testHookLock
+std::function<void()> initializationProbe;         // guarded by testHookLock
+
+void trace(const std::string& step)
+{
+    std::function<void(const std::string&)> current;
+    {
+        std::lock_guard<std::mutex> guard(testHookLock);
+        current = stepTrace;
+    }
+    if (current) {
+        current(step);
+    }
+}
+
+std::string narrow(const std::u16string& text)
+{
+    try {
+        return kestrel::toUtf8(text);
+    } catch (const kestrel::cException&) {
+        return "?";
+    }
+}
+
+// Appends one folder level to the data folder path, creating the folder
+// when it is missing. A failed creation is not reported here: the steps
+// that use the folder fail in their own way.
+void appendDataFolder(std::u16string& path, const std::u16string& name)
+{
+    path += name;
+    if (!kestrel::directoryExists(path)) {
+        trace("create folder " + narrow(path));
+        kestrel::createDirectory(path);
+    }
+    path += kestrel::pathSeparator();
+}
+
+} // namespace
+
+// --- cApplication -------------------------------------------------------------
+
+namespace kestrel {
+
+cApplication::cApplication()
+{
+    theInstance.store(this);
+}
+
+cApplication::~cApplication()
+{
+    cApplication* expected = this;
+    theInstance.compare_exchange_strong(expected, nullptr);
+}
+
+void cApplication::setTerminating(bool terminating)
+{
+    cScopedLock lock(mLock);
+    mTerminating = terminating;
+}
+
+bool cApplication::isTerminating()
+{
+    cScopedLock lock(mLock);
+    return mTerminating;
+}
+
+cApplication* cApplication::instance()
+{
+    return theInstance.load();
+}
+
+} // namespace kestrel
+
+bool isApplicationTerminating()
+{
+    kestrel::cApplication* application = kestrel::cApplication::instance();
+    return application != nullptr && application->isTerminating();
+}
+
+// --- cLumivexApplication ---------------------------------------------------
+
+cLumivexApplication::~cLumivexApplication()
+{
+    // run() joins the thread; this covers a run that left by an exception
+    // after the thread had started.
+    if (mInitializationThread.joinable()) {
+        setTerminating(true);
+        mInitializationThread.join();
+    }
+}
+
+int cLumivexApplication::run(int32_t, int32_t)
+{
+    // The data folder: "Lumivex2" inside "Lumivex" inside the user's local
+    // data folder.
+    std::u16string folder = kestrel::cSystem::getSafeUserDataPath();
+    appendDataFolder(folder, u"Lumivex");
+    appendDataFolder(folder, u"Lumivex2");
+    dataFolderPath = folder;
+    cSettings::instance()->setDataFolder(dataFolderPath);
+
+    // GLib's and the toolkit's thread support are always on in the versions
+    // the program is built with; nothing to initialise before the toolkit.
+    if (!initializeUi()) {
+        throw kestrel::cException(u"Can't initialize UI subsystem.");
+    }
+    trace("ui");
+
+    mInitializationThread = std::thread([this] { initializationThread(); });
+
+    clutter_threads_enter();
+    clutter_main();
+    clutter_threads_leave();
+    trace("main loop ended");
+
+    shutdown();
+    return 1;
+}
+
+void cLumivexApplication::initializationThread()
+{
+    try {
+        cSettings* settings = cSettings::instance();
+        // A missing or unreadable file leaves the initial contents.
+        settings->load(dataFolderPath + u"settings.xml");
+        trace("load settings");
+
+        cRecent::instance()->load(dataFolderPath);
+        trace("load recent");
+
+        // A missing language file changes nothing on screen; its result is
+        // not needed.
+        const std::u16string languagePath =
+            languageFilePath(kestrel::cSystem::getApplicationPath(), settings->getLanguage());
+        loadLanguage(languagePath);
+        trace("load language " + narrow(languagePath));
+
+        if (isTerminating()) {
+            return; // the window was closed while loading
+        }
+
+        // Catalogue update: run it for dataFolderPath + u"channels" and wait
+        // for it (cPlayerDatabase, catalogue library); its result is not
+        // looked at. Wired in with the catalogue library.
+
+        // Channel database: open it in dataFolderPath + u"channels"; when
+        // that fails, throw kestrel::cException(u"Can't initialize player
+        // database. Please, re-install application."). Wired in with the
+        // catalogue library.
+        std::function<void()> probe;
+        {
+            std::lock_guard<std::mutex> guard(testHookLock);
+            probe = initializationProbe;
+        }
+        if (probe) {
+            probe();
+        }
+
+        if (isTerminating()) {
+            return;
+        }
+        // First scene: the database-updated scene when the catalogue update
+        // installed a new catalogue (requestNewDBScene()), otherwise the
+        // home scene.
+        requestHomeScene();
+        trace("request home scene");
+    } catch (...) {
+        // The box is shown from this thread while the stage stays alive;
+        // then the program ends through its normal shutdown, which still
+        // writes the settings and the recent list.
+        trace("initialization failed");
+        showApplicationExceptionInFlight();
+        markRunFailed();
+        requestMainLoopQuit();
+    }
+}
+
+void cLumivexApplication::shutdown()
+{
+    // The initialisation thread may still be loading (the window can be
+    // closed at any time): tell it to give up and wait for it before
+    // anything it uses goes away.
+    setTerminating(true);
+    if (mInitializationThread.joinable()) {
+        mInitializationThread.join();
+    }
+    trace("join initialization thread");
+
+    destroyCurrentPlayer();
+    trace("destroy current player");
+
+    closeCurrentScene();
+    trace("close current scene");
+
+    // Channel database: cPlayerDatabase::destroyInstance(), whose destructor
+    // writes favorites.xml and closes the database. Wired in with the
+    // catalogue library.
+
+    // Player manager: cPlayerManager::destroyInstance(). Wired in with the
+    // playback library.
+
+    // The media framework goes last among the media steps: it must outlive
+    // every player, including those still being torn down by the player
+    // manager.
+    gst_deinit();
+    trace("media shutdown");
+
+    clearLanguage();
+    trace("clear language");
+
+    // The results are not looked at: there is nobody left to tell.
+    cSettings::instance()->save(dataFolderPath + u"settings.xml");
+    cSettings::destroyInstance();
+    trace("save settings");
+
+    cRecent::instance()->save(dataFolderPath);
+    cRecent::destroyInstance();
+    trace("save recent");
+}
+
+// --- entry point -------------------------------------------------------------
+
+int lumivexMain()
+{
+    kestrel::cApplication* application = kestrel::cApplication::instance();
+    if (application == nullptr) {
+        return -1;
+    }
+    try {
+        application->run(0, 0);
+    } catch (...) {
+        kestrel::reportFatalError();
+        return 1;
+    }
+    return hasRunFailed() ? 1 : 0;
+}
+
+namespace apptesting {
+
+void setStepTrace(std::function<void(const std::string& step)> newTrace)
+{
+    std::lock_guard<std::mutex> guard(testHookLock);
+    stepTrace = std::move(newTrace);
+}
+
+void setInitializationProbe(std::function<void()> probe)
+{
+    std::lock_guard<std::mutex> guard(testHookLock);
+    initializationProbe = std::move(probe);
+}
+
+} // namespace apptesting

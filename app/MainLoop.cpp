@@ -1,0 +1,64 @@
+#include "app/MainLoop.h"
+
+#include <atomic>
+
+#include "app/Toolkit.h"
+#include "kestrel/Exception.h"
+#include "kestrel/MessageBox.h"
+
+namespace {
+
+std::atomic<bool> runFailed{false};
+
+gboolean quitMainLoop(gpointer)
+{
+    // Outside clutter_main (a test driving the loop by hand) there is
+    // nothing to quit.
+    if (clutter_main_level() > 0) {
+        clutter_main_quit();
+    }
+    return G_SOURCE_REMOVE;
+}
+
+} // namespace
+
+void showApplicationExceptionInFlight()
+{
+    try {
+        throw;
+    } catch (const kestrel::cException& exception) {
+        kestrel::showApplicationException(exception);
+    } catch (...) {
+        kestrel::showMessageBox(u"Application exception", u"Fatal exception");
+    }
+}
+
+bool runGuarded(const std::function<void()>& work)
+{
+    try {
+        work();
+        return true;
+    } catch (...) {
+        showApplicationExceptionInFlight();
+        markRunFailed();
+        requestMainLoopQuit();
+        return false;
+    }
+}
+
+void requestMainLoopQuit()
+{
+    // Scene switches use the same priority, so everything asked for before
+    // the quit is carried out first.
+    clutter_threads_add_idle_full(30, quitMainLoop, nullptr, nullptr);
+}
+
+void markRunFailed()
+{
+    runFailed.store(true);
+}
+
+bool hasRunFailed()
+{
+    return runFailed.load();
+}

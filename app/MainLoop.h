@@ -1,0 +1,29 @@
+#pragma once
+// The main loop's last line of defence and its orderly end.
+//
+// Toolkit callbacks return into C code, so no exception may leave them.
+// Every callback of the application that runs code which may throw goes
+// through runGuarded(): a failure is shown in the "Application exception"
+// box and the program ends through its normal shutdown, with a non-zero
+// exit status.
+
+#include <functional>
+
+// Runs work; an exception that escapes it is reported (see above) and never
+// propagates. Returns false when it caught one.
+bool runGuarded(const std::function<void()>& work);
+
+// Shows the exception in flight (called inside a catch block) in the box
+// captioned "Application exception": the message of an exception of the
+// program's family, "Fatal exception" for anything else. Never throws.
+void showApplicationExceptionInFlight();
+
+// Ends the main loop from any thread, once it runs: the quit is carried
+// onto the main loop, so a request made before the loop has started still
+// ends it.
+void requestMainLoopQuit();
+
+// Marks the run as failed: the process then exits with a non-zero status
+// after its normal shutdown. Any thread.
+void markRunFailed();
+bool hasRunFailed();

@@ -1,0 +1,102 @@
+#pragma once
+// Scenes and the switching between them.
+//
+// The user interface is a sequence of full-window scenes, at most one of
+// them current. Any thread may ask for a scene; the switch itself always
+// runs on the main loop in an idle callback: the current player is
+// destroyed, the old scene is told to hide (it fades out and deletes
+// itself), the new scene is built on the stage, made current and shown.
+//
+// The scene classes and the player manager live in libraries built on top
+// of this one, so they reach the switching through registration: each
+// scene kind gets a factory, the player scene request gets the
+// play-channel procedure, and the switch gets the player destroyer. A kind
+// without a factory shows a plain placeholder scene with its title.
+
+#include <functional>
+
+#include "app/Toolkit.h"
+
+class cScene {
+public:
+    // root: the stage actor; the scene adds its actors to it.
+    explicit cScene(ClutterActor* root);
+    virtual ~cScene();
+    cScene(const cScene&) = delete;
+    cScene& operator=(const cScene&) = delete;
+
+    // Called once right after construction: lays the scene out, sets the
+    // stage title and starts the entry animation.
+    virtual void show() = 0;
+    // Called once when the scene stops being current: starts the exit
+    // animation, at whose end the scene deletes itself.
+    virtual void hide() = 0;
+    // The skin path rule (see ::skinPath below).
+    virtual const char* skinPath(const char* fileName, const char* folder);
+    // A media player starts opening a stream / the stream is running.
+    // Nothing here; the player scene shows its busy indication.
+    virtual void busyStart();
+    virtual void busyEnd();
+
+protected:
+    ClutterActor* mRoot; // main loop only; the stage owns it
+};
+
+// The current scene, null before the first scene and after
+// closeCurrentScene(). Read and written on the main loop only; it does not
+// own the scene.
+extern cScene* currentScene;
+
+// The path of a skin image: the application folder, the folder, "/" and
+// the file name, in UTF-8. The result lives in one shared buffer of 4096
+// bytes that the next call overwrites. Main loop only.
+const char* skinPath(const char* fileName, const char* folder);
+
+// The skin image fileName (folder "skin") as a texture. When the image
+// cannot be loaded, a neutral grey texture of width x height stands in for
+// it, so that the scene still shows where the image belongs. Main loop
+// only.
+ClutterActor* loadSkinTexture(const char* fileName, float width, float height);
+// The same for a full path.
+ClutterActor* loadTextureFile(const char* path, float width, float height);
+
+// Main loop: if there is a current scene, hide it and clear currentScene.
+void closeCurrentScene();
+// Main loop: makes the scene current and shows it.
+void presentScene(cScene* scene);
+
+// Any thread: the current scene's busyStart()/busyEnd(), carried onto the
+// main loop so that they never meet a scene that is being replaced. They
+// reach whatever scene is current when they run.
+void notifyBusyStart();
+void notifyBusyEnd();
+
+// Any thread: schedule a switch (an idle callback of priority 30 on the
+// main loop). Requests are carried out in the order in which they were
+// made.
+void requestHomeScene();
+void requestChannelsScene();
+void requestFavoritesScene();
+// Runs the play-channel procedure on the main loop (the home scene when
+// none is registered).
+void requestPlayerScene();
+// These two first destroy the current player on the calling thread.
+void requestUpdateScene();
+void requestNewDBScene();
+
+enum eSceneKind { SceneHome, SceneChannels, SceneFavorites, SceneUpdate, SceneNewDB };
+using tSceneFactory = std::function<cScene*(ClutterActor* root)>;
+
+// Registration; any thread, as a rule once before the main loop starts.
+// An empty function removes the registration.
+void registerSceneFactory(eSceneKind kind, tSceneFactory factory);
+// The procedure that the player scene request runs on the main loop.
+void setPlayChannelProcedure(std::function<void()> procedure);
+// Destroys the current player (nothing when there is none).
+void setCurrentPlayerDestroyer(std::function<void()> destroyer);
+
+// Runs the registered player destroyer, if any. Any thread.
+void destroyCurrentPlayer();
+
+// The stage title of the placeholder scene of a kind.
+const char* sceneTitle(eSceneKind kind);

@@ -1,0 +1,466 @@
+// Start-up and shutdown of the real program: lumivex (and lumivex_traced,
+// the same program with its steps written to standard error) run with a
+// fresh home folder; the test finds the stage window on the X server,
+// closes it as a window manager would, and checks the exit status, the
+// folders, the files and the order of the steps.
+
+#include <gtest/gtest.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <signal.h>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using tEnvironment = std::map<std::string, std::optional<std::string>>;
+
+std::string makeTempFolder()
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && base[0] == '/' ? base : "/tmp") + "/lumivex-start-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    return mkdtemp(buffer.data()) != nullptr ? std::string(buffer.data()) : std::string();
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+bool isDirectory(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool fileExists(const std::string& path)
+{
+    return access(path.c_str(), F_OK) == 0;
+}
+
+// UTF-16 little-endian with a byte-order mark, as the user files are kept.
+std::string utf16File(const std::string& ascii)
+{
+    std::string bytes = "\xFF\xFE";
+    for (char c : ascii) {
+        bytes += c;
+        bytes += '\0';
+    }
+    return bytes;
+}
+
+// A child process of the test with its standard error in a file.
+class cProgram {
+public:
+    cProgram(const std::string& executable, const std::vector<std::string>& arguments, const tEnvironment& changes,
+             const std::string& errorPath)
+        : mErrorPath(errorPath)
+    {
+        std::map<std::string, std::string> variables;
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            const std::string text = *entry;
+            const size_t equals = text.find('=');
+            if (equals != std::string::npos) {
+                variables[text.substr(0, equals)] = text.substr(equals + 1);
+            }
+        }
+        for (const auto& [name, value] : changes) {
+            if (value) {
+                variables[name] = *value;
+            } else {
+                variables.erase(name);
+            }
+        }
+        std::vector<std::string> environmentText;
+        for (const auto& [name, value] : variables) {
+            environmentText.push_back(name + "=" + value);
+        }
+        std::vector<char*> environmentPointers;
+        for (std::string& text : environmentText) {
+            environmentPointers.push_back(text.data());
+        }
+        environmentPointers.push_back(nullptr);
+
+        std::vector<std::string> argumentText{executable};
+        argumentText.insert(argumentText.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argumentPointers;
+        for (std::string& text : argumentText) {
+            argumentPointers.push_back(text.data());
+        }
+        argumentPointers.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        if (posix_spawn(&mPid, executable.c_str(), &actions, nullptr, argumentPointers.data(),
+                        environmentPointers.data()) != 0) {
+            mPid = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+    }
+
+    ~cProgram()
+    {
+        if (mPid > 0 && !mExited) {
+            kill(mPid, SIGKILL);
+            waitpid(mPid, nullptr, 0);
+        }
+    }
+
+    pid_t pid() const { return mPid; }
+
+    // Waits for the exit; false when the time ran out.
+    bool waitForExit(int timeoutMilliseconds)
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+        while (std::chrono::steady_clock::now() < end) {
+            int status = 0;
+            if (waitpid(mPid, &status, WNOHANG) == mPid) {
+                mExited = true;
+                mStatus = status;
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+
+    // The exit status, or -1000 after a signal.
+    int exitStatus() const { return WIFEXITED(mStatus) ? WEXITSTATUS(mStatus) : -1000; }
+
+    std::string errorText() const { return readFile(mErrorPath); }
+
+    // The "step: " lines written so far.
+    std::vector<std::string> steps() const
+    {
+        std::vector<std::string> result;
+        std::istringstream in(errorText());
+        std::string line;
+        while (std::getline(in, line)) {
+            if (line.rfind("step: ", 0) == 0) {
+                result.push_back(line.substr(6));
+            }
+        }
+        return result;
+    }
+
+private:
+    pid_t mPid = -1;
+    bool mExited = false;
+    int mStatus = 0;
+    std::string mErrorPath;
+};
+
+// The test's own connection to the X server the program draws on.
+class cServer {
+public:
+    cServer() : mDisplay(XOpenDisplay(nullptr)) {}
+    ~cServer()
+    {
+        if (mDisplay != nullptr) {
+            XCloseDisplay(mDisplay);
+        }
+    }
+    bool isOpen() const { return mDisplay != nullptr; }
+
+    // The top-level window of the process (and with the title, when one is
+    // given); 0 when there is none yet.
+    Window findWindow(pid_t pid, const std::string& title)
+    {
+        Window root = DefaultRootWindow(mDisplay);
+        Window parent = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        Window found = 0;
+        if (XQueryTree(mDisplay, root, &root, &parent, &children, &count) == 0) {
+            return 0;
+        }
+        for (unsigned i = 0; i < count && found == 0; ++i) {
+            if (windowPid(children[i]) == pid && (title.empty() || windowTitle(children[i]) == title)) {
+                found = children[i];
+            }
+        }
+        if (children != nullptr) {
+            XFree(children);
+        }
+        return found;
+    }
+
+    Window waitForWindow(pid_t pid, const std::string& title, int timeoutMilliseconds)
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+        while (std::chrono::steady_clock::now() < end) {
+            if (Window window = findWindow(pid, title); window != 0) {
+                return window;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return 0;
+    }
+
+    // What a window manager sends when the user closes the window.
+    void close(Window window)
+    {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = XInternAtom(mDisplay, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = static_cast<long>(XInternAtom(mDisplay, "WM_DELETE_WINDOW", False));
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(mDisplay, window, False, NoEventMask, &event);
+        XFlush(mDisplay);
+    }
+
+private:
+    long windowPid(Window window)
+    {
+        long pid = -1;
+        unsigned char* data = nullptr;
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long remaining = 0;
+        if (XGetWindowProperty(mDisplay, window, XInternAtom(mDisplay, "_NET_WM_PID", False), 0, 1, False,
+                               XA_CARDINAL, &type, &format, &count, &remaining, &data) == Success &&
+            data != nullptr) {
+            if (count == 1) {
+                pid = *reinterpret_cast<long*>(data);
+            }
+            XFree(data);
+        }
+        return pid;
+    }
+
+    std::string windowTitle(Window window)
+    {
+        std::string title;
+        unsigned char* data = nullptr;
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long remaining = 0;
+        if (XGetWindowProperty(mDisplay, window, XInternAtom(mDisplay, "_NET_WM_NAME", False), 0, 1024, False,
+                               XInternAtom(mDisplay, "UTF8_STRING", False), &type, &format, &count, &remaining,
+                               &data) == Success &&
+            data != nullptr) {
+            title.assign(reinterpret_cast<const char*>(data), count);
+            XFree(data);
+        }
+        return title;
+    }
+
+    Display* mDisplay;
+};
+
+const std::string InitialSettings =
+    utf16File("<settings>\n<item name=\"dbversion\">0</item>\n<item name=\"language\">english</item>\n"
+              "<item name=\"theme\">black</item>\n</settings>\n");
+
+class StartupTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* display = std::getenv("DISPLAY");
+        if (display == nullptr || *display == '\0' || !mServer.isOpen()) {
+            GTEST_SKIP() << "no display";
+        }
+        mHome = makeTempFolder();
+        ASSERT_FALSE(mHome.empty());
+        mDataFolder = mHome + "/.local/share/Lumivex/Lumivex2";
+    }
+
+    void TearDown() override
+    {
+        // A failed run keeps its folder (with the programs' standard error)
+        // for a look.
+        if (!mHome.empty() && !HasFailure()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(mHome, ignored);
+        }
+    }
+
+    // A fresh home folder and nothing else of the user's: the data folder
+    // comes from HOME alone.
+    tEnvironment homeEnvironment() const
+    {
+        return {{"HOME", mHome},
+                {"XDG_DATA_HOME", std::nullopt},
+                {"XDG_CACHE_HOME", std::nullopt},
+                {"XDG_CONFIG_HOME", std::nullopt}};
+    }
+
+    std::string errorPath(const char* name) const { return mHome + "/" + name + ".stderr"; }
+
+    // Runs the program until its home scene is up, then closes its window.
+    void runAndClose(cProgram& program)
+    {
+        ASSERT_GT(program.pid(), 0);
+        const Window window = mServer.waitForWindow(program.pid(), "Recent channels...", 60000);
+        ASSERT_NE(window, 0u) << program.errorText();
+        mServer.close(window);
+        ASSERT_TRUE(program.waitForExit(30000)) << program.errorText();
+    }
+
+    cServer mServer;
+    std::string mHome;
+    std::string mDataFolder;
+};
+
+TEST_F(StartupTest, FirstStartShowsTheStageAndClosingItShutsDownWithStatusZero)
+{
+    cProgram program(LUMIVEX_EXECUTABLE, {}, homeEnvironment(), errorPath("lumivex"));
+    runAndClose(program);
+    EXPECT_EQ(program.exitStatus(), 0) << program.errorText();
+    EXPECT_TRUE(isDirectory(mHome + "/.local/share/Lumivex"));
+    EXPECT_TRUE(isDirectory(mDataFolder));
+    // Only the initial settings, written at shutdown; an empty recent list
+    // writes no file.
+    EXPECT_EQ(readFile(mDataFolder + "/settings.xml"), InitialSettings);
+    EXPECT_FALSE(fileExists(mDataFolder + "/recent.xml"));
+    // Nothing is reported and nothing is traced in normal use.
+    EXPECT_EQ(program.errorText().find("Application"), std::string::npos) << program.errorText();
+    EXPECT_TRUE(program.steps().empty());
+}
+
+TEST_F(StartupTest, StepsRunInTheFixedOrder)
+{
+    cProgram program(LUMIVEX_TRACED_EXECUTABLE, {}, homeEnvironment(), errorPath("traced"));
+    runAndClose(program);
+    EXPECT_EQ(program.exitStatus(), 0) << program.errorText();
+    const std::string applicationFolder = std::string(LUMIVEX_TRACED_EXECUTABLE).substr(
+        0, std::string(LUMIVEX_TRACED_EXECUTABLE).rfind('/') + 1);
+    const std::vector<std::string> expected = {
+        "create folder " + mHome + "/.local/share/Lumivex",
+        "create folder " + mDataFolder,
+        "ui",
+        "load settings",
+        "load recent",
+        "load language " + applicationFolder + "language/english.xml",
+        "request home scene",
+        "main loop ended",
+        "join initialization thread",
+        "destroy current player",
+        "close current scene",
+        "media shutdown",
+        "clear language",
+        "save settings",
+        "save recent",
+    };
+    EXPECT_EQ(program.steps(), expected) << program.errorText();
+}
+
+TEST_F(StartupTest, SecondStartCreatesNothingAndKeepsTheStoredSettings)
+{
+    ASSERT_EQ(mkdir((mHome + "/.local").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((mHome + "/.local/share").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((mHome + "/.local/share/Lumivex").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(mDataFolder.c_str(), 0700), 0);
+    {
+        std::ofstream out(mDataFolder + "/settings.xml", std::ios::binary);
+        out << utf16File("<settings>\n<item name=\"volume\">42</item>\n</settings>\n");
+    }
+    cProgram program(LUMIVEX_TRACED_EXECUTABLE, {}, homeEnvironment(), errorPath("second"));
+    runAndClose(program);
+    EXPECT_EQ(program.exitStatus(), 0) << program.errorText();
+    for (const std::string& step : program.steps()) {
+        EXPECT_NE(step.rfind("create folder", 0), 0u) << step;
+    }
+    const std::string saved = readFile(mDataFolder + "/settings.xml");
+    EXPECT_NE(saved.find(utf16File("<item name=\"volume\">42</item>\n").substr(2)), std::string::npos);
+    EXPECT_NE(saved.find(utf16File("<item name=\"language\">english</item>\n").substr(2)), std::string::npos);
+}
+
+TEST_F(StartupTest, FailureWhileLoadingShowsTheBoxEndsNormallyAndReportsIt)
+{
+    cProgram program(LUMIVEX_TRACED_EXECUTABLE, {"--fail-init"}, homeEnvironment(), errorPath("failing"));
+    ASSERT_GT(program.pid(), 0);
+    // Nobody closes the window: the failure ends the program by itself.
+    ASSERT_TRUE(program.waitForExit(60000)) << program.errorText();
+    EXPECT_NE(program.exitStatus(), 0);
+    EXPECT_NE(program.errorText().find(
+                  "Application exception: Can't initialize player database. Please, re-install application.\n"),
+              std::string::npos)
+        << program.errorText();
+    const std::vector<std::string> steps = program.steps();
+    const std::vector<std::string> tail(steps.end() - std::min<size_t>(steps.size(), 9), steps.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"initialization failed", "main loop ended", "join initialization thread",
+                                              "destroy current player", "close current scene", "media shutdown",
+                                              "clear language", "save settings", "save recent"}))
+        << program.errorText();
+    EXPECT_EQ(readFile(mDataFolder + "/settings.xml"), InitialSettings);
+}
+
+TEST_F(StartupTest, ClosingTheWindowWhileStillLoadingWaitsForTheLoading)
+{
+    cProgram program(LUMIVEX_TRACED_EXECUTABLE, {"--slow-init"}, homeEnvironment(), errorPath("slow"));
+    ASSERT_GT(program.pid(), 0);
+    const Window window = mServer.waitForWindow(program.pid(), "", 60000);
+    ASSERT_NE(window, 0u) << program.errorText();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (program.errorText().find("probe waiting") == std::string::npos && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    mServer.close(window);
+    ASSERT_TRUE(program.waitForExit(30000)) << program.errorText();
+    EXPECT_EQ(program.exitStatus(), 0) << program.errorText();
+    const std::vector<std::string> steps = program.steps();
+    auto position = [&](const std::string& step) {
+        return std::find(steps.begin(), steps.end(), step) - steps.begin();
+    };
+    EXPECT_LT(position("main loop ended"), position("probe ended"));
+    EXPECT_LT(position("probe ended"), position("join initialization thread"));
+    EXPECT_LT(position("join initialization thread"), position("save settings"));
+    EXPECT_EQ(position("request home scene"), static_cast<long>(steps.size())); // never asked for
+    EXPECT_EQ(readFile(mDataFolder + "/settings.xml"), InitialSettings);
+}
+
+TEST_F(StartupTest, StartUpFailuresShowTheFatalErrorAndExitNonZero)
+{
+    struct {
+        const char* name;
+        tEnvironment environment;
+        const char* report;
+    } cases[] = {
+        {"no user data folder",
+         {{"HOME", std::nullopt}, {"XDG_DATA_HOME", std::nullopt}, {"DISPLAY", std::nullopt}},
+         "Application fatal error: GetSafeUserDataPath fails\n"},
+        {"no display",
+         {{"HOME", mHome}, {"XDG_DATA_HOME", std::nullopt}, {"XDG_CACHE_HOME", std::nullopt}, {"DISPLAY", std::nullopt},
+          {"WAYLAND_DISPLAY", std::nullopt}},
+         "Application fatal error: Can't initialize UI subsystem.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        cProgram program(LUMIVEX_EXECUTABLE, {}, c.environment, errorPath(c.name));
+        ASSERT_TRUE(program.waitForExit(30000)) << program.errorText();
+        EXPECT_EQ(program.exitStatus(), 1) << program.errorText();
+        EXPECT_NE(program.errorText().find(c.report), std::string::npos) << program.errorText();
+    }
+}
+
+} // namespace

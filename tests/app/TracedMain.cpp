@@ -1,0 +1,46 @@
+// The application exactly as lumivex runs it, with its start-up and
+// shutdown steps written to standard error ("step: ...") and message boxes
+// left as their line on standard error instead of a dialog. For the
+// start-up tests only.
+//
+//   lumivex_traced               as lumivex
+//   lumivex_traced --fail-init   opening the channel database fails
+//   lumivex_traced --slow-init   loading takes until the window is closed
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "app/Application.h"
+#include "kestrel/Exception.h"
+#include "kestrel/MessageBox.h"
+
+namespace {
+cLumivexApplication theApplication;
+}
+
+int main(int argc, char** argv)
+{
+    apptesting::setStepTrace([](const std::string& step) {
+        std::fprintf(stderr, "step: %s\n", step.c_str());
+        std::fflush(stderr);
+    });
+    kestrel::setMessageBoxPresenter([](const std::string&, const std::string&) {});
+    const char* mode = argc > 1 ? argv[1] : "";
+    if (std::strcmp(mode, "--fail-init") == 0) {
+        apptesting::setInitializationProbe([] {
+            throw kestrel::cException(u"Can't initialize player database. Please, re-install application.");
+        });
+    } else if (std::strcmp(mode, "--slow-init") == 0) {
+        apptesting::setInitializationProbe([] {
+            std::fprintf(stderr, "step: probe waiting\n");
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (!isApplicationTerminating() && std::chrono::steady_clock::now() < end) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            std::fprintf(stderr, "step: probe ended\n");
+        });
+    }
+    return lumivexMain();
+}
