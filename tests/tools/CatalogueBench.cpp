@@ -1,0 +1,241 @@
+// Prints how long the channel browser's queries take on a large catalogue
+// (with the builder's indexes and without them), and how the start-up
+// download and installation of a large catalogue compares with copying the
+// same file with curl. Figures only: nothing here passes or fails on time.
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ToolsTestSupport.h"
+#include "catalogue/CatalogueCheck.h"
+#include "catalogue/PlayerDatabase.h"
+#include "kestrel/Unicode.h"
+#include "state/Settings.h"
+#include "tools/CatalogueBuilder.h"
+#include "tools/CatalogueServer.h"
+
+using namespace toolstest;
+using tClock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int Channels = 250000;
+constexpr int Countries = 200;
+constexpr int Types = 30;
+constexpr double FrameMs = 16.0;
+
+double millisecondsSince(tClock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(tClock::now() - start).count();
+}
+
+std::string country(int i) { return "Country " + std::to_string(i); }
+std::string type(int i) { return "Type " + std::to_string(i); }
+
+std::vector<cListingEntry> generate(int channels, size_t descriptionBytes)
+{
+    std::mt19937 random(7);
+    std::vector<cListingEntry> entries;
+    entries.reserve(channels);
+    for (int i = 0; i < channels; ++i) {
+        // A tenth of the names recur under other countries, as networks do.
+        const int name = random() % 10 == 0 ? static_cast<int>(random() % 2000) : i;
+        std::string description = "Channel number " + std::to_string(i) + " ";
+        description.resize(std::max(description.size(), descriptionBytes), 'x');
+        entries.push_back({country(static_cast<int>(random() % Countries)), type(static_cast<int>(random() % Types)),
+                           "Channel " + std::to_string(name), description,
+                           "http://streams.example.net/live/" + std::to_string(i) + ".asx"});
+    }
+    return entries;
+}
+
+struct cFigure {
+    double median = 0;
+    double worst = 0;
+};
+
+cFigure measure(int runs, const std::function<void(int)>& run)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        const auto start = tClock::now();
+        run(i);
+        times.push_back(millisecondsSince(start));
+    }
+    std::sort(times.begin(), times.end());
+    return {times[times.size() / 2], times.back()};
+}
+
+void print(const char* what, const cFigure& figure)
+{
+    std::printf("  %-34s median %8.3f ms   worst %8.3f ms %s\n", what, figure.median, figure.worst,
+                figure.worst <= FrameMs ? "" : "  (over one frame)");
+}
+
+void benchQueries(const std::string& folder, const char* label)
+{
+    std::printf("%s\n", label);
+    const std::u16string wideFolder = kestrel::fromUtf8(folder);
+    std::mt19937 random(11);
+    // The cached lists are timed on a fresh object each run, as the first
+    // call of a run is the one a user waits for.
+    print("countries() first call", measure(5, [&](int) {
+              cPlayerDatabase database;
+              database.open(wideFolder);
+              database.countries();
+          }));
+    print("types() first call", measure(5, [&](int) {
+              cPlayerDatabase database;
+              database.open(wideFolder);
+              database.types();
+          }));
+    print("names(*, *) first call", measure(5, [&](int) {
+              cPlayerDatabase database;
+              database.open(wideFolder);
+              std::vector<std::u16string> out;
+              database.names(u"*", u"*", out);
+          }));
+
+    cPlayerDatabase database;
+    database.open(wideFolder);
+    std::vector<std::u16string> out;
+    size_t rows = 0;
+    print("names(c, t)", measure(60, [&](int) {
+              database.names(kestrel::fromUtf8(country(random() % Countries)),
+                             kestrel::fromUtf8(type(random() % Types)), out);
+              rows += out.size();
+          }));
+    print("names(*, t)", measure(30, [&](int i) {
+              database.names(u"*", kestrel::fromUtf8(type(i % Types)), out);
+              rows += out.size();
+          }));
+    print("names(c, *)", measure(30, [&](int) {
+              database.names(kestrel::fromUtf8(country(random() % Countries)), u"*", out);
+              rows += out.size();
+          }));
+    // Pick real channels so that every lookup finds its row.
+    std::vector<std::vector<std::u16string>> picks;
+    for (int i = 0; i < 60; ++i) {
+        const std::u16string c = kestrel::fromUtf8(country(random() % Countries));
+        const std::u16string t = kestrel::fromUtf8(type(random() % Types));
+        database.names(c, t, out);
+        if (!out.empty()) {
+            picks.push_back({c, t, out[random() % out.size()]});
+        }
+    }
+    const std::pair<const char*, std::function<void(const std::vector<std::u16string>&)>> forms[] = {
+        {"currentAddress() country and type", [&](const auto& p) { database.setCurrentCountry(p[0]); database.setCurrentType(p[1]); }},
+        {"currentAddress() any country", [&](const auto& p) { database.setCurrentCountry(u"*"); database.setCurrentType(p[1]); }},
+        {"currentAddress() any type", [&](const auto& p) { database.setCurrentCountry(p[0]); database.setCurrentType(u"*"); }},
+        {"currentAddress() any, any", [&](const auto&) { database.setCurrentCountry(u"*"); database.setCurrentType(u"*"); }},
+    };
+    for (const auto& [what, choose] : forms) {
+        print(what, measure(static_cast<int>(picks.size()), [&](int i) {
+                  choose(picks[i]);
+                  database.setCurrentName(picks[i][2]);
+                  if (database.currentAddress().empty()) {
+                      std::printf("  (lookup found nothing)\n");
+                  }
+              }));
+    }
+    std::printf("  (%zu names listed in all)\n", rows);
+}
+
+void benchDownload(const cTempFolder& scratch)
+{
+    const std::string served = scratch.file("served");
+    std::filesystem::create_directories(served);
+    std::string error;
+    // About 135,000 indexed channels make a catalogue of about 50 MB.
+    if (!buildCatalogue(generate(135000, 0), served + "/database", {}, error)) {
+        std::printf("build failed: %s\n", error.c_str());
+        return;
+    }
+    writeFile(served + "/dbversion", "1");
+    const double megabytes = std::filesystem::file_size(served + "/database") / 1e6;
+    cCatalogueServer server(served);
+    server.start();
+    const std::string address = "127.0.0.1:" + std::to_string(server.port());
+    std::printf("download and install of a %.1f MB catalogue over loopback\n", megabytes);
+
+    cSettings* settings = cSettings::instance();
+    settings->setString(u"server", kestrel::fromUtf8(address));
+    cUpdateLimits limits;
+    limits.idlePauseMs = 0;
+    limits.installedPauseMs = 0;
+    const std::string channels = scratch.file("channels");
+    std::filesystem::create_directories(channels);
+
+    const int runs = 3;
+    std::vector<double> updates;
+    std::vector<double> curls;
+    std::vector<double> checks;
+    for (int run = 0; run < runs; ++run) {
+        settings->setInteger(u"dbversion", 0);
+        cPlayerDatabase database;
+        database.setUpdateLimits(limits);
+        auto start = tClock::now();
+        database.runUpdate(kestrel::fromUtf8(channels));
+        updates.push_back(millisecondsSince(start));
+        if (database.lastUpdateOutcome() != eUpdateOutcome::Installed) {
+            std::printf("  update failed: %s\n", database.lastUpdateError().c_str());
+            return;
+        }
+        start = tClock::now();
+        std::string problem;
+        checkCatalogueFile(kestrel::fromUtf8(channels + "/database"), problem);
+        checks.push_back(millisecondsSince(start));
+
+        start = tClock::now();
+        const int status = runCommand("curl -s -f -o " + scratch.file("curl-copy") + " http://" + address + "/database");
+        curls.push_back(millisecondsSince(start));
+        if (status != 0) {
+            std::printf("  curl failed (status %d)\n", status);
+            return;
+        }
+    }
+    std::sort(updates.begin(), updates.end());
+    std::sort(curls.begin(), curls.end());
+    std::sort(checks.begin(), checks.end());
+    const double update = updates[runs / 2];
+    const double curl = curls[runs / 2];
+    std::printf("  update (version, download, flush, check, rename)  median %8.1f ms\n", update);
+    std::printf("    integrity check of that file, timed apart        median %8.1f ms\n", checks[runs / 2]);
+    std::printf("  curl copy of the same file                        median %8.1f ms\n", curl);
+    std::printf("  ratio update / curl                                      %8.2f\n", update / curl);
+}
+
+} // namespace
+
+int main()
+{
+    cTempFolder scratch;
+    cSettings::instance()->setDataFolder(kestrel::fromUtf8(scratch.path()) + u"/");
+    std::printf("catalogue of %d channels, %d countries, %d types\n", Channels, Countries, Types);
+    const std::vector<cListingEntry> entries = generate(Channels, 0);
+    std::string error;
+    for (const bool indexes : {true, false}) {
+        const std::string folder = scratch.file(indexes ? "indexed" : "plain");
+        std::filesystem::create_directories(folder);
+        const auto start = tClock::now();
+        if (!buildCatalogue(entries, folder + "/database", {indexes}, error)) {
+            std::printf("build failed: %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("built %s catalogue in %.0f ms (%.1f MB)\n", indexes ? "indexed" : "plain",
+                    millisecondsSince(start), std::filesystem::file_size(folder + "/database") / 1e6);
+    }
+    benchQueries(scratch.file("indexed"), "browser queries with the builder's indexes");
+    benchQueries(scratch.file("plain"), "browser queries without indexes");
+    benchDownload(scratch);
+    cSettings::destroyInstance();
+    return 0;
+}
