@@ -82,7 +82,9 @@ void cTimeline::onNewFrame(ClutterTimeline*, gint, gpointer self)
     auto* timeline = static_cast<cTimeline*>(self);
     if (timeline->mFrameHandler) {
         const int frame = timeline->currentFrame();
-        runGuarded([&] { timeline->mFrameHandler(frame); });
+        // A copy: the handler may replace itself or delete the timeline.
+        tFrameHandler handler = timeline->mFrameHandler;
+        runGuarded([&] { handler(frame); });
     }
 }
 

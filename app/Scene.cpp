@@ -194,8 +194,8 @@ const char* skinPath(const char* fileName, const char* folder)
 ClutterActor* loadTextureFile(const char* path, float width, float height)
 {
     GError* error = nullptr;
-    ClutterActor* texture = clutter_texture_new_from_file(path, &error);
-    if (texture != nullptr && error == nullptr) {
+    ClutterActor* texture = path != nullptr ? clutter_texture_new_from_file(path, &error) : nullptr;
+    if (texture != nullptr) {
         return texture;
     }
     // A broken installation should not leave holes in the interface: say
@@ -207,10 +207,6 @@ ClutterActor* loadTextureFile(const char* path, float width, float height)
     }
     if (error != nullptr) {
         g_error_free(error);
-    }
-    if (texture != nullptr) {
-        g_object_ref_sink(texture);
-        g_object_unref(texture);
     }
     return standInTexture(width, height);
 }
