@@ -19,6 +19,7 @@
 #include "catalogue/CatalogueCheck.h"
 #include "catalogue/ListStates.h"
 #include "catalogue/UpdateTask.h"
+#include "kestrel/Application.h"
 #include "kestrel/Exception.h"
 #include "kestrel/File.h"
 #include "kestrel/Unicode.h"
@@ -150,7 +151,10 @@ void cPlayerDatabase::setOutcome(eUpdateOutcome outcome, const std::string& erro
     mLastOutcome = outcome;
 }
 
-bool cPlayerDatabase::terminating() { return mHooks.isTerminating && mHooks.isTerminating(); }
+bool cPlayerDatabase::terminating()
+{
+    return mHooks.isTerminating ? mHooks.isTerminating() : kestrel::applicationIsTerminating();
+}
 
 void cPlayerDatabase::pause(unsigned milliseconds)
 {
@@ -174,6 +178,11 @@ bool cPlayerDatabase::update()
         }
     }
 
+    if (mUpdateFolder.empty()) {
+        // Without a channel folder the paths below would name the root.
+        setOutcome(eUpdateOutcome::NoTemporaryFile, "no channel folder given");
+        return true;
+    }
     const std::u16string databasePath = mUpdateFolder + u"/database";
     const std::u16string temporaryPath = mUpdateFolder + u"/tmpdb";
     // A "tmpdb" left by an interrupted start is of no use to anyone.

@@ -62,7 +62,11 @@ cPlayerDatabase::~cPlayerDatabase()
     // Saving favourites that were never read would replace the user's file
     // with an empty list, so only favourites that open() read are written.
     if (mFavouritesLoaded && !mFolder.empty()) {
-        saveFavourites(mFolder); // nothing can be done about a failure here
+        try {
+            saveFavourites(mFolder); // nothing can be done about a failure here
+        } catch (...) {
+            // Only running out of memory gets here; a destructor must not throw.
+        }
     }
     close();
 }
@@ -156,7 +160,8 @@ std::u16string cPlayerDatabase::firstValue(const char* statement, const std::vec
     return rows.empty() ? std::u16string() : rows.front();
 }
 
-const std::vector<std::u16string>& cPlayerDatabase::cachedList(const char* statement, std::vector<std::u16string>& cache)
+const std::vector<std::u16string>& cPlayerDatabase::cachedList(const char* statement,
+                                                              std::vector<std::u16string>& cache)
 {
     if (cache.empty()) {
         runQuery(statement, {}, cache, false);

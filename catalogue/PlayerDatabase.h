@@ -16,14 +16,15 @@
 struct sqlite3;
 
 // What the update needs from the application, set by the application before
-// runUpdate. Both may be empty (tests, tools): then no scene is requested and
-// the update never counts as told to stop.
+// runUpdate. Either may be empty (tests, tools).
 struct cUpdateHooks {
     // Puts the catalogue-update scene on screen. Called once, on the update
     // thread, at the start of every update; it must not wait for the scene.
+    // Empty: no scene is requested.
     std::function<void()> requestUpdateScene;
     // True once the application is shutting down; polled by the download
-    // loop and the pauses, from the update thread.
+    // loop and the pauses, from the update thread. Empty: the application
+    // object's terminating flag (kestrel::applicationIsTerminating()).
     std::function<bool()> isTerminating;
 };
 

@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 #include "catalogue/ListStates.h"
 #include "catalogue/PlayerDatabase.h"
+#include "kestrel/Application.h"
 #include "kestrel/Tasks.h"
 #include "kestrel/Unicode.h"
 #include "state/Settings.h"
@@ -122,10 +123,12 @@ TEST_F(cCatalogueUpdate, FirstStartInstallsTheServersCatalogue)
 
     // The next start finds the same version and installs nothing.
     mDatabase.close();
+    writeBytes(mFolder.file("tmpdb"), "left by an interrupted start");
     cPlayerDatabase second;
     second.setUpdateLimits(mLimits);
     EXPECT_TRUE(second.runUpdate(mFolder.widePath()));
     EXPECT_EQ(second.lastUpdateOutcome(), eUpdateOutcome::UpToDate);
+    EXPECT_FALSE(exists(mFolder.file("tmpdb")));
     EXPECT_FALSE(second.isNewCatalogue());
     EXPECT_EQ(server.hits("/database"), 1);
 }
@@ -417,6 +420,13 @@ TEST_F(cCatalogueUpdate, MissingChannelFolderEndsAtOnce)
     EXPECT_EQ(server.hits("/database"), 0);
     EXPECT_FALSE(exists(mFolder.file("missing")));
     EXPECT_EQ(mSettings->getInteger(u"dbversion", -1), 0);
+
+    // An update that was never given a folder has nowhere to write.
+    cPlayerDatabase unset;
+    unset.setUpdateLimits(mLimits);
+    EXPECT_TRUE(unset.update());
+    EXPECT_EQ(unset.lastUpdateOutcome(), eUpdateOutcome::NoTemporaryFile);
+    EXPECT_EQ(server.hits("/dbversion.php"), 1);
 }
 
 TEST_F(cCatalogueUpdate, TerminationStopsTheDownload)
@@ -440,6 +450,25 @@ TEST_F(cCatalogueUpdate, TerminationStopsTheDownload)
     const auto start = tClock::now();
     EXPECT_FALSE(runUpdate());
     EXPECT_LT(tClock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(mDatabase.lastUpdateOutcome(), eUpdateOutcome::Stopped);
+    expectNothingInstalled();
+}
+
+TEST_F(cCatalogueUpdate, WithoutAHookTheApplicationsFlagStopsTheUpdate)
+{
+    class cTestApplication : public kestrel::cApplication {
+    public:
+        int run(int32_t, int32_t) override { return 0; }
+    };
+    installOld();
+    cTestServer server;
+    server.serve("/dbversion.php", "9");
+    server.serve("/database", mNewCatalogue);
+    useServer(server.address());
+    mDatabase.setUpdateHooks({});
+    cTestApplication application;
+    application.setTerminating(true);
+    EXPECT_FALSE(runUpdate());
     EXPECT_EQ(mDatabase.lastUpdateOutcome(), eUpdateOutcome::Stopped);
     expectNothingInstalled();
 }

@@ -131,11 +131,28 @@ void benchQueries(const std::string& folder, const char* label)
             picks.push_back({c, t, out[random() % out.size()]});
         }
     }
-    const std::pair<const char*, std::function<void(const std::vector<std::u16string>&)>> forms[] = {
-        {"currentAddress() country and type", [&](const auto& p) { database.setCurrentCountry(p[0]); database.setCurrentType(p[1]); }},
-        {"currentAddress() any country", [&](const auto& p) { database.setCurrentCountry(u"*"); database.setCurrentType(p[1]); }},
-        {"currentAddress() any type", [&](const auto& p) { database.setCurrentCountry(p[0]); database.setCurrentType(u"*"); }},
-        {"currentAddress() any, any", [&](const auto&) { database.setCurrentCountry(u"*"); database.setCurrentType(u"*"); }},
+    using tChoice = std::function<void(const std::vector<std::u16string>&)>;
+    const std::pair<const char*, tChoice> forms[] = {
+        {"currentAddress() country and type",
+         [&](const auto& pick) {
+             database.setCurrentCountry(pick[0]);
+             database.setCurrentType(pick[1]);
+         }},
+        {"currentAddress() any country",
+         [&](const auto& pick) {
+             database.setCurrentCountry(u"*");
+             database.setCurrentType(pick[1]);
+         }},
+        {"currentAddress() any type",
+         [&](const auto& pick) {
+             database.setCurrentCountry(pick[0]);
+             database.setCurrentType(u"*");
+         }},
+        {"currentAddress() any, any",
+         [&](const auto&) {
+             database.setCurrentCountry(u"*");
+             database.setCurrentType(u"*");
+         }},
     };
     for (const auto& [what, choose] : forms) {
         print(what, measure(static_cast<int>(picks.size()), [&](int i) {
@@ -195,8 +212,13 @@ void benchDownload(const cTempFolder& scratch)
         checks.push_back(millisecondsSince(start));
 
         start = tClock::now();
-        const int status = runCommand("curl -s -f -o " + scratch.file("curl-copy") + " http://" + address + "/database");
+        const int status =
+            runCommand("curl -s -f -o " + scratch.file("curl-copy") + " http://" + address + "/database 2>/dev/null");
         curls.push_back(millisecondsSince(start));
+        if (status == 127) {
+            std::printf("  curl is not installed: no comparison\n");
+            return;
+        }
         if (status != 0) {
             std::printf("  curl failed (status %d)\n", status);
             return;

@@ -191,8 +191,8 @@ TEST(CatalogueTool, BuildsAndListsFromTheCommandLine)
     cTempFolder folder;
     writeFile(folder.file("listing.txt"), Listing);
     const std::string tool = LUMIVEX_CATALOGUE_TOOL;
-    EXPECT_EQ(runCommand(tool + " build " + folder.file("listing.txt") + " " + folder.file("database") + " 2>/dev/null"),
-              0);
+    const std::string build = tool + " build " + folder.file("listing.txt") + " " + folder.file("database");
+    EXPECT_EQ(runCommand(build + " 2>/dev/null"), 0);
     std::string listed;
     EXPECT_EQ(runCommand(tool + " list " + folder.file("database"), &listed), 0);
     EXPECT_EQ(listed.substr(0, listed.find('\n')), "France\tNews\tInfo 24\tRolling news\thttp://fr.example/info.asx");

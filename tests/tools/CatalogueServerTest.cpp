@@ -190,7 +190,7 @@ TEST(ServerTool, PrintsItsPortAndEndsOnTermination)
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
 
-    EXPECT_EQ(runCommand(std::string(LUMIVEX_SERVER_TOOL) + " --root " + folder.file("missing") + " --port 0 2>/dev/null"),
-              1);
-    EXPECT_EQ(runCommand(std::string(LUMIVEX_SERVER_TOOL) + " --port 0 2>/dev/null"), 2);
+    const std::string server = LUMIVEX_SERVER_TOOL;
+    EXPECT_EQ(runCommand(server + " --root " + folder.file("missing") + " --port 0 2>/dev/null"), 1);
+    EXPECT_EQ(runCommand(server + " --port 0 2>/dev/null"), 2); // no folder given
 }
