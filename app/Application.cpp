@@ -1,6 +1,5 @@
 #include "app/Application.h"
 
-#include <atomic>
 #include <mutex>
 
 #include <gst/gst.h>
@@ -20,8 +19,6 @@
 std::u16string dataFolderPath;
 
 namespace {
-
-std::atomic<kestrel::cApplication*> theInstance{nullptr};
 
 std::mutex testHookLock;
 std::function<void(const std::string&)> stepTrace; // guarded by testHookLock
@@ -63,44 +60,9 @@ void appendDataFolder(std::u16string& path, const std::u16string& name)
 
 } // namespace
 
-// --- cApplication -------------------------------------------------------------
-
-namespace kestrel {
-
-cApplication::cApplication()
-{
-    theInstance.store(this);
-}
-
-cApplication::~cApplication()
-{
-    cApplication* expected = this;
-    theInstance.compare_exchange_strong(expected, nullptr);
-}
-
-void cApplication::setTerminating(bool terminating)
-{
-    cScopedLock lock(mLock);
-    mTerminating = terminating;
-}
-
-bool cApplication::isTerminating()
-{
-    cScopedLock lock(mLock);
-    return mTerminating;
-}
-
-cApplication* cApplication::instance()
-{
-    return theInstance.load();
-}
-
-} // namespace kestrel
-
 bool isApplicationTerminating()
 {
-    kestrel::cApplication* application = kestrel::cApplication::instance();
-    return application != nullptr && application->isTerminating();
+    return kestrel::applicationIsTerminating();
 }
 
 // --- cLumivexApplication ---------------------------------------------------

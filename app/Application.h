@@ -13,39 +13,11 @@
 #include <string>
 #include <thread>
 
-#include "kestrel/Tasks.h"
-
-namespace kestrel {
-
-// The abstract application: the one per process, with a terminating flag
-// that any thread may read.
-class cApplication {
-public:
-    // Makes this object the process-wide instance.
-    cApplication();
-    // Clears the process-wide instance.
-    virtual ~cApplication();
-    cApplication(const cApplication&) = delete;
-    cApplication& operator=(const cApplication&) = delete;
-
-    // Both arguments are passed as 0 and not used.
-    virtual int run(int32_t first, int32_t second) = 0;
-    virtual void setTerminating(bool terminating);
-    virtual bool isTerminating();
-
-    // The current instance, or null.
-    static cApplication* instance();
-
-private:
-    cCriticalSection mLock;
-    bool mTerminating = false; // guarded by mLock
-};
-
-} // namespace kestrel
+#include "kestrel/Application.h"
 
 // True once the application is shutting down; long waits give up then.
 // False when there is no application object (as in the tests of other
-// libraries). Any thread.
+// libraries). Any thread. The same as kestrel::applicationIsTerminating().
 bool isApplicationTerminating();
 
 class cLumivexApplication : public kestrel::cApplication {
