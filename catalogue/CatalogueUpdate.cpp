@@ -6,6 +6,7 @@
 
 #include "catalogue/PlayerDatabase.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
