@@ -291,6 +291,8 @@ int cMediaGraph::onBusMessage(GstBus*, GstMessage* message, void* data)
         break;
     }
     self->mChanged.notify_all();
+    // A dropped message is ours to release.
+    gst_message_unref(message);
     return GST_BUS_DROP;
 }
 

@@ -1,0 +1,368 @@
+#include "playback/VideoPlayer.h"
+
+#include "app/Application.h"
+#include "app/Scene.h"
+#include "kestrel/Exception.h"
+#include "kestrel/Unicode.h"
+#include "state/Settings.h"
+
+#include <cmath>
+
+// --- worker tasks --------------------------------------------------------------
+
+cPlayerPlayTask::~cPlayerPlayTask() = default;
+
+void cPlayerPlayTask::execute()
+{
+    mResult = mPlayer.openSequence();
+    if (!mResult && !mPlayer.isAborted()) {
+        requestHomeScene();
+    }
+}
+
+cPlayerLoadTask::~cPlayerLoadTask() = default;
+
+void cPlayerLoadTask::prepare(cMediaGraph* graph, const std::u16string& address)
+{
+    mGraph = graph;
+    mAddress = address;
+    mResult = false;
+}
+
+void cPlayerLoadTask::execute() { mResult = mPlayer.loadStep(mGraph, mAddress); }
+
+cPlayerRunTask::~cPlayerRunTask() = default;
+
+void cPlayerRunTask::prepare(cMediaGraph* graph)
+{
+    mGraph = graph;
+    mResult = false;
+}
+
+void cPlayerRunTask::execute() { mResult = mPlayer.runStep(mGraph); }
+
+cPlayerEventListener::~cPlayerEventListener() = default;
+
+void cPlayerEventListener::stop()
+{
+    mStop = true;
+    requestStop();
+}
+
+bool cPlayerEventListener::stopRequested() { return mStop || getState() == kestrel::TaskStopRequested; }
+
+void cPlayerEventListener::execute()
+{
+    constexpr unsigned slice = 20;
+    for (;;) {
+        mPlayer.pollEvent();
+        // The 500 ms pause is taken in short slices so that the teardown
+        // does not wait for the rest of it.
+        for (unsigned slept = 0; slept < PollIntervalMs && !stopRequested(); slept += slice) {
+            kestrel::sleepMilliseconds(slice);
+        }
+        if (stopRequested()) {
+            return;
+        }
+    }
+}
+
+// --- cVideoPlayerImpl ------------------------------------------------------
+
+cVideoPlayerImpl::cVideoPlayerImpl(cPlayList* playList)
+    : mPlayList(playList),
+      mPlayTask(std::make_unique<cPlayerPlayTask>(*this)),
+      mLoadTask(std::make_unique<cPlayerLoadTask>(*this)),
+      mRunTask(std::make_unique<cPlayerRunTask>(*this)),
+      mEventListener(std::make_unique<cPlayerEventListener>(*this))
+{
+    mEventListener->start();
+}
+
+cVideoPlayerImpl::~cVideoPlayerImpl()
+{
+    // Nothing may open again from here on, and a load or run that blocks on
+    // the network ends now instead of at its time-out.
+    abort();
+    // The listener goes first: it is the only one that starts the play task
+    // besides the main loop's open, so after it has ended no new open
+    // sequence can begin.
+    mEventListener->stop();
+    mEventListener->join();
+    mPlayTask->requestStop();
+    mPlayTask->join();
+
+    kestrel::cScopedLock lock(mGraphLock);
+    mLoadTask->requestStop();
+    mLoadTask->join();
+    mRunTask->requestStop();
+    mRunTask->join();
+    close();
+    releaseGraph();
+    mPlayTask.reset();
+    mLoadTask.reset();
+    mRunTask.reset();
+    mEventListener.reset();
+    delete mPlayList;
+    mPlayList = nullptr;
+}
+
+long cVideoPlayerImpl::attenuationForVolume(int volume)
+{
+    if (volume <= 0) {
+        return -10000;
+    }
+    // Each step is rounded to single precision, as the attenuation table
+    // was made with it.
+    const float quotient = 100.0f / static_cast<float>(volume);
+    const float logarithm = std::log(quotient);
+    const float product = 1000.0f * logarithm;
+    return -static_cast<long>(product);
+}
+
+void cVideoPlayerImpl::applyVolume(int volume)
+{
+    if (!mLoaded) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(mGraphRefLock);
+    if (mGraph == nullptr) {
+        return;
+    }
+    const long attenuation = attenuationForVolume(volume);
+    mGraph->setVolume(attenuation);
+    mAppliedAttenuation = attenuation;
+}
+
+void cVideoPlayerImpl::setVolume(int volume)
+{
+    if (volume < 0) {
+        volume = 0;
+    } else if (volume > 100) {
+        volume = 100;
+    }
+    mVolume = volume;
+    if (!mMuted) {
+        applyVolume(volume);
+    }
+}
+
+void cVideoPlayerImpl::setMuted(bool muted)
+{
+    mMuted = muted;
+    applyVolume(muted ? 0 : mVolume.load());
+}
+
+void cVideoPlayerImpl::abort()
+{
+    {
+        kestrel::cScopedLock lock(mAbortLock);
+        mAborted = true;
+    }
+    std::lock_guard<std::mutex> lock(mGraphRefLock);
+    if (mGraph != nullptr) {
+        mGraph->interrupt();
+    }
+}
+
+bool cVideoPlayerImpl::isAborted()
+{
+    kestrel::cScopedLock lock(mAbortLock);
+    return mAborted;
+}
+
+void cVideoPlayerImpl::releaseGraph()
+{
+    kestrel::cScopedLock lock(mGraphLock);
+    std::unique_ptr<cMediaGraph> graph;
+    {
+        std::lock_guard<std::mutex> refLock(mGraphRefLock);
+        graph = std::move(mGraph);
+    }
+    // The graph takes its frame callback away and stops its streams before
+    // it goes, so no frame reaches the callback once this returns.
+    graph.reset();
+}
+
+bool cVideoPlayerImpl::buildBaseGraph()
+{
+    auto graph = std::make_unique<cMediaGraph>();
+    cMediaGraph* raw = graph.get();
+    {
+        std::lock_guard<std::mutex> refLock(mGraphRefLock);
+        mGraph = std::move(graph);
+    }
+    // A player aborted meanwhile never waits on this graph.
+    if (isAborted()) {
+        raw->interrupt();
+    }
+    if (!raw->isValid()) {
+        return false;
+    }
+    raw->setVolume(0);
+    mAppliedAttenuation = 0;
+    return raw->addSampleGrabber(&mCallback) && raw->addNullRenderer();
+}
+
+bool cVideoPlayerImpl::open()
+{
+    kestrel::cScopedLock lock(mGraphLock);
+    releaseGraph();
+    if (!buildBaseGraph()) {
+        return false;
+    }
+    // A previous run of the play task has returned from its work (it held
+    // the graph lock until then); reap its thread so that it can start anew.
+    mPlayTask->join();
+    mPlayTask->clearResult();
+    return mPlayTask->start();
+}
+
+void cVideoPlayerImpl::close()
+{
+    kestrel::cScopedLock lock(mGraphLock);
+    if (mLoaded) {
+        std::lock_guard<std::mutex> refLock(mGraphRefLock);
+        if (mGraph != nullptr) {
+            mGraph->stop();
+        }
+    }
+    releaseGraph();
+    mLoaded = false;
+}
+
+bool cVideoPlayerImpl::waitForTask(kestrel::cStandaloneTask& task)
+{
+    return kestrel::waitForTask(task, [] { return isApplicationTerminating(); });
+}
+
+bool cVideoPlayerImpl::openSequence()
+{
+    kestrel::cScopedLock lock(mGraphLock);
+    cMediaGraph* graph = mGraph.get();
+    if (graph == nullptr) {
+        return false;
+    }
+    notifyBusyStart();
+
+    if (!graph->addSource()) {
+        return false;
+    }
+    mLoadTask->prepare(graph, mPlayList->getCurrentEntry());
+    // A task that cannot start fails the sequence instead of being waited
+    // for.
+    if (!mLoadTask->start() || !waitForTask(*mLoadTask) || !mLoadTask->result()) {
+        return false;
+    }
+    if (isAborted()) {
+        return false;
+    }
+
+    if (!graph->renderStream(cMediaGraph::MediaVideo, cMediaGraph::FilterSource, cMediaGraph::FilterSampleGrabber) ||
+        !graph->renderStream(cMediaGraph::MediaVideo, cMediaGraph::FilterSampleGrabber,
+                             cMediaGraph::FilterNullRenderer) ||
+        !graph->renderStream(cMediaGraph::MediaAudio, cMediaGraph::FilterSource,
+                             cMediaGraph::FilterDefaultRenderer)) {
+        return false;
+    }
+
+    mRunTask->prepare(graph);
+    if (!mRunTask->start() || !waitForTask(*mRunTask) || !mRunTask->result()) {
+        return false;
+    }
+
+    mLoaded = true;
+    setMuted(mMuted);
+    setVolume(mVolume);
+
+    notifyBusyEnd();
+
+    int width = 0;
+    int height = 0;
+    if (!graph->getFrameSize(width, height)) {
+        return false;
+    }
+    mCallback.setFrameSize(width, height);
+    return true;
+}
+
+bool cVideoPlayerImpl::loadStep(cMediaGraph* graph, const std::u16string& address)
+{
+    if (graph == nullptr) {
+        return false;
+    }
+    std::string narrow;
+    try {
+        narrow = kestrel::toUtf8(address);
+    } catch (const kestrel::cException&) {
+        return false;
+    }
+    return graph->load(narrow);
+}
+
+bool cVideoPlayerImpl::runStep(cMediaGraph* graph) { return graph != nullptr && graph->run(); }
+
+void cVideoPlayerImpl::pollEvent()
+{
+    // Serialised with open and the open sequence, which replace and build
+    // the graph whose events are read here.
+    kestrel::cScopedLock lock(mGraphLock);
+    if (mGraph == nullptr) {
+        return;
+    }
+    if (mGraph->pollEvent() == cMediaGraph::EventComplete) {
+        playNextEntry();
+    }
+}
+
+void cVideoPlayerImpl::playNextEntry()
+{
+    close();
+    mPlayList->advance();
+    // A completion that arrives while the player is being destroyed never
+    // starts a new open sequence.
+    if (isAborted()) {
+        return;
+    }
+    open();
+}
+
+// --- cVideoPlayer ---------------------------------------------------------------
+
+cVideoPlayer::cVideoPlayer(cPlayList* playList) : mImpl(std::make_unique<cVideoPlayerImpl>(playList))
+{
+    cSettings* settings = cSettings::instance();
+    mImpl->setVolume(settings->getInteger(u"volume", 100));
+    mImpl->setMuted(settings->getBoolean(u"muted", false));
+}
+
+cVideoPlayer::~cVideoPlayer() = default;
+
+bool cVideoPlayer::open() { return mImpl->open(); }
+void cVideoPlayer::close() { mImpl->close(); }
+void cVideoPlayer::updateVideoPosition() {}
+bool cVideoPlayer::isLoaded() { return mImpl->isLoaded(); }
+
+void cVideoPlayer::setMuted(bool muted)
+{
+    cSettings::instance()->setBoolean(u"muted", muted);
+    mImpl->setMuted(muted);
+}
+
+bool cVideoPlayer::isMuted() { return mImpl->isMuted(); }
+
+void cVideoPlayer::setVolume(int volume)
+{
+    mImpl->setVolume(volume);
+    cSettings::instance()->setInteger(u"volume", mImpl->getVolume());
+}
+
+int cVideoPlayer::getVolume() { return mImpl->getVolume(); }
+void cVideoPlayer::setKeepAspect(bool) {}
+bool cVideoPlayer::getKeepAspect() { return true; }
+void cVideoPlayer::setFullscreen(bool) {}
+bool cVideoPlayer::isFullscreen() { return false; }
+cPlayList* cVideoPlayer::getPlayList() { return mImpl->getPlayList(); }
+void cVideoPlayer::abort() { mImpl->abort(); }
+bool cVideoPlayer::isAborted() { return mImpl->isAborted(); }
+void cVideoPlayer::setTexture(ClutterTexture* texture) { mImpl->setTexture(texture); }

@@ -1,0 +1,200 @@
+#pragma once
+// The video player: plays one channel's playlist through a media graph,
+// sends the decoded frames to the frame callback (which fills the player
+// scene's texture), routes the sound to the default audio output, keeps the
+// volume and mute state in the settings, and moves on to the playlist's
+// next entry when a stream ends.
+//
+// Threads: the main loop constructs the player, hands it the texture, opens
+// it and sets the volume; the play task runs the open sequence (with the
+// load and run tasks doing its two blocking steps); the event listener polls
+// for the end of the stream every 500 ms; the player manager's destroyer
+// deletes it.
+
+#include "playback/MediaGraph.h"
+#include "playback/PlayList.h"
+#include "playback/SampleGrabberCB.h"
+
+#include "app/Toolkit.h"
+#include "kestrel/Tasks.h"
+
+#include <atomic>
+#include <climits>
+#include <memory>
+#include <mutex>
+
+class cVideoPlayerImpl;
+
+class cPlayerPlayTask : public kestrel::cStandaloneTask {
+public:
+    explicit cPlayerPlayTask(cVideoPlayerImpl& player) : mPlayer(player) {}
+    ~cPlayerPlayTask() override;
+    bool result() const { return mResult; }
+    void clearResult() { mResult = false; }
+
+protected:
+    void execute() override;
+
+private:
+    cVideoPlayerImpl& mPlayer;
+    bool mResult = false; // written by the run, read after TaskFinished
+};
+
+class cPlayerLoadTask : public kestrel::cStandaloneTask {
+public:
+    explicit cPlayerLoadTask(cVideoPlayerImpl& player) : mPlayer(player) {}
+    ~cPlayerLoadTask() override;
+    // Inputs, written before start().
+    void prepare(cMediaGraph* graph, const std::u16string& address);
+    bool result() const { return mResult; }
+
+protected:
+    void execute() override;
+
+private:
+    cVideoPlayerImpl& mPlayer;
+    cMediaGraph* mGraph = nullptr; // written before start(); the play task keeps it alive
+    std::u16string mAddress;       // written before start()
+    bool mResult = false;          // written by the run, read after TaskFinished
+};
+
+class cPlayerRunTask : public kestrel::cStandaloneTask {
+public:
+    explicit cPlayerRunTask(cVideoPlayerImpl& player) : mPlayer(player) {}
+    ~cPlayerRunTask() override;
+    void prepare(cMediaGraph* graph);
+    bool result() const { return mResult; }
+
+protected:
+    void execute() override;
+
+private:
+    cVideoPlayerImpl& mPlayer;
+    cMediaGraph* mGraph = nullptr; // written before start(); the play task keeps it alive
+    bool mResult = false;          // written by the run, read after TaskFinished
+};
+
+class cPlayerEventListener : public kestrel::cStandaloneTask {
+public:
+    static constexpr unsigned PollIntervalMs = 500;
+    explicit cPlayerEventListener(cVideoPlayerImpl& player) : mPlayer(player) {}
+    ~cPlayerEventListener() override;
+    // requestStop() that is not lost when it comes before the thread has
+    // marked itself running (which overwrites the state).
+    void stop();
+
+protected:
+    void execute() override;
+
+private:
+    bool stopRequested();
+
+    cVideoPlayerImpl& mPlayer;
+    std::atomic<bool> mStop{false}; // any thread
+};
+
+class cVideoPlayerImpl {
+public:
+    // Takes ownership of the playlist; starts the event listener.
+    explicit cVideoPlayerImpl(cPlayList* playList);
+    // The teardown: stops every task, releases the graph, deletes the
+    // playlist. Blocks until all of it is done; run it off the main loop.
+    virtual ~cVideoPlayerImpl();
+    cVideoPlayerImpl(const cVideoPlayerImpl&) = delete;
+    cVideoPlayerImpl& operator=(const cVideoPlayerImpl&) = delete;
+
+    // Releases any graph, builds the base graph and starts the play task.
+    // True when the work has started.
+    bool open();
+    void close();
+
+    bool isLoaded() const { return mLoaded; }
+    void setMuted(bool muted);
+    bool isMuted() const { return mMuted; }
+    void setVolume(int volume);
+    int getVolume() const { return mVolume; }
+    cPlayList* getPlayList() const { return mPlayList; }
+    void setTexture(ClutterTexture* texture) { mCallback.setTexture(texture); }
+    cSampleGrabberCB& frameCallback() { return mCallback; }
+
+    void abort();
+    bool isAborted();
+
+    // The attenuation (hundredths of a decibel) for a volume of 0 to 100,
+    // computed in single precision.
+    static long attenuationForVolume(int volume);
+    // The attenuation last given to a graph; NoAttenuation before any.
+    static constexpr long NoAttenuation = LONG_MIN;
+    long appliedAttenuation() const { return mAppliedAttenuation; }
+
+    // Task bodies.
+    bool openSequence();
+    bool loadStep(cMediaGraph* graph, const std::u16string& address);
+    bool runStep(cMediaGraph* graph);
+    void pollEvent();
+
+private:
+    bool buildBaseGraph();
+    void releaseGraph();
+    void applyVolume(int volume);
+    void playNextEntry();
+    bool waitForTask(kestrel::cStandaloneTask& task);
+
+    cPlayList* mPlayList; // owned; entries read by the load task, index moved under mGraphLock
+    std::atomic<bool> mLoaded{false};
+    std::atomic<bool> mMuted{false};
+    std::atomic<int> mVolume{100};
+    std::atomic<long> mAppliedAttenuation{NoAttenuation};
+
+    cSampleGrabberCB mCallback; // lives exactly as long as the player
+
+    // Held for the whole open sequence, by the listener while it polls and
+    // moves on, and by open, close and the teardown.
+    kestrel::cCriticalSection mGraphLock;
+    // The graph is replaced only with both mGraphLock and mGraphRefLock
+    // held, so holding either one is enough to use it. The main loop (volume)
+    // and abort use mGraphRefLock, which is never held for long.
+    std::mutex mGraphRefLock;
+    std::unique_ptr<cMediaGraph> mGraph; // see above
+
+    kestrel::cCriticalSection mAbortLock;
+    bool mAborted = false; // guarded by mAbortLock; never cleared
+
+    std::unique_ptr<cPlayerPlayTask> mPlayTask;
+    std::unique_ptr<cPlayerLoadTask> mLoadTask;
+    std::unique_ptr<cPlayerRunTask> mRunTask;
+    std::unique_ptr<cPlayerEventListener> mEventListener;
+};
+
+class cVideoPlayer {
+public:
+    // Reads "volume" and "muted" from the settings without writing them.
+    explicit cVideoPlayer(cPlayList* playList);
+    virtual ~cVideoPlayer();
+    cVideoPlayer(const cVideoPlayer&) = delete;
+    cVideoPlayer& operator=(const cVideoPlayer&) = delete;
+
+    virtual bool open();
+    virtual void close();
+    virtual void updateVideoPosition();
+    virtual bool isLoaded();
+    virtual void setMuted(bool muted);
+    virtual bool isMuted();
+    virtual void setVolume(int volume);
+    virtual int getVolume();
+    virtual void setKeepAspect(bool keep);
+    virtual bool getKeepAspect();
+    virtual void setFullscreen(bool fullscreen);
+    virtual bool isFullscreen();
+    virtual cPlayList* getPlayList();
+    virtual void abort();
+    virtual bool isAborted();
+
+    void setTexture(ClutterTexture* texture);
+
+    // For tests and the benchmark.
+    cVideoPlayerImpl& impl() { return *mImpl; }
+
+private:
+    std::unique_ptr<cVideoPlayerImpl> mImpl; // owned; deleted by the destructor (the teardown)
+};

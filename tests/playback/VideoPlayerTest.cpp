@@ -1,0 +1,316 @@
+// The player on real clips served from loopback, and its frame path into a
+// real texture, with the toolkit running on the test's display.
+
+#include "PlayerFixture.h"
+
+#include "playback/PlayerManager.h"
+#include "playback/SampleGrabberCB.h"
+#include "playback/VideoPlayer.h"
+
+#include "app/Stage.h"
+#include "kestrel/Unicode.h"
+#include "state/Recent.h"
+#include "state/Settings.h"
+
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+cVideoPlayer* playerFor(const std::string& url)
+{
+    return new cVideoPlayer(new cPlayList(kestrel::fromUtf8(url), u"Channel", u"About it"));
+}
+
+// The texture's pixels as red, green, blue rows, first row first.
+std::vector<uint8_t> texturePixels(ClutterTexture* texture, int& width, int& height)
+{
+    clutter_texture_get_base_size(texture, &width, &height);
+    std::vector<uint8_t> pixels(static_cast<size_t>(width) * 3 * height);
+    CoglHandle cogl = clutter_texture_get_cogl_texture(texture);
+    cogl_texture_get_data(cogl, COGL_PIXEL_FORMAT_RGB_888, width * 3, pixels.data());
+    return pixels;
+}
+
+bool rowIs(const std::vector<uint8_t>& pixels, int width, int row, int red, int green, int blue)
+{
+    const uint8_t* p = pixels.data() + static_cast<size_t>(row) * width * 3;
+    for (int x = 0; x < width; ++x, p += 3) {
+        if (std::abs(p[0] - red) > 40 || std::abs(p[1] - green) > 40 || std::abs(p[2] - blue) > 40) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Frames of a solid colour made in the test, in the grabber's layout.
+std::vector<uint8_t> solidFrame(int width, int height, uint8_t blue, uint8_t green, uint8_t red)
+{
+    std::vector<uint8_t> frame(static_cast<size_t>(width) * 3 * height);
+    for (size_t i = 0; i < frame.size(); i += 3) {
+        frame[i] = blue;
+        frame[i + 1] = green;
+        frame[i + 2] = red;
+    }
+    return frame;
+}
+
+unsigned refCount(ClutterTexture* texture) { return G_OBJECT(texture)->ref_count; }
+
+} // namespace
+
+using VideoPlayerTest = PlayerTest;
+
+TEST_F(VideoPlayerTest, PlaysVideoAndAudioIntoTheTexture)
+{
+    ClutterActor* texture = clutter_texture_new();
+    g_object_ref_sink(texture);
+    cVideoPlayer* player = playerFor(clipUrl("av.mkv"));
+    player->setTexture(CLUTTER_TEXTURE(texture));
+    ASSERT_TRUE(player->open());
+    ASSERT_TRUE(pumpUntil([&] { return player->isLoaded() && frameStats().uploaded >= 5; }));
+    EXPECT_EQ(cRecordingScene::busyStarts, 1);
+    EXPECT_TRUE(pumpUntil([] { return cRecordingScene::busyEnds == 1; }));
+    int width = 0;
+    int height = 0;
+    player->impl().frameCallback().getFrameSize(width, height);
+    EXPECT_EQ(width, 320);
+    EXPECT_EQ(height, 240);
+
+    // The clip is red above and blue below; the texture holds the bottom
+    // row first, in the right colours.
+    const std::vector<uint8_t> pixels = texturePixels(CLUTTER_TEXTURE(texture), width, height);
+    EXPECT_EQ(width, 320);
+    EXPECT_EQ(height, 240);
+    EXPECT_TRUE(rowIs(pixels, width, 0, 0, 0, 255));
+    EXPECT_TRUE(rowIs(pixels, width, height - 1, 255, 0, 0));
+    EXPECT_EQ(homeRequests(), 0);
+
+    delete player;
+    pumpFor(50ms);
+    EXPECT_EQ(refCount(CLUTTER_TEXTURE(texture)), 1u);
+    g_object_unref(texture);
+}
+
+TEST_F(VideoPlayerTest, FailuresEndTheOpenSequenceAndRequestTheHomeScene)
+{
+    cMediaGraph::setNetworkTimeout(3);
+    struct {
+        const char* name;
+        std::string url;
+    } cases[] = {
+        {"video without audio fails at the audio chain", clipUrl("video.mkv")},
+        {"unreachable entry fails at the load", "http://127.0.0.1:9/nothing.mkv"},
+        {"missing entry fails at the load", clipUrl("missing.mkv")},
+    };
+    for (const auto& c : cases) {
+        sHomeScenes = 0;
+        cRecordingScene::busyEnds = 0;
+        cVideoPlayer* player = playerFor(c.url);
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(player->open()) << c.name;
+        EXPECT_TRUE(pumpUntil([] { return homeRequests() == 1; })) << c.name;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 6s) << c.name;
+        EXPECT_FALSE(player->isLoaded()) << c.name;
+        EXPECT_EQ(player->getPlayList()->getCurrentIndex(), 0) << c.name;
+        // The busy indication stays until the scene goes.
+        EXPECT_EQ(cRecordingScene::busyEnds, 0) << c.name;
+        delete player;
+        // The home scene replaced the recording scene; put it back.
+        closeCurrentScene();
+        presentScene(new cRecordingScene(stageActor()));
+    }
+    cMediaGraph::setNetworkTimeout(15);
+}
+
+TEST_F(VideoPlayerTest, OneEntryPlaylistReopensTheSameAddressAfterCompletion)
+{
+    cVideoPlayer* player = playerFor(clipUrl("short.mkv"));
+    ASSERT_TRUE(player->open());
+    ASSERT_TRUE(pumpUntil([&] { return mServer.hits("/short.mkv") >= 2; }));
+    EXPECT_TRUE(pumpUntil([&] { return player->isLoaded(); }));
+    EXPECT_EQ(player->getPlayList()->getCurrentIndex(), 0);
+    EXPECT_EQ(homeRequests(), 0);
+    delete player;
+}
+
+TEST_F(VideoPlayerTest, TwoEntryPlaylistMovesToTheSecond)
+{
+    mServer.addBody("/two.asx", "<asx><entry><ref href=\"" + clipUrl("short.mkv") + "\"/><ref href=\"" +
+                                    clipUrl("av.mkv") + "\"/></entry></asx>");
+    cVideoPlayer* player = playerFor(clipUrl("two.asx"));
+    ASSERT_EQ(player->getPlayList()->getEntryCount(), 3);
+    ASSERT_TRUE(player->open());
+    ASSERT_TRUE(pumpUntil([&] { return mServer.hits("/av.mkv") >= 1; }));
+    EXPECT_EQ(player->getPlayList()->getCurrentIndex(), 1);
+    EXPECT_TRUE(pumpUntil([&] { return player->isLoaded(); }));
+    EXPECT_EQ(homeRequests(), 0);
+    delete player;
+}
+
+TEST_F(VideoPlayerTest, AttenuationTable)
+{
+    struct {
+        int volume;
+        long attenuation;
+    } table[] = {{100, 0},     {99, -10},    {95, -51},    {90, -105},   {75, -287},   {50, -693},
+                 {25, -1386},  {10, -2302},  {5, -2995},   {1, -4605},   {0, -10000}};
+    for (const auto& row : table) {
+        EXPECT_EQ(cVideoPlayerImpl::attenuationForVolume(row.volume), row.attenuation) << row.volume;
+    }
+}
+
+TEST_F(VideoPlayerTest, VolumeAndMuteAreStoredAndApplied)
+{
+    cSettings* settings = cSettings::instance();
+    settings->setInteger(u"volume", 50);
+    settings->setString(u"muted", u"");
+    cVideoPlayer* player = playerFor(clipUrl("av.mkv"));
+    // Read without being written back.
+    EXPECT_EQ(player->getVolume(), 50);
+    EXPECT_FALSE(player->isMuted());
+    EXPECT_EQ(settings->getString(u"muted", u"absent"), u"");
+
+    player->setVolume(150);
+    EXPECT_EQ(player->getVolume(), 100);
+    EXPECT_EQ(settings->getInteger(u"volume", -1), 100);
+    player->setVolume(-3);
+    EXPECT_EQ(player->getVolume(), 0);
+    EXPECT_EQ(settings->getInteger(u"volume", -1), 0);
+    // Not loaded: only stored.
+    player->setVolume(50);
+    EXPECT_EQ(player->impl().appliedAttenuation(), cVideoPlayerImpl::NoAttenuation);
+
+    ASSERT_TRUE(player->open());
+    ASSERT_TRUE(pumpUntil([&] { return player->isLoaded(); }));
+    EXPECT_TRUE(pumpUntil([&] { return player->impl().appliedAttenuation() == -693; }));
+
+    player->setMuted(true);
+    EXPECT_EQ(settings->getBoolean(u"muted", false), true);
+    EXPECT_EQ(player->impl().appliedAttenuation(), -10000);
+    player->setVolume(75); // stored, not applied while muted
+    EXPECT_EQ(player->getVolume(), 75);
+    EXPECT_EQ(player->impl().appliedAttenuation(), -10000);
+    player->setMuted(false);
+    EXPECT_EQ(settings->getBoolean(u"muted", true), false);
+    EXPECT_EQ(player->impl().appliedAttenuation(), -287);
+
+    // The trivial operations.
+    player->setKeepAspect(false);
+    EXPECT_TRUE(player->getKeepAspect());
+    player->setFullscreen(true);
+    EXPECT_FALSE(player->isFullscreen());
+    delete player;
+    settings->setInteger(u"volume", 100);
+    settings->setBoolean(u"muted", false);
+}
+
+TEST_F(VideoPlayerTest, AbortWhileTheLoadBlocksEndsWithoutHomeScene)
+{
+    cVideoPlayer* player = playerFor(clipUrl("stall.mkv"));
+    ASSERT_TRUE(player->open());
+    ASSERT_TRUE(pumpUntil([&] { return mServer.hits("/stall.mkv") >= 1; }));
+    pumpFor(100ms);
+    const auto start = std::chrono::steady_clock::now();
+    player->abort();
+    EXPECT_TRUE(player->isAborted());
+    delete player;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    pumpFor(200ms);
+    EXPECT_EQ(homeRequests(), 0);
+}
+
+TEST_F(VideoPlayerTest, DestroyingInEveryPhaseFinishes)
+{
+    // While loading, while the graph runs, right at a completion, and at
+    // once after open.
+    struct {
+        const char* name;
+        std::string url;
+        std::function<bool(cVideoPlayer*)> until;
+    } phases[] = {
+        {"at once", clipUrl("av.mkv"), [](cVideoPlayer*) { return true; }},
+        {"loading", clipUrl("stall.mkv"), [this](cVideoPlayer*) { return mServer.hits("/stall.mkv") >= 1; }},
+        {"running", clipUrl("av.mkv"), [](cVideoPlayer* p) { return p->isLoaded(); }},
+        {"completion", clipUrl("short.mkv"), [this](cVideoPlayer*) { return mServer.hits("/short.mkv") >= 2; }},
+    };
+    for (const auto& phase : phases) {
+        cVideoPlayer* player = playerFor(phase.url);
+        ASSERT_TRUE(player->open()) << phase.name;
+        ASSERT_TRUE(pumpUntil([&] { return phase.until(player); })) << phase.name;
+        const auto start = std::chrono::steady_clock::now();
+        delete player;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 3s) << phase.name;
+    }
+    pumpFor(100ms);
+    EXPECT_EQ(homeRequests(), 0);
+}
+
+TEST_F(VideoPlayerTest, FramePathUploadsDropsAndStoresPictures)
+{
+    cRecent::instance()->add(u"Country", u"Frames", u"Type");
+    ClutterActor* texture = clutter_texture_new();
+    g_object_ref_sink(texture);
+    auto callback = std::make_unique<cSampleGrabberCB>();
+    callback->setTexture(CLUTTER_TEXTURE(texture));
+    EXPECT_EQ(refCount(CLUTTER_TEXTURE(texture)), 2u);
+
+    // Before the size is known, frames are neither queued nor counted.
+    const std::vector<uint8_t> blue = solidFrame(320, 240, 255, 0, 0);
+    callback->sampleCB(0, blue.data(), blue.size(), 320, 240);
+    EXPECT_EQ(frameStats().delivered, 0u);
+    EXPECT_EQ(callback->frameCounter(), 0);
+
+    // A sample shorter than its size says is never read.
+    callback->setFrameSize(320, 240);
+    callback->sampleCB(0, blue.data(), blue.size() - 1, 320, 240);
+    EXPECT_EQ(frameStats().delivered, 0u);
+
+    callback->sampleCB(0, blue.data(), blue.size(), 320, 240);
+    ASSERT_TRUE(pumpUntil([] { return frameStats().uploaded == 1; }));
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> pixels = texturePixels(CLUTTER_TEXTURE(texture), width, height);
+    EXPECT_EQ(width, 320);
+    EXPECT_EQ(height, 240);
+    EXPECT_TRUE(rowIs(pixels, width, 0, 0, 0, 255));
+
+    // A frame of another size (a new stream) is taken with its own shape.
+    const std::vector<uint8_t> small = solidFrame(160, 120, 0, 255, 0);
+    callback->sampleCB(0, small.data(), small.size(), 160, 120);
+    ASSERT_TRUE(pumpUntil([] { return frameStats().uploaded == 2; }));
+    pixels = texturePixels(CLUTTER_TEXTURE(texture), width, height);
+    EXPECT_EQ(width, 160);
+    EXPECT_TRUE(rowIs(pixels, width, 0, 0, 255, 0));
+    callback->getFrameSize(width, height);
+    EXPECT_EQ(width, 160);
+
+    // The 125th queued frame becomes the recent picture.
+    for (int i = 3; i < cSampleGrabberCB::PictureInterval; ++i) {
+        callback->sampleCB(0, small.data(), small.size(), 160, 120);
+        if (i % 10 == 0) {
+            pumpFor(1ms);
+        }
+    }
+    EXPECT_EQ(cRecent::instance()->entry(0).pictureCount, 0);
+    callback->sampleCB(0, small.data(), small.size(), 160, 120);
+    EXPECT_EQ(callback->frameCounter(), 0);
+    EXPECT_EQ(cRecent::instance()->entry(0).pictureCount, 1);
+    uint8_t* picture = nullptr;
+    ASSERT_TRUE(cRecent::instance()->loadPicture(0, picture, width, height));
+    EXPECT_EQ(width, 160);
+    EXPECT_EQ(height, 120);
+    EXPECT_EQ(picture[1], 255);
+    cRecent::freePicture(picture);
+
+    // Once every frame is uploaded, the texture holds only our reference
+    // and the callback's; the callback's goes with it.
+    ASSERT_TRUE(pumpUntil([] { return frameStats().waiting == 0; }));
+    EXPECT_EQ(refCount(CLUTTER_TEXTURE(texture)), 2u);
+    callback.reset();
+    pumpFor(20ms);
+    EXPECT_EQ(refCount(CLUTTER_TEXTURE(texture)), 1u);
+    g_object_unref(texture);
+}
