@@ -8,6 +8,8 @@
 #include "app/Scene.h"
 #include "app/Stage.h"
 #include "app/Toolkit.h"
+#include "catalogue/ChannelFolder.h"
+#include "catalogue/PlayerDatabase.h"
 #include "kestrel/Exception.h"
 #include "kestrel/File.h"
 #include "kestrel/System.h"
@@ -127,14 +129,24 @@ void cLumivexApplication::initializationThread()
             return; // the window was closed while loading
         }
 
-        // Catalogue update: run it for dataFolderPath + u"channels" and wait
-        // for it (cPlayerDatabase, catalogue library); its result is not
-        // looked at. Wired in with the catalogue library.
+        // The catalogue update runs for the channel folder, which a first
+        // start creates so that the update can fill it; its result is not
+        // looked at: an old catalogue is still good to browse.
+        const std::u16string channels = channelFolderPath(dataFolderPath);
+        ensureChannelFolder(channels);
+        cPlayerDatabase* database = cPlayerDatabase::instance();
+        database->setUpdateHooks({[] { requestUpdateScene(); }, {}});
+        database->runUpdate(channels);
+        trace("catalogue update");
+        if (isTerminating()) {
+            return;
+        }
 
-        // Channel database: open it in dataFolderPath + u"channels"; when
-        // that fails, throw kestrel::cException(u"Can't initialize player
-        // database. Please, re-install application."). Wired in with the
-        // catalogue library.
+        if (!database->open(channels)) {
+            throw kestrel::cException(u"Can't initialize player database. Please, re-install application.");
+        }
+        trace("open database");
+
         std::function<void()> probe;
         {
             std::lock_guard<std::mutex> guard(testHookLock);
@@ -147,11 +159,15 @@ void cLumivexApplication::initializationThread()
         if (isTerminating()) {
             return;
         }
-        // First scene: the database-updated scene when the catalogue update
-        // installed a new catalogue (requestNewDBScene()), otherwise the
-        // home scene.
-        requestHomeScene();
-        trace("request home scene");
+        // First scene: the database-updated scene when the update installed
+        // a new catalogue, otherwise the home scene.
+        if (database->isNewCatalogue()) {
+            requestNewDBScene();
+            trace("request new catalogue scene");
+        } else {
+            requestHomeScene();
+            trace("request home scene");
+        }
     } catch (...) {
         // The box is shown from this thread while the stage stays alive;
         // then the program ends through its normal shutdown, which still
@@ -180,9 +196,9 @@ void cLumivexApplication::shutdown()
     closeCurrentScene();
     trace("close current scene");
 
-    // Channel database: cPlayerDatabase::destroyInstance(), whose destructor
-    // writes favorites.xml and closes the database. Wired in with the
-    // catalogue library.
+    // Its destructor writes favorites.xml and closes the catalogue.
+    cPlayerDatabase::destroyInstance();
+    trace("destroy database");
 
     // Player manager: cPlayerManager::destroyInstance(). Wired in with the
     // playback library.

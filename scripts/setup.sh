@@ -15,7 +15,7 @@ packages=(
   # display for tests, software OpenGL, fonts
   xvfb xauth libgl1-mesa-dri x11-utils xdotool imagemagick fonts-dejavu-core
   # tests and test media
-  googletest libgtest-dev libgmock-dev ffmpeg
+  googletest libgtest-dev libgmock-dev ffmpeg curl
 )
 
 missing=()

@@ -21,6 +21,9 @@
 #include <spawn.h>
 #include <sstream>
 #include <string>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -277,6 +280,58 @@ private:
     Display* mDisplay;
 };
 
+// The catalogue server on its default address, serving a small catalogue
+// of version 1 built with the catalogue builder: what a first start reads.
+class cCatalogueServer {
+public:
+    explicit cCatalogueServer(const std::string& folder) : mFolder(folder)
+    {
+        std::filesystem::create_directories(folder);
+        {
+            std::ofstream listing(folder + "/listing.txt");
+            listing << "France\tNews\tInfo\tNews all day\thttp://127.0.0.1:8391/info.mp4\n"
+                    << "Spain\tMusic\tRadio\tHits\thttp://127.0.0.1:8391/radio.mp4\n";
+        }
+        cProgram builder(LUMIVEX_CATALOGUE_EXECUTABLE, {"build", folder + "/listing.txt", folder + "/database"}, {},
+                         folder + "/builder.stderr");
+        mReady = builder.waitForExit(30000) && builder.exitStatus() == 0;
+        std::ofstream(folder + "/dbversion") << "1\n";
+        if (mReady) {
+            mServer.emplace(LUMIVEX_SERVER_EXECUTABLE,
+                            std::vector<std::string>{"--root", folder, "--port", "8391"}, tEnvironment{},
+                            folder + "/server.stderr");
+            mReady = waitForPort();
+        }
+    }
+
+    bool ready() const { return mReady; }
+    std::string database() const { return mFolder + "/database"; }
+    std::string errorText() const { return readFile(mFolder + "/server.stderr"); }
+
+private:
+    bool waitForPort()
+    {
+        for (int attempt = 0; attempt < 200; ++attempt) {
+            const int fd = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(8391);
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+            ::close(fd);
+            if (connected) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
+    std::string mFolder;
+    std::optional<cProgram> mServer;
+    bool mReady = false;
+};
+
 const std::string InitialSettings =
     utf16File("<settings>\n<item name=\"dbversion\">0</item>\n<item name=\"language\">english</item>\n"
               "<item name=\"theme\">black</item>\n</settings>\n");
@@ -316,31 +371,72 @@ protected:
 
     std::string errorPath(const char* name) const { return mHome + "/" + name + ".stderr"; }
 
-    // Runs the program until its home scene is up, then closes its window.
-    void runAndClose(cProgram& program)
+    // Runs the program until the window with the title is up, then closes it.
+    void runAndClose(cProgram& program, const char* title)
     {
         ASSERT_GT(program.pid(), 0);
-        const Window window = mServer.waitForWindow(program.pid(), "Recent channels...", 60000);
+        const Window window = mServer.waitForWindow(program.pid(), title, 60000);
         ASSERT_NE(window, 0u) << program.errorText();
         mServer.close(window);
         ASSERT_TRUE(program.waitForExit(30000)) << program.errorText();
     }
 
+    // Waits until a traced program has written the step.
+    static bool waitForStep(const cProgram& program, const std::string& step)
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (std::chrono::steady_clock::now() < end) {
+            const std::vector<std::string> steps = program.steps();
+            if (std::find(steps.begin(), steps.end(), step) != steps.end()) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+
+    void startCatalogueServer()
+    {
+        mCatalogue.emplace(mHome + "/server");
+        ASSERT_TRUE(mCatalogue->ready()) << "the catalogue server did not start on 127.0.0.1:8391: "
+                                         << mCatalogue->errorText();
+    }
+
     cServer mServer;
     std::string mHome;
     std::string mDataFolder;
+    std::optional<cCatalogueServer> mCatalogue;
 };
+
+// The settings after a first start that installed catalogue version 1: the
+// version and the reset states of the browser's three lists join the
+// initial contents.
+bool isFirstStartSettings(const std::string& saved)
+{
+    return saved.find(utf16File("<item name=\"dbversion\">1</item>\n").substr(2)) != std::string::npos &&
+           saved.find(utf16File("<item name=\"language\">english</item>\n").substr(2)) != std::string::npos;
+}
 
 TEST_F(StartupTest, FirstStartShowsTheStageAndClosingItShutsDownWithStatusZero)
 {
+    startCatalogueServer();
     cProgram program(LUMIVEX_EXECUTABLE, {}, homeEnvironment(), errorPath("lumivex"));
-    runAndClose(program);
+    ASSERT_GT(program.pid(), 0);
+    ASSERT_NE(mServer.waitForWindow(program.pid(), "", 60000), 0u) << program.errorText();
+    // The catalogue arrives from the server; the first scene follows a
+    // moment later.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!fileExists(mDataFolder + "/channels/database") && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    runAndClose(program, "");
     EXPECT_EQ(program.exitStatus(), 0) << program.errorText();
     EXPECT_TRUE(isDirectory(mHome + "/.local/share/Lumivex"));
     EXPECT_TRUE(isDirectory(mDataFolder));
-    // Only the initial settings, written at shutdown; an empty recent list
-    // writes no file.
-    EXPECT_EQ(readFile(mDataFolder + "/settings.xml"), InitialSettings);
+    EXPECT_EQ(readFile(mDataFolder + "/channels/database"), readFile(mCatalogue->database()));
+    EXPECT_TRUE(isFirstStartSettings(readFile(mDataFolder + "/settings.xml")));
+    // An empty recent list writes no file.
     EXPECT_FALSE(fileExists(mDataFolder + "/recent.xml"));
     // Nothing is reported and nothing is traced in normal use.
     EXPECT_EQ(program.errorText().find("Application"), std::string::npos) << program.errorText();
@@ -349,8 +445,10 @@ TEST_F(StartupTest, FirstStartShowsTheStageAndClosingItShutsDownWithStatusZero)
 
 TEST_F(StartupTest, StepsRunInTheFixedOrder)
 {
+    startCatalogueServer();
     cProgram program(LUMIVEX_TRACED_EXECUTABLE, {}, homeEnvironment(), errorPath("traced"));
-    runAndClose(program);
+    ASSERT_TRUE(waitForStep(program, "request new catalogue scene")) << program.errorText();
+    runAndClose(program, "");
     EXPECT_EQ(program.exitStatus(), 0) << program.errorText();
     const std::string applicationFolder = std::string(LUMIVEX_TRACED_EXECUTABLE).substr(
         0, std::string(LUMIVEX_TRACED_EXECUTABLE).rfind('/') + 1);
@@ -361,11 +459,14 @@ TEST_F(StartupTest, StepsRunInTheFixedOrder)
         "load settings",
         "load recent",
         "load language " + applicationFolder + "language/english.xml",
-        "request home scene",
+        "catalogue update",
+        "open database",
+        "request new catalogue scene",
         "main loop ended",
         "join initialization thread",
         "destroy current player",
         "close current scene",
+        "destroy database",
         "media shutdown",
         "clear language",
         "save settings",
@@ -374,30 +475,34 @@ TEST_F(StartupTest, StepsRunInTheFixedOrder)
     EXPECT_EQ(program.steps(), expected) << program.errorText();
 }
 
-TEST_F(StartupTest, SecondStartCreatesNothingAndKeepsTheStoredSettings)
+TEST_F(StartupTest, SecondStartCreatesNothingKeepsTheSettingsAndShowsTheHomeScene)
 {
-    ASSERT_EQ(mkdir((mHome + "/.local").c_str(), 0700), 0);
-    ASSERT_EQ(mkdir((mHome + "/.local/share").c_str(), 0700), 0);
-    ASSERT_EQ(mkdir((mHome + "/.local/share/Lumivex").c_str(), 0700), 0);
-    ASSERT_EQ(mkdir(mDataFolder.c_str(), 0700), 0);
+    startCatalogueServer();
+    std::filesystem::create_directories(mDataFolder + "/channels");
+    std::filesystem::copy_file(mCatalogue->database(), mDataFolder + "/channels/database");
     {
         std::ofstream out(mDataFolder + "/settings.xml", std::ios::binary);
-        out << utf16File("<settings>\n<item name=\"volume\">42</item>\n</settings>\n");
+        out << utf16File("<settings>\n<item name=\"dbversion\">1</item>\n<item name=\"volume\">42</item>\n"
+                         "</settings>\n");
     }
     cProgram program(LUMIVEX_TRACED_EXECUTABLE, {}, homeEnvironment(), errorPath("second"));
-    runAndClose(program);
+    // The catalogue is current: no new one, so the home scene comes first.
+    runAndClose(program, "Recent channels...");
     EXPECT_EQ(program.exitStatus(), 0) << program.errorText();
     for (const std::string& step : program.steps()) {
         EXPECT_NE(step.rfind("create folder", 0), 0u) << step;
     }
+    const std::vector<std::string> steps = program.steps();
+    EXPECT_NE(std::find(steps.begin(), steps.end(), "request home scene"), steps.end()) << program.errorText();
     const std::string saved = readFile(mDataFolder + "/settings.xml");
     EXPECT_NE(saved.find(utf16File("<item name=\"volume\">42</item>\n").substr(2)), std::string::npos);
     EXPECT_NE(saved.find(utf16File("<item name=\"language\">english</item>\n").substr(2)), std::string::npos);
 }
 
-TEST_F(StartupTest, FailureWhileLoadingShowsTheBoxEndsNormallyAndReportsIt)
+TEST_F(StartupTest, NoCatalogueShowsTheBoxEndsNormallyAndReportsIt)
 {
-    cProgram program(LUMIVEX_TRACED_EXECUTABLE, {"--fail-init"}, homeEnvironment(), errorPath("failing"));
+    // No server and no catalogue on disk: the database cannot be opened.
+    cProgram program(LUMIVEX_TRACED_EXECUTABLE, {}, homeEnvironment(), errorPath("failing"));
     ASSERT_GT(program.pid(), 0);
     // Nobody closes the window: the failure ends the program by itself.
     ASSERT_TRUE(program.waitForExit(60000)) << program.errorText();
@@ -407,16 +512,31 @@ TEST_F(StartupTest, FailureWhileLoadingShowsTheBoxEndsNormallyAndReportsIt)
               std::string::npos)
         << program.errorText();
     const std::vector<std::string> steps = program.steps();
-    const std::vector<std::string> tail(steps.end() - std::min<size_t>(steps.size(), 9), steps.end());
+    const std::vector<std::string> tail(steps.end() - std::min<size_t>(steps.size(), 10), steps.end());
     EXPECT_EQ(tail, (std::vector<std::string>{"initialization failed", "main loop ended", "join initialization thread",
-                                              "destroy current player", "close current scene", "media shutdown",
-                                              "clear language", "save settings", "save recent"}))
+                                              "destroy current player", "close current scene", "destroy database",
+                                              "media shutdown", "clear language", "save settings", "save recent"}))
         << program.errorText();
     EXPECT_EQ(readFile(mDataFolder + "/settings.xml"), InitialSettings);
+    EXPECT_TRUE(isDirectory(mDataFolder + "/channels"));
+}
+
+TEST_F(StartupTest, FailureInLoadingShowsTheBoxEndsNormallyAndReportsIt)
+{
+    startCatalogueServer();
+    cProgram program(LUMIVEX_TRACED_EXECUTABLE, {"--fail-init"}, homeEnvironment(), errorPath("failing"));
+    ASSERT_GT(program.pid(), 0);
+    ASSERT_TRUE(program.waitForExit(60000)) << program.errorText();
+    EXPECT_NE(program.exitStatus(), 0);
+    EXPECT_NE(program.errorText().find("Application exception: probe failure\n"), std::string::npos)
+        << program.errorText();
+    const std::vector<std::string> steps = program.steps();
+    EXPECT_EQ(steps.back(), "save recent") << program.errorText();
 }
 
 TEST_F(StartupTest, ClosingTheWindowWhileStillLoadingWaitsForTheLoading)
 {
+    startCatalogueServer();
     cProgram program(LUMIVEX_TRACED_EXECUTABLE, {"--slow-init"}, homeEnvironment(), errorPath("slow"));
     ASSERT_GT(program.pid(), 0);
     const Window window = mServer.waitForWindow(program.pid(), "", 60000);
@@ -435,8 +555,10 @@ TEST_F(StartupTest, ClosingTheWindowWhileStillLoadingWaitsForTheLoading)
     EXPECT_LT(position("main loop ended"), position("probe ended"));
     EXPECT_LT(position("probe ended"), position("join initialization thread"));
     EXPECT_LT(position("join initialization thread"), position("save settings"));
-    EXPECT_EQ(position("request home scene"), static_cast<long>(steps.size())); // never asked for
-    EXPECT_EQ(readFile(mDataFolder + "/settings.xml"), InitialSettings);
+    // No first scene is asked for once the window is closed.
+    EXPECT_EQ(position("request home scene"), static_cast<long>(steps.size()));
+    EXPECT_EQ(position("request new catalogue scene"), static_cast<long>(steps.size()));
+    EXPECT_TRUE(isFirstStartSettings(readFile(mDataFolder + "/settings.xml")));
 }
 
 TEST_F(StartupTest, StartUpFailuresShowTheFatalErrorAndExitNonZero)

@@ -4,7 +4,7 @@
 // start-up tests only.
 //
 //   lumivex_traced               as lumivex
-//   lumivex_traced --fail-init   opening the channel database fails
+//   lumivex_traced --fail-init   loading fails after the database has opened
 //   lumivex_traced --slow-init   loading takes until the window is closed
 
 #include <chrono>
@@ -30,7 +30,7 @@ int main(int argc, char** argv)
     const char* mode = argc > 1 ? argv[1] : "";
     if (std::strcmp(mode, "--fail-init") == 0) {
         apptesting::setInitializationProbe([] {
-            throw kestrel::cException(u"Can't initialize player database. Please, re-install application.");
+            throw kestrel::cException(u"probe failure");
         });
     } else if (std::strcmp(mode, "--slow-init") == 0) {
         apptesting::setInitializationProbe([] {
