@@ -19,37 +19,89 @@ int64_t nowUs()
         .count();
 }
 
-// One copied frame on its way to the main loop. It owns its pixels and a
-// reference on its texture, so it outlives the player that made it.
-struct cPendingFrame {
-    ClutterTexture* texture = nullptr;
-    std::vector<uint8_t> pixels;
-    int width = 0;
-    int height = 0;
-};
-
-gboolean uploadFrame(gpointer data)
+void noteUpload(double sampleTime)
 {
-    auto* frame = static_cast<cPendingFrame*>(data);
-    clutter_texture_set_from_rgb_data(frame->texture, frame->pixels.data(), FALSE, frame->width, frame->height,
-                                      frame->width * 3, 3, CLUTTER_TEXTURE_RGB_FLAG_BGR, nullptr);
-    g_object_unref(frame->texture);
-    delete frame;
-    {
-        std::lock_guard<std::mutex> lock(gStatsLock);
-        ++gStats.uploaded;
-        --gStats.waiting;
-        if (gStats.firstUploadUs == 0) {
-            gStats.firstUploadUs = nowUs();
-        }
+    std::lock_guard<std::mutex> lock(gStatsLock);
+    ++gStats.uploaded;
+    --gStats.waiting;
+    gStats.lastUploadUs = nowUs();
+    gStats.lastUploadPts = sampleTime;
+    if (gStats.firstUploadUs == 0) {
+        gStats.firstUploadUs = gStats.lastUploadUs;
+        gStats.firstUploadPts = sampleTime;
     }
-    redrawStage();
+}
+
+gboolean releaseOnMainLoop(gpointer slot)
+{
+    delete static_cast<std::shared_ptr<cFrameSlot>*>(slot);
     return G_SOURCE_REMOVE;
 }
 
-gboolean dropTexture(gpointer texture)
+void deleteSlotReference(gpointer slot) { delete static_cast<std::shared_ptr<cFrameSlot>*>(slot); }
+
+} // namespace
+
+// The hand-off between the streaming thread and the main loop: one frame
+// waiting for upload at most. Only the newest frame matters: a newer one
+// replaces a frame the main loop has not taken yet, so memory stays flat
+// however slow the main loop is. Shared by the frame callback and the
+// upload it schedules, so a frame still waiting when the player goes is
+// uploaded normally.
+struct cFrameSlot {
+    ~cFrameSlot()
+    {
+        if (texture != nullptr) {
+            g_object_unref(texture);
+        }
+    }
+
+    std::mutex lock;
+    ClutterTexture* texture = nullptr; // guarded by lock; one reference of its own
+    std::vector<uint8_t> pending;      // guarded by lock; the frame waiting for upload
+    std::vector<uint8_t> spare;        // guarded by lock; a buffer to reuse for the next copy
+    int width = 0;                     // guarded by lock; the pending frame's size
+    int height = 0;                    // guarded by lock
+    double sampleTime = -1;            // guarded by lock
+    bool hasFrame = false;             // guarded by lock
+    bool uploadScheduled = false;      // guarded by lock
+};
+
+namespace {
+
+gboolean uploadFrame(gpointer data)
 {
+    cFrameSlot& slot = **static_cast<std::shared_ptr<cFrameSlot>*>(data);
+    std::vector<uint8_t> pixels;
+    ClutterTexture* texture = nullptr;
+    int width = 0;
+    int height = 0;
+    double sampleTime = -1;
+    {
+        std::lock_guard<std::mutex> lock(slot.lock);
+        slot.uploadScheduled = false;
+        if (!slot.hasFrame || slot.texture == nullptr) {
+            return G_SOURCE_REMOVE;
+        }
+        pixels.swap(slot.pending);
+        slot.hasFrame = false;
+        texture = CLUTTER_TEXTURE(g_object_ref(slot.texture));
+        width = slot.width;
+        height = slot.height;
+        sampleTime = slot.sampleTime;
+    }
+    clutter_texture_set_from_rgb_data(texture, pixels.data(), FALSE, width, height, width * 3, 3,
+                                      CLUTTER_TEXTURE_RGB_FLAG_BGR, nullptr);
     g_object_unref(texture);
+    {
+        // The buffer goes back for the next copy instead of being freed.
+        std::lock_guard<std::mutex> lock(slot.lock);
+        if (pixels.capacity() > slot.spare.capacity()) {
+            slot.spare.swap(pixels);
+        }
+    }
+    noteUpload(sampleTime);
+    redrawStage();
     return G_SOURCE_REMOVE;
 }
 
@@ -70,13 +122,14 @@ void resetFrameStats()
     gStats.maxWaiting = waiting;
 }
 
-cSampleGrabberCB::cSampleGrabberCB() = default;
+cSampleGrabberCB::cSampleGrabberCB() : mSlot(std::make_shared<cFrameSlot>()) {}
 
 cSampleGrabberCB::~cSampleGrabberCB()
 {
-    if (mTexture != nullptr) {
-        clutter_threads_add_idle_full(G_PRIORITY_DEFAULT_IDLE, dropTexture, mTexture, nullptr);
-    }
+    // The slot holds a texture reference: let it go on the main loop, where
+    // the toolkit's objects live.
+    clutter_threads_add_idle_full(G_PRIORITY_DEFAULT_IDLE, releaseOnMainLoop, new std::shared_ptr<cFrameSlot>(mSlot),
+                                  nullptr);
 }
 
 void cSampleGrabberCB::setTexture(ClutterTexture* texture)
@@ -87,8 +140,12 @@ void cSampleGrabberCB::setTexture(ClutterTexture* texture)
     ClutterTexture* previous = nullptr;
     {
         kestrel::cScopedLock lock(mLock);
-        previous = mTexture;
         mTexture = texture;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mSlot->lock);
+        previous = mSlot->texture;
+        mSlot->texture = texture;
     }
     if (previous != nullptr) {
         g_object_unref(previous);
@@ -115,11 +172,12 @@ int cSampleGrabberCB::frameCounter()
     return mFrameCounter;
 }
 
-void cSampleGrabberCB::sampleCB(double, const uint8_t* data, size_t length, int sampleWidth, int sampleHeight)
+void cSampleGrabberCB::sampleCB(double sampleTime, const uint8_t* data, size_t length, int sampleWidth,
+                                int sampleHeight)
 {
     int width = 0;
     int height = 0;
-    ClutterTexture* texture = nullptr;
+    bool hasTexture = false;
     {
         kestrel::cScopedLock lock(mLock);
         // Frames before the open sequence has learnt the size are dropped.
@@ -134,7 +192,7 @@ void cSampleGrabberCB::sampleCB(double, const uint8_t* data, size_t length, int 
         }
         width = mFrameWidth;
         height = mFrameHeight;
-        texture = mTexture;
+        hasTexture = mTexture != nullptr;
     }
     const size_t size = static_cast<size_t>(width) * 3 * static_cast<size_t>(height);
     // Never read past the sample.
@@ -145,21 +203,45 @@ void cSampleGrabberCB::sampleCB(double, const uint8_t* data, size_t length, int 
         std::lock_guard<std::mutex> lock(gStatsLock);
         ++gStats.delivered;
     }
-    if (texture != nullptr) {
-        auto* frame = new cPendingFrame;
-        frame->pixels.assign(data, data + size);
-        frame->width = width;
-        frame->height = height;
-        frame->texture = CLUTTER_TEXTURE(g_object_ref(texture));
-        kestrel::sleepMilliseconds(20);
+    if (hasTexture) {
+        std::vector<uint8_t> buffer;
         {
-            std::lock_guard<std::mutex> lock(gStatsLock);
-            ++gStats.waiting;
-            if (gStats.waiting > gStats.maxWaiting) {
-                gStats.maxWaiting = gStats.waiting;
+            std::lock_guard<std::mutex> lock(mSlot->lock);
+            buffer.swap(mSlot->spare);
+        }
+        buffer.assign(data, data + size);
+        bool schedule = false;
+        bool replaced = false;
+        {
+            std::lock_guard<std::mutex> lock(mSlot->lock);
+            replaced = mSlot->hasFrame;
+            mSlot->pending.swap(buffer);
+            mSlot->width = width;
+            mSlot->height = height;
+            mSlot->sampleTime = sampleTime;
+            mSlot->hasFrame = true;
+            schedule = !mSlot->uploadScheduled;
+            mSlot->uploadScheduled = true;
+            // A replaced frame's buffer is kept for the next copy.
+            if (buffer.capacity() > mSlot->spare.capacity()) {
+                mSlot->spare.swap(buffer);
             }
         }
-        clutter_threads_add_idle_full(G_PRIORITY_DEFAULT_IDLE, uploadFrame, frame, nullptr);
+        {
+            std::lock_guard<std::mutex> lock(gStatsLock);
+            if (replaced) {
+                ++gStats.replaced;
+            } else {
+                ++gStats.waiting;
+                if (gStats.waiting > gStats.maxWaiting) {
+                    gStats.maxWaiting = gStats.waiting;
+                }
+            }
+        }
+        if (schedule) {
+            clutter_threads_add_idle_full(G_PRIORITY_DEFAULT_IDLE, uploadFrame, new std::shared_ptr<cFrameSlot>(mSlot),
+                                          deleteSlotReference);
+        }
     }
     bool savePicture = false;
     {

@@ -1,17 +1,21 @@
 #pragma once
 // The bridge between the media graph and the scene graph: receives every
-// decoded frame on the streaming thread, copies it, and has the copy put
-// into the player scene's video texture on the main loop, followed by an
-// immediate redraw. Every 125th frame also becomes the picture of the most
-// recently watched channel.
+// decoded frame on the streaming thread, copies it into a one-frame slot,
+// and has the main loop put it into the player scene's video texture,
+// followed by an immediate redraw. When the main loop is slower than the
+// stream, a newer frame replaces the one still waiting, so the picture
+// stays current and memory stays flat. Every 125th frame also becomes the
+// picture of the most recently watched channel.
 
 #include "playback/MediaGraph.h"
 
 #include "app/Toolkit.h"
 #include "kestrel/Tasks.h"
 
-#include <atomic>
 #include <cstdint>
+#include <memory>
+
+struct cFrameSlot;
 
 // Counters of the frame path, process-wide, for the benchmark and tests.
 struct cFrameStats {
@@ -19,7 +23,11 @@ struct cFrameStats {
     uint64_t uploaded = 0;    // frames put into a texture
     uint64_t waiting = 0;     // frames handed to the main loop and not uploaded yet
     uint64_t maxWaiting = 0;  // the largest value of waiting so far
+    uint64_t replaced = 0;    // frames a newer frame replaced before the main loop took them
     int64_t firstUploadUs = 0; // steady-clock time of the first upload since reset, µs; 0 before
+    int64_t lastUploadUs = 0;  // the same for the latest upload
+    double firstUploadPts = -1; // the stream time of the first and latest uploaded frames, seconds
+    double lastUploadPts = -1;
 };
 cFrameStats frameStats();
 void resetFrameStats();
@@ -30,8 +38,8 @@ public:
     static constexpr int PictureInterval = 125;
 
     cSampleGrabberCB();
-    // Drops the texture reference (on the main loop, where the toolkit's
-    // objects live).
+    // The texture reference goes on the main loop, where the toolkit's
+    // objects live, after a frame still waiting there has been uploaded.
     virtual ~cSampleGrabberCB();
     cSampleGrabberCB(const cSampleGrabberCB&) = delete;
     cSampleGrabberCB& operator=(const cSampleGrabberCB&) = delete;
@@ -49,8 +57,9 @@ public:
 
 private:
     kestrel::cCriticalSection mLock;
-    ClutterTexture* mTexture = nullptr; // guarded by mLock (set on the main loop before the graph runs)
+    ClutterTexture* mTexture = nullptr; // guarded by mLock; whether a texture was set (the slot holds the reference)
     int mFrameWidth = 0;                // guarded by mLock
     int mFrameHeight = 0;               // guarded by mLock
     int mFrameCounter = 0;              // streaming thread; guarded by mLock for readers
+    std::shared_ptr<cFrameSlot> mSlot;  // shared with the scheduled upload; see cFrameSlot
 };

@@ -1,6 +1,6 @@
 #include "playback/VideoPlayer.h"
 
-#include "app/Application.h"
+#include "kestrel/Application.h"
 #include "app/Scene.h"
 #include "kestrel/Exception.h"
 #include "kestrel/Unicode.h"
@@ -233,7 +233,7 @@ void cVideoPlayerImpl::close()
 
 bool cVideoPlayerImpl::waitForTask(kestrel::cStandaloneTask& task)
 {
-    return kestrel::waitForTask(task, [] { return isApplicationTerminating(); });
+    return kestrel::waitForTask(task, [] { return kestrel::applicationIsTerminating(); });
 }
 
 bool cVideoPlayerImpl::openSequence()

@@ -305,6 +305,23 @@ TEST_F(VideoPlayerTest, FramePathUploadsDropsAndStoresPictures)
     EXPECT_EQ(picture[1], 255);
     cRecent::freePicture(picture);
 
+    // A main loop slower than the stream: only the newest frame waits, the
+    // others are replaced and never queued.
+    pumpFor(5ms);
+    const cFrameStats before = frameStats();
+    const std::vector<uint8_t> red = solidFrame(160, 120, 0, 0, 255);
+    for (int i = 0; i < 40; ++i) {
+        callback->sampleCB(0, i + 1 < 40 ? small.data() : red.data(), small.size(), 160, 120);
+    }
+    EXPECT_EQ(frameStats().waiting, 1u);
+    EXPECT_LE(frameStats().maxWaiting, 1u);
+    EXPECT_EQ(frameStats().replaced - before.replaced, 39u);
+    ASSERT_TRUE(pumpUntil([&] { return frameStats().uploaded == before.uploaded + 1; }));
+    pumpFor(5ms);
+    EXPECT_EQ(frameStats().uploaded, before.uploaded + 1);
+    pixels = texturePixels(CLUTTER_TEXTURE(texture), width, height);
+    EXPECT_TRUE(rowIs(pixels, width, 0, 255, 0, 0));
+
     // Once every frame is uploaded, the texture holds only our reference
     // and the callback's; the callback's goes with it.
     ASSERT_TRUE(pumpUntil([] { return frameStats().waiting == 0; }));
