@@ -9,6 +9,9 @@
 namespace kestrel {
 
 std::string toUtf8(const std::u16string& wide);
+
+// Appends one code point (at most U+10FFFF) in its shortest UTF-8 form.
+void appendUtf8(std::string& out, char32_t codePoint);
 std::u16string fromUtf8(const std::string& narrow);
 
 } // namespace kestrel
