@@ -5,8 +5,9 @@
 #
 #   bench/run-playback-bench.sh <build dir> [seconds per clip]
 #
-# Needs a display (DISPLAY set, e.g. Xvfb). Installs mpv and gst-play-1.0
-# (Debian packages mpv, gstreamer1.0-plugins-base-apps) when missing.
+# Needs a display (DISPLAY set, e.g. Xvfb). Installs mpv, gst-play-1.0 and
+# GStreamer's X11 video sink (Debian packages mpv,
+# gstreamer1.0-plugins-base-apps, gstreamer1.0-x) when missing.
 set -euo pipefail
 
 build=${1:?usage: $0 <build dir> [seconds per clip]}
@@ -19,6 +20,7 @@ export LIBGL_ALWAYS_SOFTWARE=1
 missing=()
 command -v mpv >/dev/null || missing+=(mpv)
 command -v gst-play-1.0 >/dev/null || missing+=(gstreamer1.0-plugins-base-apps)
+gst-inspect-1.0 ximagesink >/dev/null 2>&1 || missing+=(gstreamer1.0-x)
 if [ ${#missing[@]} -gt 0 ]; then
   sudo_cmd=()
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
@@ -81,7 +83,11 @@ run() {
   local decoded uploaded replaced=0 waiting rss drift cpu first
   eval "$(echo "$ours" | tr ' ' '\n' | sed -n 's/^\([a-z_]*\)=\(.*\)$/\1=\2/p' |
     sed 's/^max_waiting/waiting/; s/^peak_rss_mb/rss/; s/^drift_s/drift/; s/^cpu_s/cpu/; s/^first_frame_ms/first/')"
-  read -r gst_cpu gst_rss <<<"$(peer timeout -s INT "$seconds" gst-play-1.0 --no-interactive -q "$url")"
+  # gst-play-1.0's automatic sinks crash here while probing (in a DirectFB
+  # library), so it gets the X11 video sink and a discarding audio sink, as
+  # our player ends up with on a machine without sound.
+  read -r gst_cpu gst_rss <<<"$(peer timeout -s INT "$seconds" gst-play-1.0 --no-interactive -q \
+    --videosink=ximagesink --audiosink=fakesink "$url")"
   read -r mpv_cpu _ <<<"$(peer mpv --no-config --really-quiet --ao=null --length="$seconds" "$url")"
   printf '%-13s %8s %8s %8s %8s %8s %8s %8s %8s %8s %8s %8s %7.2f %7.2f\n' \
     "$label" "$decoded" "$uploaded" "$replaced" "$waiting" "$rss" "$drift" "$cpu" "$first" "$gst_cpu" "$mpv_cpu" "$gst_rss" \
