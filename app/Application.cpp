@@ -2,14 +2,14 @@
 
 #include <mutex>
 
-#include <gst/gst.h>
-
 #include "app/MainLoop.h"
 #include "app/Scene.h"
 #include "app/Stage.h"
 #include "app/Toolkit.h"
 #include "catalogue/ChannelFolder.h"
 #include "catalogue/PlayerDatabase.h"
+#include "playback/MediaGraph.h"
+#include "playback/Playback.h"
 #include "kestrel/Exception.h"
 #include "kestrel/File.h"
 #include "kestrel/System.h"
@@ -95,6 +95,10 @@ int cLumivexApplication::run(int32_t, int32_t)
         throw kestrel::cException(u"Can't initialize UI subsystem.");
     }
     trace("ui");
+
+    // The play-channel procedure and the player destroyer join the scene
+    // switching before any scene can be requested.
+    installPlayback();
 
     mInitializationThread = std::thread([this] { initializationThread(); });
 
@@ -200,13 +204,15 @@ void cLumivexApplication::shutdown()
     cPlayerDatabase::destroyInstance();
     trace("destroy database");
 
-    // Player manager: cPlayerManager::destroyInstance(). Wired in with the
-    // playback library.
+    // Waits until every player handed to a destroyer has been torn down,
+    // then deletes the player manager.
+    shutdownPlayback();
+    trace("destroy player manager");
 
     // The media framework goes last among the media steps: it must outlive
     // every player, including those still being torn down by the player
     // manager.
-    gst_deinit();
+    shutdownMedia();
     trace("media shutdown");
 
     clearLanguage();

@@ -104,7 +104,14 @@ void cStandaloneTask::requestStop() { setState(TaskStopRequested); }
 
 void cStandaloneTask::run()
 {
-    setState(TaskRunning);
+    {
+        // A stop requested between start() and this thread's first step
+        // must not be lost: a task that polls for it would never end.
+        cScopedLock lock(mLock);
+        if (mState != TaskStopRequested) {
+            mState = TaskRunning;
+        }
+    }
     execute();
     setState(TaskFinished);
 }

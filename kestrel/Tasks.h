@@ -72,7 +72,8 @@ public:
     void setState(eTaskState state);
     void requestStop();
 
-    // run(): TaskRunning, execute(), TaskFinished.
+    // run(): TaskRunning (unless a stop was already requested), execute(),
+    // TaskFinished.
     void run() final;
 
 protected:

@@ -467,6 +467,7 @@ TEST_F(StartupTest, StepsRunInTheFixedOrder)
         "destroy current player",
         "close current scene",
         "destroy database",
+        "destroy player manager",
         "media shutdown",
         "clear language",
         "save settings",
@@ -512,10 +513,10 @@ TEST_F(StartupTest, NoCatalogueShowsTheBoxEndsNormallyAndReportsIt)
               std::string::npos)
         << program.errorText();
     const std::vector<std::string> steps = program.steps();
-    const std::vector<std::string> tail(steps.end() - std::min<size_t>(steps.size(), 10), steps.end());
+    const std::vector<std::string> tail(steps.end() - std::min<size_t>(steps.size(), 11), steps.end());
     EXPECT_EQ(tail, (std::vector<std::string>{"initialization failed", "main loop ended", "join initialization thread",
                                               "destroy current player", "close current scene", "destroy database",
-                                              "media shutdown", "clear language", "save settings", "save recent"}))
+                                              "destroy player manager", "media shutdown", "clear language", "save settings", "save recent"}))
         << program.errorText();
     EXPECT_EQ(readFile(mDataFolder + "/settings.xml"), InitialSettings);
     EXPECT_TRUE(isDirectory(mDataFolder + "/channels"));

@@ -90,6 +90,19 @@ TEST(Tasks, StopRequestIsSeenByAPollingTask)
     EXPECT_EQ(task.getState(), TaskFinished); // not TaskStopRequested
 }
 
+TEST(Tasks, StopRequestedBeforeTheThreadRunsIsKept)
+{
+    // Many tries, so that some stop requests land before the thread begins.
+    for (int i = 0; i < 200; ++i) {
+        cPollingTask task;
+        ASSERT_TRUE(task.start());
+        task.requestStop();
+        task.join(); // would hang if the request were overwritten
+        EXPECT_TRUE(task.sawStop);
+        EXPECT_EQ(task.getState(), TaskFinished);
+    }
+}
+
 TEST(Tasks, JoinOfANeverStartedTaskReturnsAtOnce)
 {
     cGateTask task;
