@@ -102,6 +102,7 @@ int cLumivexApplication::run(int32_t, int32_t)
 
     mInitializationThread = std::thread([this] { initializationThread(); });
 
+    quitMainLoopOnTerminationSignals();
     clutter_threads_enter();
     clutter_main();
     clutter_threads_leave();

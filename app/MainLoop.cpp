@@ -3,6 +3,9 @@
 #include <atomic>
 
 #include "app/Toolkit.h"
+
+#include <csignal>
+#include <glib-unix.h>
 #include "kestrel/Exception.h"
 #include "kestrel/MessageBox.h"
 
@@ -18,6 +21,12 @@ gboolean quitMainLoop(gpointer)
         clutter_main_quit();
     }
     return G_SOURCE_REMOVE;
+}
+
+gboolean quitOnSignal(gpointer)
+{
+    requestMainLoopQuit();
+    return G_SOURCE_CONTINUE;
 }
 
 } // namespace
@@ -61,4 +70,13 @@ void markRunFailed()
 bool hasRunFailed()
 {
     return runFailed.load();
+}
+
+void quitMainLoopOnTerminationSignals()
+{
+    // GLib turns the signals into main-loop sources: nothing runs inside
+    // the signal handler itself.
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        g_unix_signal_add(signalNumber, quitOnSignal, nullptr);
+    }
 }

@@ -27,3 +27,8 @@ void requestMainLoopQuit();
 // after its normal shutdown. Any thread.
 void markRunFailed();
 bool hasRunFailed();
+
+// Makes SIGINT, SIGTERM and SIGHUP (Ctrl-C in a terminal, the session
+// ending) end the main loop like closing the window, so that the normal
+// shutdown still writes the user's files. Main thread, before the loop.
+void quitMainLoopOnTerminationSignals();

@@ -500,6 +500,23 @@ TEST_F(StartupTest, SecondStartCreatesNothingKeepsTheSettingsAndShowsTheHomeScen
     EXPECT_NE(saved.find(utf16File("<item name=\"language\">english</item>\n").substr(2)), std::string::npos);
 }
 
+TEST_F(StartupTest, TerminationSignalsShutDownLikeClosingTheWindow)
+{
+    startCatalogueServer();
+    for (const int signalNumber : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signalNumber);
+        cProgram program(LUMIVEX_TRACED_EXECUTABLE, {}, homeEnvironment(), errorPath("signal"));
+        ASSERT_TRUE(waitForStep(program, "open database")) << program.errorText();
+        ASSERT_EQ(kill(program.pid(), signalNumber), 0);
+        ASSERT_TRUE(program.waitForExit(30000)) << program.errorText();
+        EXPECT_EQ(program.exitStatus(), 0) << program.errorText();
+        const std::vector<std::string> steps = program.steps();
+        ASSERT_FALSE(steps.empty());
+        EXPECT_EQ(steps.back(), "save recent") << program.errorText();
+        EXPECT_TRUE(isFirstStartSettings(readFile(mDataFolder + "/settings.xml")));
+    }
+}
+
 TEST_F(StartupTest, NoCatalogueShowsTheBoxEndsNormallyAndReportsIt)
 {
     // No server and no catalogue on disk: the database cannot be opened.
