@@ -21,25 +21,6 @@
 
 namespace testsupport {
 
-cTempFolder::cTempFolder()
-{
-    char pattern[] = "/tmp/lumivex-catalogue-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (!made) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    mPath = made;
-}
-
-cTempFolder::~cTempFolder()
-{
-    std::error_code ignored;
-    std::filesystem::permissions(mPath, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
-    std::filesystem::remove_all(mPath, ignored);
-}
-
-std::u16string cTempFolder::widePath() const { return kestrel::fromUtf8(mPath); }
-
 namespace {
 
 void check(int result, sqlite3* db, const char* what)

@@ -23,22 +23,11 @@ namespace Poco::Net {
 class HTTPServer;
 }
 
+#include "tests/support/TempFolder.h"
+
 namespace testsupport {
 
 // A folder made with mkdtemp, removed with its contents at the end.
-class cTempFolder {
-public:
-    cTempFolder();
-    ~cTempFolder();
-    const std::string& path() const { return mPath; }
-    std::u16string widePath() const;
-    // path + "/" + name
-    std::string file(const std::string& name) const { return mPath + "/" + name; }
-
-private:
-    std::string mPath;
-};
-
 struct cRow {
     std::string country, type, name, description, url; // url as stored (encoded)
 };

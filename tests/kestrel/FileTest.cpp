@@ -1,4 +1,4 @@
-#include "TestFolder.h"
+#include "tests/support/TempFolder.h"
 
 #include "kestrel/Exception.h"
 #include "kestrel/File.h"
@@ -34,13 +34,13 @@ std::vector<uint8_t> readBytes(const std::string& path)
 
 TEST(File, OpenModes)
 {
-    cTestFolder folder;
+    testsupport::cTempFolder folder("kestrel");
     cFile file;
-    EXPECT_FALSE(file.open(folder.wide("missing"), ModeRead));
-    EXPECT_EQ(file.path(), folder.wide("missing")); // kept for the exception detail
+    EXPECT_FALSE(file.open(folder.wideFile("missing"), ModeRead));
+    EXPECT_EQ(file.path(), folder.wideFile("missing")); // kept for the exception detail
     EXPECT_FALSE(file.isOpen());
 
-    ASSERT_TRUE(file.open(folder.wide("new"), ModeWrite | ModeCreate));
+    ASSERT_TRUE(file.open(folder.wideFile("new"), ModeWrite | ModeCreate));
     uint64_t size = 99;
     ASSERT_TRUE(file.getSize(size));
     EXPECT_EQ(size, 0u);
@@ -49,23 +49,23 @@ TEST(File, OpenModes)
     EXPECT_EQ(readBytes(folder.file("new")).size(), 6u);
 
     // Create cuts an existing file; write alone keeps its content.
-    ASSERT_TRUE(file.open(folder.wide("new"), ModeWrite));
+    ASSERT_TRUE(file.open(folder.wideFile("new"), ModeWrite));
     file.close();
     EXPECT_EQ(readBytes(folder.file("new")).size(), 6u);
-    ASSERT_TRUE(file.open(folder.wide("new"), ModeWrite | ModeCreate));
+    ASSERT_TRUE(file.open(folder.wideFile("new"), ModeWrite | ModeCreate));
     file.close();
     EXPECT_EQ(readBytes(folder.file("new")).size(), 0u);
 
     // A directory is not a file.
-    EXPECT_FALSE(file.open(folder.wide(), ModeRead));
+    EXPECT_FALSE(file.open(folder.folder(), ModeRead));
 }
 
 TEST(File, PositionIsTracked)
 {
-    cTestFolder folder;
+    testsupport::cTempFolder folder("kestrel");
     writeBytes(folder.file("data"), {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
     cFile file;
-    ASSERT_TRUE(file.open(folder.wide("data"), ModeRead));
+    ASSERT_TRUE(file.open(folder.wideFile("data"), ModeRead));
     uint64_t position = 99;
     file.tell(position);
     EXPECT_EQ(position, 0u);
@@ -95,31 +95,31 @@ TEST(File, PositionIsTracked)
 
 TEST(File, ExactOperationsThrowWithThePath)
 {
-    cTestFolder folder;
+    testsupport::cTempFolder folder("kestrel");
     writeBytes(folder.file("short"), {1, 2, 3});
     cFile file;
-    ASSERT_TRUE(file.open(folder.wide("short"), ModeRead));
+    ASSERT_TRUE(file.open(folder.wideFile("short"), ModeRead));
     int32_t value = 0;
     try {
         file.readInt32(value);
         FAIL() << "no exception";
     } catch (const cFileIOException& e) {
-        EXPECT_EQ(e.message(), u"Can't read from file: " + folder.wide("short"));
+        EXPECT_EQ(e.message(), u"Can't read from file: " + folder.wideFile("short"));
     }
     // Writing to a file opened for reading fails.
     try {
         file.writeByte(1);
         FAIL() << "no exception";
     } catch (const cFileIOException& e) {
-        EXPECT_EQ(e.message(), u"Can't write to file: " + folder.wide("short"));
+        EXPECT_EQ(e.message(), u"Can't write to file: " + folder.wideFile("short"));
     }
 }
 
 TEST(File, WritesAreLittleEndian)
 {
-    cTestFolder folder;
+    testsupport::cTempFolder folder("kestrel");
     cFile file;
-    ASSERT_TRUE(file.open(folder.wide("out"), ModeWrite | ModeCreate));
+    ASSERT_TRUE(file.open(folder.wideFile("out"), ModeWrite | ModeCreate));
     file.writeText(u"A\u20AC");
     file.writeWChar(u'\n');
     file.writeInt32(0x11223344);
@@ -143,11 +143,11 @@ TEST(File, ReadAllText)
         {{0x41, 0x00, 0x00, 0x00, 0x42, 0x00}, u"A"},        // cut at U+0000
         {{0xAC, 0x20}, u"\u20AC"},
     };
-    cTestFolder folder;
+    testsupport::cTempFolder folder("kestrel");
     for (const Case& c : cases) {
         writeBytes(folder.file("text"), c.bytes);
         cFile file;
-        ASSERT_TRUE(file.open(folder.wide("text"), ModeRead));
+        ASSERT_TRUE(file.open(folder.wideFile("text"), ModeRead));
         std::u16string text = u"old";
         EXPECT_TRUE(file.readAllText(text));
         EXPECT_EQ(text, c.text);
@@ -160,28 +160,28 @@ TEST(File, ReadAllText)
 
 TEST(File, WholeFileAndDirectoryOperations)
 {
-    cTestFolder folder;
-    EXPECT_TRUE(directoryExists(folder.wide()));
-    EXPECT_FALSE(fileExists(folder.wide()));
-    EXPECT_TRUE(createDirectory(folder.wide("sub")));
-    EXPECT_FALSE(createDirectory(folder.wide("sub")));
-    EXPECT_FALSE(createDirectory(folder.wide("no/parent")));
-    EXPECT_TRUE(directoryExists(folder.wide("sub")));
+    testsupport::cTempFolder folder("kestrel");
+    EXPECT_TRUE(directoryExists(folder.folder()));
+    EXPECT_FALSE(fileExists(folder.folder()));
+    EXPECT_TRUE(createDirectory(folder.wideFile("sub")));
+    EXPECT_FALSE(createDirectory(folder.wideFile("sub")));
+    EXPECT_FALSE(createDirectory(folder.wideFile("no/parent")));
+    EXPECT_TRUE(directoryExists(folder.wideFile("sub")));
 
     writeBytes(folder.file("a"), {1, 2, 3});
     writeBytes(folder.file("b"), {9, 9, 9, 9, 9, 9});
-    EXPECT_TRUE(fileExists(folder.wide("a")));
-    EXPECT_TRUE(copyFile(folder.wide("a"), folder.wide("b")));
+    EXPECT_TRUE(fileExists(folder.wideFile("a")));
+    EXPECT_TRUE(copyFile(folder.wideFile("a"), folder.wideFile("b")));
     EXPECT_EQ(readBytes(folder.file("b")), (std::vector<uint8_t>{1, 2, 3}));
-    EXPECT_FALSE(copyFile(folder.wide("missing"), folder.wide("b")));
+    EXPECT_FALSE(copyFile(folder.wideFile("missing"), folder.wideFile("b")));
     EXPECT_EQ(readBytes(folder.file("b")), (std::vector<uint8_t>{1, 2, 3}));
-    EXPECT_TRUE(deleteFile(folder.wide("a")));
-    EXPECT_FALSE(deleteFile(folder.wide("a")));
-    EXPECT_FALSE(fileExists(folder.wide("a")));
+    EXPECT_TRUE(deleteFile(folder.wideFile("a")));
+    EXPECT_FALSE(deleteFile(folder.wideFile("a")));
+    EXPECT_FALSE(fileExists(folder.wideFile("a")));
     EXPECT_EQ(pathSeparator(), u'/');
 
     // Paths that are not valid UTF-16 are refused, not misnamed.
-    const std::u16string broken = folder.wide("x") + char16_t(0xD800);
+    const std::u16string broken = folder.wideFile("x") + char16_t(0xD800);
     cFile file;
     EXPECT_FALSE(file.open(broken, ModeWrite | ModeCreate));
     EXPECT_FALSE(fileExists(broken));
@@ -189,10 +189,10 @@ TEST(File, WholeFileAndDirectoryOperations)
 
 TEST(File, TempFileNamesAreUniqueAndFollowThePattern)
 {
-    cTestFolder folder;
+    testsupport::cTempFolder folder("kestrel");
     std::vector<std::u16string> names;
     for (int i = 0; i < 20; ++i) {
-        const std::u16string name = makeTempFileName(folder.wide(), u"recent-");
+        const std::u16string name = makeTempFileName(folder.folder(), u"recent-");
         ASSERT_FALSE(name.empty());
         const std::u16string leaf = name.substr(name.rfind(u'/') + 1);
         ASSERT_GE(leaf.size(), 8u);
@@ -209,9 +209,9 @@ TEST(File, TempFileNamesAreUniqueAndFollowThePattern)
         names.push_back(name);
     }
     // Without the trailing '/' the name still lands inside the folder.
-    const std::u16string name = makeTempFileName(folder.wide().substr(0, folder.wide().size() - 1), u"ab");
-    EXPECT_EQ(name.substr(0, folder.wide().size()), folder.wide());
-    EXPECT_TRUE(makeTempFileName(folder.wide("missing/"), u"rec").empty());
+    const std::u16string name = makeTempFileName(folder.folder().substr(0, folder.folder().size() - 1), u"ab");
+    EXPECT_EQ(name.substr(0, folder.folder().size()), folder.folder());
+    EXPECT_TRUE(makeTempFileName(folder.wideFile("missing/"), u"rec").empty());
 }
 
 TEST(File, ExtensionIsTheTextAfterTheLastFullStop)
@@ -234,28 +234,28 @@ TEST(File, ExtensionIsTheTextAfterTheLastFullStop)
 
 TEST(File, ReplacingWriteKeepsTheOldFileOnFailure)
 {
-    cTestFolder folder;
+    testsupport::cTempFolder folder("kestrel");
     writeBytes(folder.file("settings.xml"), {1, 2, 3});
 
     // A writer that fails part-way leaves the old file and no partial one.
-    EXPECT_FALSE(writeFileReplacing(folder.wide("settings.xml"), [](cFile& file) {
+    EXPECT_FALSE(writeFileReplacing(folder.wideFile("settings.xml"), [](cFile& file) {
         file.writeByte(7);
         throw cFileIOException(u"Can't write to file", file.path());
     }));
     EXPECT_EQ(readBytes(folder.file("settings.xml")), (std::vector<uint8_t>{1, 2, 3}));
-    EXPECT_FALSE(fileExists(folder.wide("settings.xml.tmp")));
+    EXPECT_FALSE(fileExists(folder.wideFile("settings.xml.tmp")));
 
-    EXPECT_TRUE(writeFileReplacing(folder.wide("settings.xml"), [](cFile& file) { file.writeByte(9); }));
+    EXPECT_TRUE(writeFileReplacing(folder.wideFile("settings.xml"), [](cFile& file) { file.writeByte(9); }));
     EXPECT_EQ(readBytes(folder.file("settings.xml")), (std::vector<uint8_t>{9}));
 
     // A folder that does not exist: nothing can be written.
-    EXPECT_FALSE(writeFileReplacing(folder.wide("none/settings.xml"), [](cFile& file) { file.writeByte(9); }));
+    EXPECT_FALSE(writeFileReplacing(folder.wideFile("none/settings.xml"), [](cFile& file) { file.writeByte(9); }));
 }
 
 TEST(File, ReplacingWriteSurvivesAFullDisk)
 {
     // The file size limit makes writes fail part-way, as a full disk would.
-    cTestFolder folder;
+    testsupport::cTempFolder folder("kestrel");
     std::vector<uint8_t> old(100, 0x55);
     writeBytes(folder.file("big"), old);
     const pid_t child = fork();
@@ -264,7 +264,7 @@ TEST(File, ReplacingWriteSurvivesAFullDisk)
         signal(SIGXFSZ, SIG_IGN);
         struct rlimit limit = {4096, 4096};
         setrlimit(RLIMIT_FSIZE, &limit);
-        const bool saved = writeFileReplacing(folder.wide("big"), [](cFile& file) {
+        const bool saved = writeFileReplacing(folder.wideFile("big"), [](cFile& file) {
             std::vector<uint8_t> data(10000, 0xAA);
             file.writeExact(data.data(), data.size());
         });
@@ -275,5 +275,5 @@ TEST(File, ReplacingWriteSurvivesAFullDisk)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the save reported success";
     EXPECT_EQ(readBytes(folder.file("big")), old);
-    EXPECT_FALSE(fileExists(folder.wide("big.tmp")));
+    EXPECT_FALSE(fileExists(folder.wideFile("big.tmp")));
 }

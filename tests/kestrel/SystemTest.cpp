@@ -2,7 +2,7 @@
 #include "kestrel/System.h"
 #include "kestrel/Unicode.h"
 
-#include "TestFolder.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -53,7 +53,7 @@ TEST(System, ApplicationPathIsTheExecutablesFolder)
 
 TEST(System, UserDataPath)
 {
-    cTestFolder folder;
+    testsupport::cTempFolder folder("kestrel");
     {
         cScopedEnv data("XDG_DATA_HOME", nullptr);
         cScopedEnv home("HOME", folder.path().c_str());

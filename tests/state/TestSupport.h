@@ -13,45 +13,12 @@
 #include <set>
 #include <string>
 
+#include "tests/support/TempFolder.h"
+
 namespace statetest {
 
-class cTestFolder {
-public:
-    cTestFolder()
-    {
-        char pattern[] = "/tmp/lumivex-state-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        mPath = made != nullptr ? made : "";
-    }
-    ~cTestFolder()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(mPath, ignored);
-    }
-    cTestFolder(const cTestFolder&) = delete;
-    cTestFolder& operator=(const cTestFolder&) = delete;
-
-    const std::string& path() const { return mPath; }
-    std::string file(const std::string& name) const { return mPath + "/" + name; }
-    // The folder as the program names folders: ending in '/'.
-    std::u16string folder() const { return wide(mPath + "/"); }
-    std::u16string wideFile(const std::string& name) const { return wide(file(name)); }
-
-    // The names of the files in the folder.
-    std::set<std::string> fileNames() const
-    {
-        std::set<std::string> names;
-        for (const auto& item : std::filesystem::directory_iterator(mPath))
-            names.insert(item.path().filename().string());
-        return names;
-    }
-
-    static std::u16string wide(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
-    static std::string narrow(const std::u16string& ascii) { return std::string(ascii.begin(), ascii.end()); }
-
-private:
-    std::string mPath;
-};
+// The state tests name it after their own folder.
+using cTestFolder = testsupport::cTempFolder;
 
 inline std::string readBytes(const std::string& path)
 {

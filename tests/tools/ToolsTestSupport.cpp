@@ -16,22 +16,6 @@
 
 namespace toolstest {
 
-cTempFolder::cTempFolder()
-{
-    char pattern[] = "/tmp/lumivex-tools-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (!made) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    mPath = made;
-}
-
-cTempFolder::~cTempFolder()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(mPath, ignored);
-}
-
 std::string readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

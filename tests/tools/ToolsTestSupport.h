@@ -6,19 +6,12 @@
 #include <map>
 #include <string>
 
+#include "tests/support/TempFolder.h"
+
 namespace toolstest {
 
 // A folder made with mkdtemp, removed with its contents at the end.
-class cTempFolder {
-public:
-    cTempFolder();
-    ~cTempFolder();
-    const std::string& path() const { return mPath; }
-    std::string file(const std::string& name) const { return mPath + "/" + name; }
-
-private:
-    std::string mPath;
-};
+using testsupport::cTempFolder;
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
