@@ -60,13 +60,13 @@ eRangeKind parseRange(const std::string& header, uint64_t size, cByteRange& rang
     if (header.compare(0, prefix.size(), prefix) != 0) {
         return eRangeKind::Whole;
     }
-    const std::string spec = header.substr(prefix.size());
-    const size_t dash = spec.find('-');
-    if (dash == std::string::npos || spec.find(',') != std::string::npos) {
+    const std::string rangeText = header.substr(prefix.size());
+    const size_t dash = rangeText.find('-');
+    if (dash == std::string::npos || rangeText.find(',') != std::string::npos) {
         return eRangeKind::Whole;
     }
-    const std::string firstText = spec.substr(0, dash);
-    const std::string lastText = spec.substr(dash + 1);
+    const std::string firstText = rangeText.substr(0, dash);
+    const std::string lastText = rangeText.substr(dash + 1);
     const auto number = [](const std::string& text, uint64_t& value) {
         if (text.empty() || text.size() > 18 ||
             !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c) != 0; })) {

@@ -67,13 +67,13 @@ protected:
     {
         ASSERT_TRUE(initializeMedia());
         sFolder = new cTempFolder;
-        cClipSpec av;
+        cClipRecipe av;
         ASSERT_TRUE(makeClip(sFolder->path() + "av.mkv", av));
-        cClipSpec videoOnly;
+        cClipRecipe videoOnly;
         videoOnly.audio = false;
         videoOnly.seconds = 1;
         ASSERT_TRUE(makeClip(sFolder->path() + "video.mkv", videoOnly));
-        cClipSpec odd;
+        cClipRecipe odd;
         odd.width = 322; // rows of 966 bytes: the framework pads them to 968
         odd.height = 240;
         odd.seconds = 1;

@@ -60,19 +60,19 @@ void PlayerTest::SetUpTestSuite()
 
     struct {
         const char* name;
-        cClipSpec spec;
+        cClipRecipe recipe;
     } clips[] = {
         {"av.mkv", {}},
         {"long.mkv", {}},
         {"short.mkv", {}},
         {"video.mkv", {}},
     };
-    clips[1].spec.seconds = 6;
-    clips[2].spec.seconds = 1;
-    clips[3].spec.audio = false;
-    clips[3].spec.seconds = 1;
+    clips[1].recipe.seconds = 6;
+    clips[2].recipe.seconds = 1;
+    clips[3].recipe.audio = false;
+    clips[3].recipe.seconds = 1;
     for (auto& clip : clips) {
-        ASSERT_TRUE(makeClip(sFolder->path() + clip.name, clip.spec)) << clip.name;
+        ASSERT_TRUE(makeClip(sFolder->path() + clip.name, clip.recipe)) << clip.name;
     }
 }
 

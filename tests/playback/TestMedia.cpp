@@ -49,46 +49,46 @@ bool runCommand(std::vector<std::string> args)
 
 } // namespace
 
-bool makeClip(const std::string& path, const cClipSpec& spec)
+bool makeClip(const std::string& path, const cClipRecipe& recipe)
 {
-    const std::string size = std::to_string(spec.width) + "x" + std::to_string(spec.height);
-    const std::string seconds = std::to_string(spec.seconds);
+    const std::string size = std::to_string(recipe.width) + "x" + std::to_string(recipe.height);
+    const std::string seconds = std::to_string(recipe.seconds);
     std::vector<std::string> args = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-y"};
-    if (spec.video) {
-        std::string filter = "color=c=" + spec.topColour + ":s=" + size + ":r=" + std::to_string(spec.fps) +
-                             ":d=" + seconds + ",drawbox=x=0:y=" + std::to_string(spec.height / 2) +
-                             ":w=" + std::to_string(spec.width) + ":h=" + std::to_string(spec.height / 2) +
-                             ":color=" + spec.bottomColour + ":t=fill";
-        if (spec.movingBox) {
-            filter += ",drawbox=x='mod(t*" + std::to_string(spec.width / 2) + "," + std::to_string(spec.width) +
-                      ")':y=" + std::to_string(spec.height / 4) + ":w=" + std::to_string(spec.width / 8) +
-                      ":h=" + std::to_string(spec.height / 8) + ":color=white:t=fill";
+    if (recipe.video) {
+        std::string filter = "color=c=" + recipe.topColour + ":s=" + size + ":r=" + std::to_string(recipe.fps) +
+                             ":d=" + seconds + ",drawbox=x=0:y=" + std::to_string(recipe.height / 2) +
+                             ":w=" + std::to_string(recipe.width) + ":h=" + std::to_string(recipe.height / 2) +
+                             ":color=" + recipe.bottomColour + ":t=fill";
+        if (recipe.movingBox) {
+            filter += ",drawbox=x='mod(t*" + std::to_string(recipe.width / 2) + "," + std::to_string(recipe.width) +
+                      ")':y=" + std::to_string(recipe.height / 4) + ":w=" + std::to_string(recipe.width / 8) +
+                      ":h=" + std::to_string(recipe.height / 8) + ":color=white:t=fill";
         }
         args.insert(args.end(), {"-f", "lavfi", "-i", filter});
     }
-    if (spec.audio) {
+    if (recipe.audio) {
         args.insert(args.end(), {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=" + seconds});
     }
-    if (spec.video) {
+    if (recipe.video) {
         args.insert(args.end(), {"-c:v", "libx264", "-preset", "ultrafast", "-tune", "zerolatency", "-pix_fmt",
-                                 "yuv420p", "-g", std::to_string(spec.fps)});
+                                 "yuv420p", "-g", std::to_string(recipe.fps)});
     }
-    if (spec.audio) {
+    if (recipe.audio) {
         args.insert(args.end(), {"-c:a", "aac", "-b:a", "96k"});
     }
-    if (spec.container == "mp4") {
+    if (recipe.container == "mp4") {
         args.insert(args.end(), {"-movflags", "+faststart"});
     }
     args.insert(args.end(), {"-t", seconds, path});
     return runCommand(args);
 }
 
-std::string contentTypeOf(const cClipSpec& spec)
+std::string contentTypeOf(const cClipRecipe& recipe)
 {
-    if (spec.container == "mp4") {
+    if (recipe.container == "mp4") {
         return "video/mp4";
     }
-    if (spec.container == "ts") {
+    if (recipe.container == "ts") {
         return "video/mp2t";
     }
     return "video/x-matroska";

@@ -17,7 +17,7 @@ private:
     std::string mPath;
 };
 
-struct cClipSpec {
+struct cClipRecipe {
     int width = 320;
     int height = 240;
     int fps = 25;
@@ -34,7 +34,7 @@ struct cClipSpec {
 };
 
 // Writes the clip; false (with the reason on standard error) on failure.
-bool makeClip(const std::string& path, const cClipSpec& spec);
+bool makeClip(const std::string& path, const cClipRecipe& recipe);
 
 // The content type to serve a clip with.
-std::string contentTypeOf(const cClipSpec& spec);
+std::string contentTypeOf(const cClipRecipe& recipe);
