@@ -233,6 +233,7 @@ void cLumivexApplication::shutdown()
 
 int lumivexMain()
 {
+    limitMemoryArenas();
     kestrel::cApplication* application = kestrel::cApplication::instance();
     if (application == nullptr) {
         return -1;

@@ -63,6 +63,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s <address> <seconds> [<stall ms> <stall every ms>]\n", argv[0]);
         return 2;
     }
+    // As the player itself runs.
+    limitMemoryArenas();
     const std::string address = argv[1];
     const int seconds = std::atoi(argv[2]);
     cStall stall;

@@ -7,6 +7,7 @@
 #include "kestrel/Unicode.h"
 #include "state/Recent.h"
 
+#include <malloc.h>
 #include <mutex>
 #include <string>
 
@@ -92,6 +93,11 @@ void setPlayerSceneFactory(tPlayerSceneFactory factory)
 {
     std::lock_guard<std::mutex> lock(gFactoryLock);
     gPlayerSceneFactory = std::move(factory);
+}
+
+void limitMemoryArenas()
+{
+    mallopt(M_ARENA_MAX, 2);
 }
 
 void installPlayback()

@@ -7,6 +7,13 @@
 
 #include <functional>
 
+// Every open starts new streaming threads, and the C library gives new
+// threads malloc arenas of their own that keep freed memory cached, so a
+// long session of reopened streams creeps upwards in memory. Two arenas keep
+// it flat (measured over many reopens) at no measurable processor cost.
+// Main thread, before any other thread starts.
+void limitMemoryArenas();
+
 // Registers the play-channel procedure and the current-player destroyer
 // with the scene switching. The application calls it once at start-up,
 // before the first scene request.

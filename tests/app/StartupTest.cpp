@@ -450,8 +450,9 @@ TEST_F(StartupTest, StepsRunInTheFixedOrder)
     ASSERT_TRUE(waitForStep(program, "request new catalogue scene")) << program.errorText();
     runAndClose(program, "");
     EXPECT_EQ(program.exitStatus(), 0) << program.errorText();
-    const std::string applicationFolder = std::string(LUMIVEX_TRACED_EXECUTABLE).substr(
-        0, std::string(LUMIVEX_TRACED_EXECUTABLE).rfind('/') + 1);
+    // The program finds its folder through /proc/self/exe: links resolved.
+    const std::string applicationFolder =
+        std::filesystem::canonical(LUMIVEX_TRACED_EXECUTABLE).parent_path().string() + "/";
     const std::vector<std::string> expected = {
         "create folder " + mHome + "/.local/share/Lumivex",
         "create folder " + mDataFolder,
