@@ -95,6 +95,7 @@ int cLumivexApplication::run(int32_t, int32_t)
         throw kestrel::cException(u"Can't initialize UI subsystem.");
     }
     trace("ui");
+    quitMainLoopOnTerminationSignals();
 
     // The play-channel procedure and the player destroyer join the scene
     // switching before any scene can be requested.
@@ -102,7 +103,6 @@ int cLumivexApplication::run(int32_t, int32_t)
 
     mInitializationThread = std::thread([this] { initializationThread(); });
 
-    quitMainLoopOnTerminationSignals();
     clutter_threads_enter();
     clutter_main();
     clutter_threads_leave();
