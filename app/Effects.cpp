@@ -195,34 +195,31 @@ struct sProperty {
     GValue to = G_VALUE_INIT;
 };
 
-sProperty floatProperty(const char* name, float from, float to)
+// One animated property with its start and end value of the given type.
+template <typename T>
+sProperty makeProperty(const char* name, GType type, void (*set)(GValue*, T), T from, T to)
 {
     sProperty property{name};
-    g_value_init(&property.from, G_TYPE_FLOAT);
-    g_value_set_float(&property.from, from);
-    g_value_init(&property.to, G_TYPE_FLOAT);
-    g_value_set_float(&property.to, to);
+    g_value_init(&property.from, type);
+    set(&property.from, from);
+    g_value_init(&property.to, type);
+    set(&property.to, to);
     return property;
+}
+
+sProperty floatProperty(const char* name, float from, float to)
+{
+    return makeProperty<gfloat>(name, G_TYPE_FLOAT, g_value_set_float, from, to);
 }
 
 sProperty doubleProperty(const char* name, double from, double to)
 {
-    sProperty property{name};
-    g_value_init(&property.from, G_TYPE_DOUBLE);
-    g_value_set_double(&property.from, from);
-    g_value_init(&property.to, G_TYPE_DOUBLE);
-    g_value_set_double(&property.to, to);
-    return property;
+    return makeProperty<gdouble>(name, G_TYPE_DOUBLE, g_value_set_double, from, to);
 }
 
 sProperty uintProperty(const char* name, guint from, guint to)
 {
-    sProperty property{name};
-    g_value_init(&property.from, G_TYPE_UINT);
-    g_value_set_uint(&property.from, from);
-    g_value_init(&property.to, G_TYPE_UINT);
-    g_value_set_uint(&property.to, to);
-    return property;
+    return makeProperty<guint>(name, G_TYPE_UINT, g_value_set_uint, from, to);
 }
 
 sEffect* startEffect(const cEffectTemplate& effectTemplate, ClutterActor* actor, std::vector<sProperty> properties,

@@ -41,14 +41,6 @@ std::string constructionError(const std::string& url)
     return "";
 }
 
-int closedPort()
-{
-    Poco::Net::ServerSocket socket(Poco::Net::SocketAddress("127.0.0.1", 0));
-    const int port = socket.address().port();
-    socket.close();
-    return port;
-}
-
 } // namespace
 
 TEST(PlayListTest, ExtensionRuleIsCaseSensitiveAndLooksAtTheWholeAddress)

@@ -43,14 +43,6 @@ void chooseFavourite(const std::u16string& name, const std::string& url)
     }
 }
 
-int closedPort()
-{
-    Poco::Net::ServerSocket socket(Poco::Net::SocketAddress("127.0.0.1", 0));
-    const int port = socket.address().port();
-    socket.close();
-    return port;
-}
-
 } // namespace
 
 using PlayerManagerTest = PlayerTest;

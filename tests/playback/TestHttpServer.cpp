@@ -148,3 +148,11 @@ void cTestHttpServer::waitForStop()
     std::unique_lock<std::mutex> lock(mLock);
     mStopped.wait(lock, [this] { return mStopping; });
 }
+
+int closedPort()
+{
+    Poco::Net::ServerSocket socket(Poco::Net::SocketAddress("127.0.0.1", 0));
+    const int port = socket.address().port();
+    socket.close();
+    return port;
+}

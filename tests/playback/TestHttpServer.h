@@ -51,3 +51,6 @@ private:
     std::unique_ptr<Poco::Net::HTTPServer> mServer;
     int mPort = 0;
 };
+
+// A loopback port that nothing listens on: a connection to it is refused.
+int closedPort();
