@@ -23,6 +23,17 @@ gboolean quitMainLoop(gpointer)
     return G_SOURCE_REMOVE;
 }
 
+gboolean runPosted(gpointer data)
+{
+    (*static_cast<std::function<void()>*>(data))();
+    return G_SOURCE_REMOVE;
+}
+
+void deletePosted(gpointer data)
+{
+    delete static_cast<std::function<void()>*>(data);
+}
+
 gboolean quitOnSignal(gpointer)
 {
     requestMainLoopQuit();
@@ -55,11 +66,18 @@ bool runGuarded(const std::function<void()>& work)
     }
 }
 
+void postToMainLoop(int priority, std::function<void()> work)
+{
+    // The toolkit's idle variant runs the callback under the toolkit lock;
+    // the destroy notify frees the work also when the source never runs.
+    clutter_threads_add_idle_full(priority, runPosted, new std::function<void()>(std::move(work)), deletePosted);
+}
+
 void requestMainLoopQuit()
 {
     // Scene switches use the same priority, so everything asked for before
     // the quit is carried out first.
-    clutter_threads_add_idle_full(30, quitMainLoop, nullptr, nullptr);
+    postToMainLoop(PrioritySceneSwitch, [] { quitMainLoop(nullptr); });
 }
 
 void markRunFailed()

@@ -9,6 +9,15 @@
 
 #include <functional>
 
+// The one door into the main loop: runs work there once, from an idle
+// callback of the given priority, whatever thread posts it. Work posted
+// with the same priority runs in the order it was posted. Scene switches
+// use PrioritySceneSwitch; frame uploads PriorityFrameUpload, so that a
+// switch never waits behind a frame.
+constexpr int PrioritySceneSwitch = 30;
+constexpr int PriorityFrameUpload = 200;
+void postToMainLoop(int priority, std::function<void()> work);
+
 // Runs work; an exception that escapes it is reported (see above) and never
 // propagates. Returns false when it caught one.
 bool runGuarded(const std::function<void()>& work);

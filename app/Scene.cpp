@@ -18,8 +18,6 @@ cScene* currentScene = nullptr;
 
 namespace {
 
-constexpr gint SwitchPriority = 30;
-
 // Registrations: written by whoever wires the program, read by the switch
 // on the main loop and by the two requests that destroy the player on the
 // calling thread.
@@ -93,23 +91,21 @@ cScene* buildScene(eSceneKind kind)
 }
 
 // The switch: runs once on the main loop.
-gboolean switchScene(gpointer data)
+void switchScene(eSceneKind kind)
 {
-    const auto kind = static_cast<eSceneKind>(GPOINTER_TO_INT(data));
     runGuarded([kind] {
         destroyCurrentPlayer();
         closeCurrentScene();
         presentScene(buildScene(kind));
     });
-    return G_SOURCE_REMOVE;
 }
 
 void scheduleSwitch(eSceneKind kind)
 {
-    clutter_threads_add_idle_full(SwitchPriority, switchScene, GINT_TO_POINTER(static_cast<int>(kind)), nullptr);
+    postToMainLoop(PrioritySceneSwitch, [kind] { switchScene(kind); });
 }
 
-gboolean playChannel(gpointer)
+void playChannel()
 {
     std::function<void()> procedure;
     {
@@ -119,25 +115,16 @@ gboolean playChannel(gpointer)
     if (procedure) {
         runGuarded(procedure);
     } else {
-        switchScene(GINT_TO_POINTER(static_cast<int>(SceneHome)));
+        switchScene(SceneHome);
     }
-    return G_SOURCE_REMOVE;
 }
 
-gboolean deliverBusyStart(gpointer)
+// Busy notifications reach whatever scene is current when they run.
+void deliverBusy(bool start)
 {
     if (currentScene != nullptr) {
-        runGuarded([] { currentScene->busyStart(); });
+        runGuarded([start] { start ? currentScene->busyStart() : currentScene->busyEnd(); });
     }
-    return G_SOURCE_REMOVE;
-}
-
-gboolean deliverBusyEnd(gpointer)
-{
-    if (currentScene != nullptr) {
-        runGuarded([] { currentScene->busyEnd(); });
-    }
-    return G_SOURCE_REMOVE;
 }
 
 // A grey texture with a lighter frame, so that a missing image still shows
@@ -236,12 +223,12 @@ void presentScene(cScene* scene)
 
 void notifyBusyStart()
 {
-    clutter_threads_add_idle_full(SwitchPriority, deliverBusyStart, nullptr, nullptr);
+    postToMainLoop(PrioritySceneSwitch, [] { deliverBusy(true); });
 }
 
 void notifyBusyEnd()
 {
-    clutter_threads_add_idle_full(SwitchPriority, deliverBusyEnd, nullptr, nullptr);
+    postToMainLoop(PrioritySceneSwitch, [] { deliverBusy(false); });
 }
 
 void requestHomeScene()
@@ -261,7 +248,7 @@ void requestFavoritesScene()
 
 void requestPlayerScene()
 {
-    clutter_threads_add_idle_full(SwitchPriority, playChannel, nullptr, nullptr);
+    postToMainLoop(PrioritySceneSwitch, playChannel);
 }
 
 void requestUpdateScene()

@@ -1,5 +1,6 @@
 #include "playback/SampleGrabberCB.h"
 
+#include "app/MainLoop.h"
 #include "app/Stage.h"
 #include "state/Recent.h"
 
@@ -32,14 +33,6 @@ void noteUpload(double sampleTime)
     }
 }
 
-gboolean releaseOnMainLoop(gpointer slot)
-{
-    delete static_cast<std::shared_ptr<cFrameSlot>*>(slot);
-    return G_SOURCE_REMOVE;
-}
-
-void deleteSlotReference(gpointer slot) { delete static_cast<std::shared_ptr<cFrameSlot>*>(slot); }
-
 } // namespace
 
 // The hand-off between the streaming thread and the main loop: one frame
@@ -69,9 +62,8 @@ struct cFrameSlot {
 
 namespace {
 
-gboolean uploadFrame(gpointer data)
+void uploadFrame(cFrameSlot& slot)
 {
-    cFrameSlot& slot = **static_cast<std::shared_ptr<cFrameSlot>*>(data);
     std::vector<uint8_t> pixels;
     ClutterTexture* texture = nullptr;
     int width = 0;
@@ -81,7 +73,7 @@ gboolean uploadFrame(gpointer data)
         std::lock_guard<std::mutex> lock(slot.lock);
         slot.uploadScheduled = false;
         if (!slot.hasFrame || slot.texture == nullptr) {
-            return G_SOURCE_REMOVE;
+            return;
         }
         pixels.swap(slot.pending);
         slot.hasFrame = false;
@@ -102,7 +94,6 @@ gboolean uploadFrame(gpointer data)
     }
     noteUpload(sampleTime);
     redrawStage();
-    return G_SOURCE_REMOVE;
 }
 
 } // namespace
@@ -127,9 +118,8 @@ cSampleGrabberCB::cSampleGrabberCB() : mSlot(std::make_shared<cFrameSlot>()) {}
 cSampleGrabberCB::~cSampleGrabberCB()
 {
     // The slot holds a texture reference: let it go on the main loop, where
-    // the toolkit's objects live.
-    clutter_threads_add_idle_full(G_PRIORITY_DEFAULT_IDLE, releaseOnMainLoop, new std::shared_ptr<cFrameSlot>(mSlot),
-                                  nullptr);
+    // the toolkit's objects live (the posted work holds the last reference).
+    postToMainLoop(PriorityFrameUpload, [slot = mSlot] {});
 }
 
 void cSampleGrabberCB::setTexture(ClutterTexture* texture)
@@ -239,8 +229,7 @@ void cSampleGrabberCB::sampleCB(double sampleTime, const uint8_t* data, size_t l
             }
         }
         if (schedule) {
-            clutter_threads_add_idle_full(G_PRIORITY_DEFAULT_IDLE, uploadFrame, new std::shared_ptr<cFrameSlot>(mSlot),
-                                          deleteSlotReference);
+            postToMainLoop(PriorityFrameUpload, [slot = mSlot] { uploadFrame(*slot); });
         }
     }
     bool savePicture = false;
