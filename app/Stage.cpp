@@ -104,14 +104,18 @@ void readFrameExtents(Display* display, Window window, long& left, long& top)
     unsigned long count = 0;
     unsigned long remaining = 0;
     unsigned char* data = nullptr;
-    if (XGetWindowProperty(display, window, extentsAtom, 0, 4, False, XA_CARDINAL, &type, &format, &count, &remaining,
-                           &data) == Success &&
-        data != nullptr) {
-        if (type == XA_CARDINAL && format == 32 && count == 4) {
-            const long* extents = reinterpret_cast<const long*>(data);
-            left = extents[0];
-            top = extents[2];
-        }
+    // The toolkit's trap keeps an X error (a window going away under us)
+    // from ending the process through Xlib's default handler.
+    clutter_x11_trap_x_errors();
+    const int status = XGetWindowProperty(display, window, extentsAtom, 0, 4, False, XA_CARDINAL, &type, &format,
+                                          &count, &remaining, &data);
+    const bool failed = clutter_x11_untrap_x_errors() != 0;
+    if (!failed && status == Success && data != nullptr && type == XA_CARDINAL && format == 32 && count == 4) {
+        const long* extents = reinterpret_cast<const long*>(data);
+        left = extents[0];
+        top = extents[2];
+    }
+    if (data != nullptr) {
         XFree(data);
     }
 }

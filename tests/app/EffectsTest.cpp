@@ -19,9 +19,7 @@ class EffectsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!ensureUi()) {
-            GTEST_SKIP() << "no display";
-        }
+        ASSERT_TRUE(ensureUi()) << uiFailure();
         mActor = clutter_actor_new();
         clutter_actor_set_size(mActor, 50.0f, 50.0f);
         const ClutterColor grey = {128, 128, 128, 255};

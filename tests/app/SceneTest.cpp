@@ -69,9 +69,7 @@ class SceneTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!ensureUi()) {
-            GTEST_SKIP() << "no display";
-        }
+        ASSERT_TRUE(ensureUi()) << uiFailure();
         mainThread = std::this_thread::get_id();
         registerSceneFactory(SceneHome, [](ClutterActor* root) { return new cRecordingScene(root, "home"); });
         registerSceneFactory(SceneChannels, [](ClutterActor* root) { return new cRecordingScene(root, "channels"); });
@@ -260,9 +258,7 @@ class TextureTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!ensureUi()) {
-            GTEST_SKIP() << "no display";
-        }
+        ASSERT_TRUE(ensureUi()) << uiFailure();
     }
 };
 

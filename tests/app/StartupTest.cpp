@@ -18,7 +18,8 @@
 #include <map>
 #include <optional>
 #include <signal.h>
-#include <spawn.h>
+#include <poll.h>
+#include <sys/prctl.h>
 #include <sstream>
 #include <string>
 #include <arpa/inet.h>
@@ -78,8 +79,10 @@ std::string utf16File(const std::string& ascii)
 // A child process of the test with its standard error in a file.
 class cProgram {
 public:
+    // With readOutput, the program's standard output can be read with
+    // readLine(); otherwise it goes nowhere.
     cProgram(const std::string& executable, const std::vector<std::string>& arguments, const tEnvironment& changes,
-             const std::string& errorPath)
+             const std::string& errorPath, bool readOutput = false)
         : mErrorPath(errorPath)
     {
         std::map<std::string, std::string> variables;
@@ -115,22 +118,70 @@ public:
         }
         argumentPointers.push_back(nullptr);
 
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 2, errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        if (posix_spawn(&mPid, executable.c_str(), &actions, nullptr, argumentPointers.data(),
-                        environmentPointers.data()) != 0) {
-            mPid = -1;
+        int output[2] = {-1, -1};
+        if (pipe2(output, O_CLOEXEC) != 0) {
+            return;
         }
-        posix_spawn_file_actions_destroy(&actions);
+        const int errorFile = open(errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int nullFile = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        const pid_t parent = getpid();
+        mPid = fork();
+        if (mPid == 0) {
+            // Only async-signal-safe calls from here on. The child dies with
+            // the test, so a crashed test leaves no server or player behind
+            // on the display or on a port.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (getppid() != parent) {
+                _exit(127);
+            }
+            setpgid(0, 0);
+            dup2(readOutput ? output[1] : nullFile, STDOUT_FILENO);
+            dup2(errorFile, STDERR_FILENO);
+            execve(executable.c_str(), argumentPointers.data(), environmentPointers.data());
+            _exit(127);
+        }
+        close(output[1]);
+        mOutput = output[0];
+        if (errorFile >= 0) {
+            close(errorFile);
+        }
+        if (nullFile >= 0) {
+            close(nullFile);
+        }
+    }
+
+    // The first line the program writes on standard output, or empty when
+    // it ends or the time runs out first.
+    std::string readLine(int timeoutMilliseconds)
+    {
+        std::string line;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+        while (mOutput >= 0 && std::chrono::steady_clock::now() < end) {
+            pollfd waiting{mOutput, POLLIN, 0};
+            if (poll(&waiting, 1, 50) <= 0) {
+                continue;
+            }
+            char c = 0;
+            if (read(mOutput, &c, 1) != 1) {
+                break;
+            }
+            if (c == '\n') {
+                return line;
+            }
+            line.push_back(c);
+        }
+        return {};
     }
 
     ~cProgram()
     {
         if (mPid > 0 && !mExited) {
+            kill(-mPid, SIGKILL);
             kill(mPid, SIGKILL);
             waitpid(mPid, nullptr, 0);
+        }
+        if (mOutput >= 0) {
+            close(mOutput);
         }
     }
 
@@ -173,15 +224,27 @@ public:
 
 private:
     pid_t mPid = -1;
+    int mOutput = -1; // read end of the program's standard output
     bool mExited = false;
     int mStatus = 0;
     std::string mErrorPath;
 };
 
 // The test's own connection to the X server the program draws on.
+//
+// The program's windows come and go while the test looks at them (a scene
+// switch, the program closing), so every request about another client's
+// window may fail with BadWindow. Xlib's default handler ends the process on
+// such an error; this connection records it instead, and a window that went
+// away simply does not match.
 class cServer {
 public:
-    cServer() : mDisplay(XOpenDisplay(nullptr)) {}
+    cServer() : mDisplay(XOpenDisplay(nullptr))
+    {
+        if (mDisplay != nullptr) {
+            XSetErrorHandler(recordError);
+        }
+    }
     ~cServer()
     {
         if (mDisplay != nullptr) {
@@ -199,11 +262,14 @@ public:
         Window* children = nullptr;
         unsigned count = 0;
         Window found = 0;
-        if (XQueryTree(mDisplay, root, &root, &parent, &children, &count) == 0) {
+        bool listed = false;
+        guarded([&] { listed = XQueryTree(mDisplay, root, &root, &parent, &children, &count) != 0; });
+        if (!listed) {
             return 0;
         }
         for (unsigned i = 0; i < count && found == 0; ++i) {
-            if (windowPid(children[i]) == pid && (title.empty() || windowTitle(children[i]) == title)) {
+            std::string name;
+            if (windowPid(children[i]) == pid && (title.empty() || (windowTitle(children[i], name) && name == title))) {
                 found = children[i];
             }
         }
@@ -225,21 +291,41 @@ public:
         return 0;
     }
 
-    // What a window manager sends when the user closes the window.
-    void close(Window window)
+    // What a window manager sends when the user closes the window. False
+    // when the window is already gone.
+    bool close(Window window)
     {
-        XEvent event{};
-        event.xclient.type = ClientMessage;
-        event.xclient.window = window;
-        event.xclient.message_type = XInternAtom(mDisplay, "WM_PROTOCOLS", False);
-        event.xclient.format = 32;
-        event.xclient.data.l[0] = static_cast<long>(XInternAtom(mDisplay, "WM_DELETE_WINDOW", False));
-        event.xclient.data.l[1] = CurrentTime;
-        XSendEvent(mDisplay, window, False, NoEventMask, &event);
-        XFlush(mDisplay);
+        return guarded([&] {
+            XEvent event{};
+            event.xclient.type = ClientMessage;
+            event.xclient.window = window;
+            event.xclient.message_type = XInternAtom(mDisplay, "WM_PROTOCOLS", False);
+            event.xclient.format = 32;
+            event.xclient.data.l[0] = static_cast<long>(XInternAtom(mDisplay, "WM_DELETE_WINDOW", False));
+            event.xclient.data.l[1] = CurrentTime;
+            XSendEvent(mDisplay, window, False, NoEventMask, &event);
+        });
     }
 
 private:
+    static int recordError(Display*, XErrorEvent* error)
+    {
+        lastError = error->error_code;
+        return 0;
+    }
+
+    // Runs the requests and waits for the server's answer to all of them;
+    // false when one failed (the window went away meanwhile).
+    template <typename tRequests>
+    bool guarded(tRequests requests)
+    {
+        XSync(mDisplay, False);
+        lastError = Success;
+        requests();
+        XSync(mDisplay, False);
+        return lastError == Success;
+    }
+
     long windowPid(Window window)
     {
         long pid = -1;
@@ -248,40 +334,52 @@ private:
         int format = 0;
         unsigned long count = 0;
         unsigned long remaining = 0;
-        if (XGetWindowProperty(mDisplay, window, XInternAtom(mDisplay, "_NET_WM_PID", False), 0, 1, False,
-                               XA_CARDINAL, &type, &format, &count, &remaining, &data) == Success &&
-            data != nullptr) {
-            if (count == 1) {
-                pid = *reinterpret_cast<long*>(data);
-            }
+        int status = BadImplementation;
+        const bool answered = guarded([&] {
+            status = XGetWindowProperty(mDisplay, window, XInternAtom(mDisplay, "_NET_WM_PID", False), 0, 1, False,
+                                        XA_CARDINAL, &type, &format, &count, &remaining, &data);
+        });
+        if (answered && status == Success && data != nullptr && count == 1) {
+            pid = *reinterpret_cast<long*>(data);
+        }
+        if (data != nullptr) {
             XFree(data);
         }
         return pid;
     }
 
-    std::string windowTitle(Window window)
+    bool windowTitle(Window window, std::string& title)
     {
-        std::string title;
         unsigned char* data = nullptr;
         Atom type = None;
         int format = 0;
         unsigned long count = 0;
         unsigned long remaining = 0;
-        if (XGetWindowProperty(mDisplay, window, XInternAtom(mDisplay, "_NET_WM_NAME", False), 0, 1024, False,
-                               XInternAtom(mDisplay, "UTF8_STRING", False), &type, &format, &count, &remaining,
-                               &data) == Success &&
-            data != nullptr) {
+        int status = BadImplementation;
+        const bool answered = guarded([&] {
+            status = XGetWindowProperty(mDisplay, window, XInternAtom(mDisplay, "_NET_WM_NAME", False), 0, 1024,
+                                        False, XInternAtom(mDisplay, "UTF8_STRING", False), &type, &format, &count,
+                                        &remaining, &data);
+        });
+        const bool read = answered && status == Success && data != nullptr;
+        if (read) {
             title.assign(reinterpret_cast<const char*>(data), count);
+        }
+        if (data != nullptr) {
             XFree(data);
         }
-        return title;
+        return read;
     }
 
+    static inline int lastError = Success; // the test's main thread only
     Display* mDisplay;
 };
 
-// The catalogue server on its default address, serving a small catalogue
-// of version 1 built with the catalogue builder: what a first start reads.
+// A catalogue server of the test's own on a free port, serving a small
+// catalogue of version 1 built with the catalogue builder: what a first
+// start reads. It never listens on the player's default address, so an
+// instance left by anything else cannot answer for it, nor this one for a
+// later player.
 class cCatalogueServer {
 public:
     explicit cCatalogueServer(const std::string& folder) : mFolder(folder)
@@ -289,61 +387,58 @@ public:
         std::filesystem::create_directories(folder);
         {
             std::ofstream listing(folder + "/listing.txt");
-            listing << "France\tNews\tInfo\tNews all day\thttp://127.0.0.1:8391/info.mp4\n"
-                    << "Spain\tMusic\tRadio\tHits\thttp://127.0.0.1:8391/radio.mp4\n";
+            listing << "France\tNews\tInfo\tNews all day\thttp://127.0.0.1:1/info.mp4\n"
+                    << "Spain\tMusic\tRadio\tHits\thttp://127.0.0.1:1/radio.mp4\n";
         }
         cProgram builder(LUMIVEX_CATALOGUE_EXECUTABLE, {"build", folder + "/listing.txt", folder + "/database"}, {},
                          folder + "/builder.stderr");
         mReady = builder.waitForExit(30000) && builder.exitStatus() == 0;
         std::ofstream(folder + "/dbversion") << "1\n";
         if (mReady) {
-            mServer.emplace(LUMIVEX_SERVER_EXECUTABLE,
-                            std::vector<std::string>{"--root", folder, "--port", "8391"}, tEnvironment{},
-                            folder + "/server.stderr");
-            mReady = waitForPort();
+            // The server prints the port it bound once it listens.
+            mServer.emplace(LUMIVEX_SERVER_EXECUTABLE, std::vector<std::string>{"--root", folder, "--port", "0"},
+                            tEnvironment{}, folder + "/server.stderr", true);
+            const std::string port = mServer->readLine(30000);
+            mReady = !port.empty() && port.find_first_not_of("0123456789") == std::string::npos;
+            mAddress = "127.0.0.1:" + port;
         }
     }
 
     bool ready() const { return mReady; }
+    // "host:port", as the `server` setting takes it.
+    std::string address() const { return mAddress; }
     std::string database() const { return mFolder + "/database"; }
     std::string errorText() const { return readFile(mFolder + "/server.stderr"); }
 
 private:
-    bool waitForPort()
-    {
-        for (int attempt = 0; attempt < 200; ++attempt) {
-            const int fd = socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_port = htons(8391);
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-            ::close(fd);
-            if (connected) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
-    }
-
     std::string mFolder;
+    std::string mAddress;
     std::optional<cProgram> mServer;
     bool mReady = false;
 };
 
-const std::string InitialSettings =
-    utf16File("<settings>\n<item name=\"dbversion\">0</item>\n<item name=\"language\">english</item>\n"
-              "<item name=\"theme\">black</item>\n</settings>\n");
+// "host:port" where nothing listens: a port the system handed out and that
+// was closed again at once, so a connection is refused.
+std::string refusedAddress()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+}
 
 class StartupTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         const char* display = std::getenv("DISPLAY");
-        if (display == nullptr || *display == '\0' || !mServer.isOpen()) {
-            GTEST_SKIP() << "no display";
-        }
+        ASSERT_TRUE(display != nullptr && *display != '\0') << "DISPLAY is not set: these tests need an X server";
+        ASSERT_TRUE(mServer.isOpen()) << "cannot connect to the X server at DISPLAY=" << display;
         mHome = makeTempFolder();
         ASSERT_FALSE(mHome.empty());
         mDataFolder = mHome + "/.local/share/Lumivex/Lumivex2";
@@ -395,11 +490,22 @@ protected:
         return false;
     }
 
+    // Starts the test's catalogue server and points the player at it.
     void startCatalogueServer()
     {
         mCatalogue.emplace(mHome + "/server");
-        ASSERT_TRUE(mCatalogue->ready()) << "the catalogue server did not start on 127.0.0.1:8391: "
-                                         << mCatalogue->errorText();
+        ASSERT_TRUE(mCatalogue->ready()) << "the catalogue server did not start: " << mCatalogue->errorText();
+        writeSettings(mCatalogue->address(), "");
+    }
+
+    // Creates the data folder with a settings.xml that names the catalogue
+    // server (and holds the other items given, one per line), so that the
+    // player never reaches for its default address.
+    void writeSettings(const std::string& server, const std::string& items)
+    {
+        std::filesystem::create_directories(mDataFolder);
+        std::ofstream out(mDataFolder + "/settings.xml", std::ios::binary);
+        out << utf16File("<settings>\n" + items + "<item name=\"server\">" + server + "</item>\n</settings>\n");
     }
 
     cServer mServer;
@@ -423,13 +529,13 @@ TEST_F(StartupTest, FirstStartShowsTheStageAndClosingItShutsDownWithStatusZero)
     cProgram program(LUMIVEX_EXECUTABLE, {}, homeEnvironment(), errorPath("lumivex"));
     ASSERT_GT(program.pid(), 0);
     ASSERT_NE(mServer.waitForWindow(program.pid(), "", 60000), 0u) << program.errorText();
-    // The catalogue arrives from the server; the first scene follows a
-    // moment later.
+    // The catalogue arrives from the server; the window is closed once it
+    // is installed.
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!fileExists(mDataFolder + "/channels/database") && std::chrono::steady_clock::now() < end) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    std::this_thread::sleep_for(std::chrono::seconds(3));
+    ASSERT_TRUE(fileExists(mDataFolder + "/channels/database")) << program.errorText();
     runAndClose(program, "");
     EXPECT_EQ(program.exitStatus(), 0) << program.errorText();
     EXPECT_TRUE(isDirectory(mHome + "/.local/share/Lumivex"));
@@ -453,9 +559,9 @@ TEST_F(StartupTest, StepsRunInTheFixedOrder)
     // The program finds its folder through /proc/self/exe: links resolved.
     const std::string applicationFolder =
         std::filesystem::canonical(LUMIVEX_TRACED_EXECUTABLE).parent_path().string() + "/";
+    // The data folder holds the settings that name the server, so no folder
+    // is created here; the start without a display below creates them.
     const std::vector<std::string> expected = {
-        "create folder " + mHome + "/.local/share/Lumivex",
-        "create folder " + mDataFolder,
         "ui",
         "load settings",
         "load recent",
@@ -482,11 +588,7 @@ TEST_F(StartupTest, SecondStartCreatesNothingKeepsTheSettingsAndShowsTheHomeScen
     startCatalogueServer();
     std::filesystem::create_directories(mDataFolder + "/channels");
     std::filesystem::copy_file(mCatalogue->database(), mDataFolder + "/channels/database");
-    {
-        std::ofstream out(mDataFolder + "/settings.xml", std::ios::binary);
-        out << utf16File("<settings>\n<item name=\"dbversion\">1</item>\n<item name=\"volume\">42</item>\n"
-                         "</settings>\n");
-    }
+    writeSettings(mCatalogue->address(), "<item name=\"dbversion\">1</item>\n<item name=\"volume\">42</item>\n");
     cProgram program(LUMIVEX_TRACED_EXECUTABLE, {}, homeEnvironment(), errorPath("second"));
     // The catalogue is current: no new one, so the home scene comes first.
     runAndClose(program, "Recent channels...");
@@ -521,6 +623,8 @@ TEST_F(StartupTest, TerminationSignalsShutDownLikeClosingTheWindow)
 TEST_F(StartupTest, NoCatalogueShowsTheBoxEndsNormallyAndReportsIt)
 {
     // No server and no catalogue on disk: the database cannot be opened.
+    const std::string server = refusedAddress();
+    writeSettings(server, "");
     cProgram program(LUMIVEX_TRACED_EXECUTABLE, {}, homeEnvironment(), errorPath("failing"));
     ASSERT_GT(program.pid(), 0);
     // Nobody closes the window: the failure ends the program by itself.
@@ -536,7 +640,10 @@ TEST_F(StartupTest, NoCatalogueShowsTheBoxEndsNormallyAndReportsIt)
                                               "destroy current player", "close current scene", "destroy database",
                                               "destroy player manager", "media shutdown", "clear language", "save settings", "save recent"}))
         << program.errorText();
-    EXPECT_EQ(readFile(mDataFolder + "/settings.xml"), InitialSettings);
+    EXPECT_EQ(readFile(mDataFolder + "/settings.xml"),
+              utf16File("<settings>\n<item name=\"dbversion\">0</item>\n<item name=\"language\">english</item>\n"
+                        "<item name=\"server\">" + server + "</item>\n<item name=\"theme\">black</item>\n"
+                        "</settings>\n"));
     EXPECT_TRUE(isDirectory(mDataFolder + "/channels"));
 }
 
@@ -602,6 +709,10 @@ TEST_F(StartupTest, StartUpFailuresShowTheFatalErrorAndExitNonZero)
         EXPECT_EQ(program.exitStatus(), 1) << program.errorText();
         EXPECT_NE(program.errorText().find(c.report), std::string::npos) << program.errorText();
     }
+    // The start without a display got as far as making the data folders: a
+    // first start creates both.
+    EXPECT_TRUE(isDirectory(mHome + "/.local/share/Lumivex"));
+    EXPECT_TRUE(isDirectory(mDataFolder));
 }
 
 } // namespace

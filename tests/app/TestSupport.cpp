@@ -40,15 +40,32 @@ void usePrivateHome()
     unsetenv("XDG_DATA_HOME");
 }
 
+namespace {
+std::string uiFailureText; // the test's main thread only
+}
+
 bool ensureUi()
 {
     static int state = 0; // 0 not tried, 1 up, 2 failed
     if (state == 0) {
         usePrivateHome();
         const char* display = std::getenv("DISPLAY");
-        state = (display != nullptr && *display != '\0' && initializeUi()) ? 1 : 2;
+        if (display == nullptr || *display == '\0') {
+            uiFailureText = "DISPLAY is not set: this test needs an X server (the test command starts Xvfb)";
+            state = 2;
+        } else if (!initializeUi()) {
+            uiFailureText = std::string("the toolkit could not start on the X server at DISPLAY=") + display;
+            state = 2;
+        } else {
+            state = 1;
+        }
     }
     return state == 1;
+}
+
+std::string uiFailure()
+{
+    return uiFailureText;
 }
 
 bool runMainLoopUntil(const std::function<bool()>& condition, int timeoutMilliseconds)

@@ -15,8 +15,12 @@ std::string makeTempFolder();
 void usePrivateHome();
 
 // Brings up the stage once per test program (initializeUi()); false
-// without a display.
+// without a display. A test that needs the stage fails then, with
+// uiFailure() as its reason: a missing display is a broken test run, never
+// a reason to skip.
 bool ensureUi();
+// Why ensureUi() failed.
+std::string uiFailure();
 
 // Iterates the main loop until condition() holds or the time runs out;
 // returns the final value of condition().

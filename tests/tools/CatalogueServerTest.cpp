@@ -5,6 +5,7 @@
 #include <thread>
 
 #include <unistd.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 
 #include "ToolsTestSupport.h"
@@ -165,6 +166,8 @@ TEST(ServerTool, PrintsItsPortAndEndsOnTermination)
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+        // The server dies with the test, even when an assertion below ends it.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         dup2(out[1], STDOUT_FILENO);
         close(out[0]);
         close(out[1]);
