@@ -337,10 +337,17 @@ bool cMediaGraph::load(const std::string& address)
     }
     g_object_set(source, "uri", uri, nullptr);
     g_free(uri);
-    if (gst_element_set_state(mPipeline, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+    const GstStateChangeReturn change = gst_element_set_state(mPipeline, GST_STATE_PAUSED);
+    if (change == GST_STATE_CHANGE_FAILURE) {
         std::lock_guard<std::mutex> lock(mLock);
         mFailed = true;
         return false;
+    }
+    if (change == GST_STATE_CHANGE_NO_PREROLL) {
+        // A live source (RTSP) sends nothing until the graph plays, so its
+        // streams can only be found while it does; their pads stay blocked
+        // until they are rendered, and run() waits for the sinks as usual.
+        gst_element_set_state(mPipeline, GST_STATE_PLAYING);
     }
     std::unique_lock<std::mutex> lock(mLock);
     const bool loaded = waitFor(lock, [this] { return mNoMorePads; });

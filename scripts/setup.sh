@@ -16,6 +16,8 @@ packages=(
   xvfb xauth libgl1-mesa-dri x11-utils xdotool imagemagick fonts-dejavu-core
   # tests and test media
   googletest libgtest-dev libgmock-dev ffmpeg curl
+  # stream kinds: RTSP client and server library (the tests serve RTSP)
+  gstreamer1.0-rtsp libgstrtspserver-1.0-dev
 )
 
 missing=()

@@ -1,5 +1,5 @@
-// lumivex-catalogue: builds a channel catalogue from a listing, or lists a
-// catalogue with its addresses decoded.
+// lumivex-catalogue: builds a channel catalogue from a listing or from an
+// extended M3U playlist, or lists a catalogue with its addresses decoded.
 
 #include <cstring>
 #include <fstream>
@@ -7,6 +7,7 @@
 
 #include "kestrel/Exception.h"
 #include "tools/CatalogueBuilder.h"
+#include "tools/M3uImport.h"
 
 namespace {
 
@@ -16,8 +17,21 @@ int usage()
                  "  lumivex-catalogue build LISTING OUTPUT [--no-indexes]\n"
                  "      LISTING: UTF-8 text, one channel a line, tab-separated:\n"
                  "      country, type, name, description, address ('-' reads standard input)\n"
+                 "  lumivex-catalogue import-m3u PLAYLIST OUTPUT\n"
+                 "      PLAYLIST: an extended M3U channel list ('-' reads standard input), each\n"
+                 "      channel an '#EXTINF:<duration> key=\"value\" ...,<title>' line, then its\n"
+                 "      address. Name: the title. Country: tvg-country, ISO 3166-1 codes separated\n"
+                 "      by ';' (shown by their English names; unknown codes are kept as written).\n"
+                 "      Type: group-title, separated by ';'. Description: tvg-name. A channel\n"
+                 "      with several countries or types is listed under each; one without a\n"
+                 "      country or a type is listed under \"Unknown\". Addresses must be http,\n"
+                 "      https, rtsp, rtmp or udp; other entries are skipped with their line\n"
+                 "      number and the rest is imported. A line that is not UTF-8 is read as\n"
+                 "      Latin-1 (Windows-1252). Playlists over 256 MiB are refused.\n"
                  "  lumivex-catalogue list CATALOGUE\n"
                  "      writes the channels in the listing form, addresses decoded\n"
+                 "OUTPUT is built beside its final name and renamed into place when complete;\n"
+                 "on any failure the previous file stays as it was.\n"
                  "To publish a catalogue, build it as DIR/database and write its version\n"
                  "number into DIR/dbversion; then serve DIR with lumivex-server.\n";
     return 2;
@@ -61,6 +75,53 @@ int build(int argc, char** argv)
     return 0;
 }
 
+int importM3u(int argc, char** argv)
+{
+    if (argc != 4) {
+        return usage();
+    }
+    const std::string playlistPath = argv[2];
+    const std::string outputPath = argv[3];
+    std::string text;
+    std::string error;
+    if (!readPlaylist(playlistPath, text, error)) {
+        std::cerr << "lumivex-catalogue: " << error << "\n";
+        return 1;
+    }
+    cM3uImport playlist;
+    const bool parsed = parseM3u(text, playlist, error);
+    text.clear();
+    text.shrink_to_fit();
+    // Every skipped line is named, so that the playlist can be mended.
+    constexpr size_t ShownSkips = 50;
+    for (size_t i = 0; i < playlist.skipped.size() && i < ShownSkips; ++i) {
+        std::cerr << playlistPath << ": line " << playlist.skipped[i].line << ": skipped: " << playlist.skipped[i].reason
+                  << "\n";
+    }
+    if (playlist.skipped.size() > ShownSkips) {
+        std::cerr << playlistPath << ": " << playlist.skipped.size() - ShownSkips << " more lines skipped\n";
+    }
+    if (!parsed) {
+        std::cerr << "lumivex-catalogue: nothing imported from " << playlistPath << ": " << error << "; "
+                  << outputPath << " left as it was\n";
+        return 1;
+    }
+    if (!buildCatalogue(playlist.entries, outputPath, {}, error)) {
+        std::cerr << "lumivex-catalogue: " << error << "\n";
+        return 1;
+    }
+    std::cout << "imported " << playlist.channels << " channels into " << outputPath << " ("
+              << playlist.entries.size() << " catalogue rows)\n"
+              << "countries: " << playlist.countries.size() << "\n"
+              << "types: " << playlist.types.size() << "\n"
+              << "duplicates dropped: " << playlist.duplicates << "\n"
+              << "option and comment lines ignored: " << playlist.ignoredLines << "\n"
+              << "lines read as Latin-1: " << playlist.latin1Lines.size() << "\n"
+              << "lines skipped: " << playlist.skipped.size() << "\n";
+    std::cout.flush();
+    return std::cout ? 0 : 1;
+}
+
 int list(int argc, char** argv)
 {
     if (argc != 3) {
@@ -85,6 +146,9 @@ int main(int argc, char** argv)
     try {
         if (std::strcmp(argv[1], "build") == 0) {
             return build(argc, argv);
+        }
+        if (std::strcmp(argv[1], "import-m3u") == 0) {
+            return importM3u(argc, argv);
         }
         if (std::strcmp(argv[1], "list") == 0) {
             return list(argc, argv);

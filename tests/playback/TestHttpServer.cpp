@@ -36,6 +36,15 @@ public:
             response.setContentLength(static_cast<std::streamsize>(route.body.size()));
             response.send() << route.body;
             return;
+        case cTestHttpServer::cRoute::Generator:
+            response.setContentType(route.contentType);
+            response.setChunkedTransferEncoding(true);
+            try {
+                route.generator(response.send(), [this] { return mServer.stopping(); });
+            } catch (...) {
+                // The player closed the connection.
+            }
+            return;
         case cTestHttpServer::cRoute::File: {
             std::ifstream file(route.filePath, std::ios::binary);
             std::string data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
@@ -120,6 +129,16 @@ void cTestHttpServer::addStall(const std::string& path)
     mRoutes[path] = route;
 }
 
+void cTestHttpServer::addGenerator(const std::string& path, const std::string& contentType, tGenerator generator)
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    cRoute route;
+    route.kind = cRoute::Generator;
+    route.contentType = contentType;
+    route.generator = std::move(generator);
+    mRoutes[path] = route;
+}
+
 std::string cTestHttpServer::url(const std::string& path) const
 {
     return "http://127.0.0.1:" + std::to_string(mPort) + path;
@@ -147,6 +166,12 @@ void cTestHttpServer::waitForStop()
 {
     std::unique_lock<std::mutex> lock(mLock);
     mStopped.wait(lock, [this] { return mStopping; });
+}
+
+bool cTestHttpServer::stopping()
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    return mStopping;
 }
 
 int closedPort()

@@ -1,11 +1,13 @@
 #pragma once
 // A real HTTP server on 127.0.0.1 with a port the system picks, running in
 // threads of the test. Paths answer with a fixed body, the contents of a
-// file, or a stall (the request is accepted and never answered until the
-// server stops).
+// file, a stall (the request is accepted and never answered until the
+// server stops), or a body without end that a generator writes in chunks.
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
+#include <iosfwd>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -24,6 +26,11 @@ public:
                  const std::string& contentType = "text/plain");
     void addFile(const std::string& path, const std::string& filePath, const std::string& contentType);
     void addStall(const std::string& path);
+    // Writes the body with chunked transfer encoding, for as long as the
+    // generator keeps writing; it is told to end (the function returns
+    // true) when the server stops. Runs on the server's request thread.
+    using tGenerator = std::function<void(std::ostream& body, const std::function<bool()>& stopping)>;
+    void addGenerator(const std::string& path, const std::string& contentType, tGenerator generator);
 
     int port() const { return mPort; }
     // http://127.0.0.1:<port><path>
@@ -32,15 +39,17 @@ public:
     int hits(const std::string& path);
 
     struct cRoute {
-        enum eKind { Body, File, Stall } kind = Body;
+        enum eKind { Body, File, Stall, Generator } kind = Body;
         std::string body;
         std::string filePath;
         std::string contentType;
         int status = 200;
+        tGenerator generator;
     };
     // Used by the request handler.
     bool findRoute(const std::string& path, cRoute& route);
     void waitForStop();
+    bool stopping();
 
 private:
     std::mutex mLock;

@@ -79,6 +79,11 @@ bool makeClip(const std::string& path, const cClipRecipe& recipe)
     if (recipe.container == "mp4") {
         args.insert(args.end(), {"-movflags", "+faststart"});
     }
+    if (recipe.container == "hls") {
+        const std::string stem = path.substr(0, path.rfind('.'));
+        args.insert(args.end(), {"-f", "hls", "-hls_time", std::to_string(recipe.segmentSeconds), "-hls_list_size",
+                                 "0", "-hls_playlist_type", "vod", "-hls_segment_filename", stem + "%03d.ts"});
+    }
     args.insert(args.end(), {"-t", seconds, path});
     return runCommand(args);
 }
@@ -90,6 +95,9 @@ std::string contentTypeOf(const cClipRecipe& recipe)
     }
     if (recipe.container == "ts") {
         return "video/mp2t";
+    }
+    if (recipe.container == "hls") {
+        return "application/vnd.apple.mpegurl";
     }
     return "video/x-matroska";
 }

@@ -29,8 +29,11 @@ struct cClipRecipe {
     std::string bottomColour = "blue";
     // A small box that moves, so that a picture can be seen to change.
     bool movingBox = false;
-    // "mkv", "mp4" or "ts".
+    // "mkv", "mp4", "ts" or "hls". An "hls" clip is a video-on-demand
+    // playlist at the given path with its MPEG-TS segments beside it,
+    // named after the playlist (name000.ts, name001.ts, ...).
     std::string container = "mkv";
+    double segmentSeconds = 1.0; // "hls" only
 };
 
 // Writes the clip; false (with the reason on standard error) on failure.

@@ -21,6 +21,7 @@
 #include "state/Settings.h"
 #include "tools/CatalogueBuilder.h"
 #include "tools/CatalogueServer.h"
+#include "tools/M3uImport.h"
 
 using namespace toolstest;
 using tClock = std::chrono::steady_clock;
@@ -235,12 +236,57 @@ void benchDownload(const cTempFolder& scratch)
     std::printf("  ratio update / curl                                      %8.2f\n", update / curl);
 }
 
+// An M3U playlist of 100,000 channels as providers write them (attributes,
+// player options, a tenth with two countries or two groups) read and built
+// into a catalogue.
+void benchM3uImport(const cTempFolder& scratch)
+{
+    const char* const codes[] = {"FR", "DE", "IT", "ES", "GB", "US", "PL", "NL", "BE", "PT", "SE", "TR"};
+    const char* const groups[] = {"News", "Sport", "Movies", "Kids", "Music", "Documentary", "Entertainment"};
+    std::mt19937 random(5);
+    std::string text = "#EXTM3U x-tvg-url=\"http://epg.example.net/guide.xml.gz\"\r\n";
+    constexpr int Entries = 100000;
+    for (int i = 0; i < Entries; ++i) {
+        std::string country = codes[random() % std::size(codes)];
+        std::string group = groups[random() % std::size(groups)];
+        if (i % 10 == 0) {
+            country += std::string(";") + codes[random() % std::size(codes)];
+            group += std::string(";") + groups[random() % std::size(groups)];
+        }
+        text += "#EXTINF:-1 tvg-id=\"ch" + std::to_string(i) + ".example\" tvg-name=\"Channel " + std::to_string(i) +
+                " HD\" tvg-logo=\"http://logos.example.net/" + std::to_string(i) + ".png\" tvg-country=\"" +
+                country + "\" group-title=\"" + group + "\",Channel " + std::to_string(i) + "\r\n";
+        if (i % 20 == 0) {
+            text += "#EXTVLCOPT:http-user-agent=Mozilla/5.0\r\n";
+        }
+        text += "http://streams.example.net/live/" + std::to_string(i) + "/index.m3u8\r\n";
+    }
+    std::printf("M3U import of %d entries (%.1f MB of playlist)\n", Entries, text.size() / 1e6);
+    auto start = tClock::now();
+    cM3uImport playlist;
+    std::string error;
+    if (!parseM3u(text, playlist, error)) {
+        std::printf("  import failed: %s\n", error.c_str());
+        return;
+    }
+    const double parsed = millisecondsSince(start);
+    start = tClock::now();
+    if (!buildCatalogue(playlist.entries, scratch.file("m3u-database"), {}, error)) {
+        std::printf("  build failed: %s\n", error.c_str());
+        return;
+    }
+    const double built = millisecondsSince(start);
+    std::printf("  read %8.1f ms, build %8.1f ms, total %8.1f ms (%zu channels, %zu rows)\n", parsed, built,
+                parsed + built, playlist.channels, playlist.entries.size());
+}
+
 } // namespace
 
 int main()
 {
     cTempFolder scratch;
     cSettings::instance()->setDataFolder(kestrel::fromUtf8(scratch.path()) + u"/");
+    benchM3uImport(scratch);
     std::printf("catalogue of %d channels, %d countries, %d types\n", Channels, Countries, Types);
     const std::vector<cListingEntry> entries = generate(Channels, 0);
     std::string error;

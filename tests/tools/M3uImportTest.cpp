@@ -1,0 +1,294 @@
+// The M3U import of the catalogue tool, driven from the command line on
+// playlists of the shapes people really have, checked against the rows
+// that the tool's own list command reads back.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ToolsTestSupport.h"
+#include "catalogue/PlayerDatabase.h"
+#include "kestrel/Unicode.h"
+#include "tools/CountryNames.h"
+
+using namespace toolstest;
+
+namespace {
+
+const std::string Tool = LUMIVEX_CATALOGUE_TOOL;
+
+struct cRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+cRun importM3u(const cTempFolder& folder, const std::string& playlist, const std::string& output)
+{
+    writeFile(folder.file("playlist.m3u"), playlist);
+    cRun run;
+    run.status = runCommand(Tool + " import-m3u " + folder.file("playlist.m3u") + " " + output + " 2>" +
+                                folder.file("stderr"),
+                            &run.out);
+    run.err = readFile(folder.file("stderr"));
+    return run;
+}
+
+std::string listed(const std::string& catalogue)
+{
+    std::string out;
+    EXPECT_EQ(runCommand(Tool + " list " + catalogue, &out), 0);
+    return out;
+}
+
+struct cCase {
+    const char* name;
+    std::string playlist;
+    std::string rows;                 // as `list` writes them
+    std::vector<size_t> skippedLines; // each named on standard error
+    std::string summary;              // a line the summary must hold, if any
+};
+
+const std::string LongTitle(70000, 'x');
+
+const cCase Cases[] = {
+    {"quoted attributes in any order, header with its own attributes",
+     "#EXTM3U x-tvg-url=\"http://epg.example/guide.xml\"\n"
+     "#EXTINF:-1 tvg-id=\"info.fr\" tvg-name=\"Info Vingt-Quatre\" tvg-country=\"FR\" group-title=\"News\",Info 24\n"
+     "http://fr.example/info.m3u8\n"
+     "#EXTINF:-1 group-title=\"Sport\" tvg-logo=\"http://logo\" TVG-COUNTRY=\"de\",Kick\n"
+     "rtsp://de.example/kick\n",
+     "France\tNews\tInfo 24\tInfo Vingt-Quatre\thttp://fr.example/info.m3u8\n"
+     "Germany\tSport\tKick\t\trtsp://de.example/kick\n",
+     {},
+     "imported 2 channels"},
+    {"byte-order mark, CRLF, blank lines, comments and player options",
+     "\xEF\xBB\xBF#EXTM3U\r\n\r\n# my own list\r\n"
+     "#EXTINF:0 tvg-country=\"IT\" group-title=\"Music\",Radio Uno\r\n"
+     "#EXTVLCOPT:http-user-agent=Mozilla/5.0\r\n#KODIPROP:inputstream=inputstream.adaptive\r\n\r\n"
+     "http://it.example/uno.ts\r\n",
+     "Italy\tMusic\tRadio Uno\t\thttp://it.example/uno.ts\n",
+     {},
+     "option and comment lines ignored: 3"},
+    {"unquoted and single-quoted values, commas in titles and in quoted values",
+     "#EXTM3U\n"
+     "#EXTINF:-1 tvg-country=ES group-title=News tvg-name=\"Noticias, 24h\",Noticias, en directo, 24h\n"
+     "https://es.example/noticias.m3u8\n"
+     "#EXTINF:-1 group-title='Kids' tvg-country=pt , Canal Panda\n"
+     "http://pt.example/panda\n",
+     "Spain\tNews\tNoticias, en directo, 24h\tNoticias, 24h\thttps://es.example/noticias.m3u8\n"
+     "Portugal\tKids\tCanal Panda\t\thttp://pt.example/panda\n",
+     {},
+     ""},
+    {"several countries and types, unknown codes, missing ones",
+     "#EXTM3U\n"
+     "#EXTINF:-1 tvg-country=\"BE;lu;XK\" group-title=\"News;Local\",Multi\n"
+     "http://multi.example/\n"
+     "#EXTINF:-1 tvg-country=\"UK\" group-title=\"Entertainment\",Brit\n"
+     "http://uk.example/\n"
+     "#EXTINF:-1,Bare\n"
+     "http://bare.example/\n"
+     "#EXTINF:-1 tvg-country=\"\" group-title=\" ; \",Empty lists\n"
+     "http://empty.example/\n",
+     "Belgium\tNews\tMulti\t\thttp://multi.example/\n"
+     "Belgium\tLocal\tMulti\t\thttp://multi.example/\n"
+     "Luxembourg\tNews\tMulti\t\thttp://multi.example/\n"
+     "Luxembourg\tLocal\tMulti\t\thttp://multi.example/\n"
+     "XK\tNews\tMulti\t\thttp://multi.example/\n"
+     "XK\tLocal\tMulti\t\thttp://multi.example/\n"
+     "United Kingdom\tEntertainment\tBrit\t\thttp://uk.example/\n"
+     "Unknown\tUnknown\tBare\t\thttp://bare.example/\n"
+     "Unknown\tUnknown\tEmpty lists\t\thttp://empty.example/\n",
+     {},
+     "countries: 5"},
+    {"duplicates kept once per country, type, name and address",
+     "#EXTM3U\n"
+     "#EXTINF:-1 tvg-country=\"NL\" group-title=\"News\",Nieuws\nhttp://nl.example/a\n"
+     "#EXTINF:-1 tvg-country=\"NL\" group-title=\"News\",Nieuws\nhttp://nl.example/a\n"
+     "#EXTINF:-1 tvg-country=\"NL;nl\" group-title=\"News;News;Local\",Nieuws\nhttp://nl.example/a\n"
+     "#EXTINF:-1 tvg-country=\"NL\" group-title=\"News\",Nieuws\nhttp://nl.example/backup\n",
+     "Netherlands\tNews\tNieuws\t\thttp://nl.example/a\n"
+     "Netherlands\tLocal\tNieuws\t\thttp://nl.example/a\n"
+     "Netherlands\tNews\tNieuws\t\thttp://nl.example/backup\n",
+     {},
+     "duplicates dropped: 2"},
+    {"a line that is not UTF-8 is read as Latin-1",
+     "#EXTM3U\n"
+     "#EXTINF:-1 tvg-country=\"FR\" group-title=\"T\xe9l\xe9\",Cha\xeene \x80uro\n"
+     "http://fr.example/chaine\n"
+     "#EXTINF:-1 tvg-country=\"FR\" group-title=\"T\xc3\xa9l\xc3\xa9\",Cha\xc3\xaene UTF-8\n"
+     "http://fr.example/utf8\n",
+     "France\tT\xc3\xa9l\xc3\xa9\tCha\xc3\xaene \xe2\x82\xacuro\t\thttp://fr.example/chaine\n"
+     "France\tT\xc3\xa9l\xc3\xa9\tCha\xc3\xaene UTF-8\t\thttp://fr.example/utf8\n",
+     {},
+     "lines read as Latin-1: 1"},
+    {"entries without an address, other schemes, stray addresses, an endless line",
+     "#EXTM3U\n"
+     "#EXTINF:-1,No address\n"
+     "#EXTINF:-1,Ftp\n"
+     "ftp://files.example/y\n"
+     "#EXTINF:-1,Local file\n"
+     "/home/me/video.ts\n"
+     "http://orphan.example/\n"
+     "#EXTINF:-1,Multicast\n"
+     "udp://@239.0.0.1:1234\n"
+     "#EXTINF:-1,Flash\n"
+     "RTMP://r.example/live\n"
+     "#EXTINF:-1,Trailing\n"
+     "#EXTINF:-1," + LongTitle + "\n",
+     "Unknown\tUnknown\tMulticast\t\tudp://@239.0.0.1:1234\n"
+     "Unknown\tUnknown\tFlash\t\tRTMP://r.example/live\n",
+     {2, 4, 6, 7, 12, 13},
+     "lines skipped: 6"},
+    {"addresses beyond ASCII are percent-encoded; an empty title takes tvg-name",
+     "#EXTM3U\n"
+     "#EXTINF:-1 tvg-name=\"Named\" group-title=\"Docs\",\n"
+     "http://x.example/cha\xc3\xaene tv.m3u8\n",
+     "Unknown\tDocs\tNamed\tNamed\thttp://x.example/cha%C3%AEne%20tv.m3u8\n",
+     {},
+     ""},
+};
+
+} // namespace
+
+TEST(M3uImport, RealWorldPlaylistsBecomeTheseRows)
+{
+    for (const cCase& c : Cases) {
+        SCOPED_TRACE(c.name);
+        cTempFolder folder;
+        const cRun run = importM3u(folder, c.playlist, folder.file("database"));
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(listed(folder.file("database")), c.rows);
+        for (size_t line : c.skippedLines) {
+            EXPECT_NE(run.err.find("line " + std::to_string(line) + ": skipped"), std::string::npos)
+                << "line " << line << " in:\n"
+                << run.err;
+        }
+        if (c.skippedLines.empty()) {
+            EXPECT_EQ(run.err.find("skipped"), std::string::npos) << run.err;
+        }
+        if (!c.summary.empty()) {
+            EXPECT_NE(run.out.find(c.summary), std::string::npos) << run.out;
+        }
+        EXPECT_EQ(folder.fileNames(), (std::set<std::string>{"database", "playlist.m3u", "stderr"}));
+    }
+}
+
+TEST(M3uImport, SkippedLinesSayWhy)
+{
+    cTempFolder folder;
+    const cRun run = importM3u(folder, Cases[6].playlist, folder.file("database"));
+    ASSERT_EQ(run.status, 0);
+    const char* const reasons[] = {
+        "line 2: skipped: entry without an address",
+        "line 4: skipped: address scheme \"ftp\" is not http, https, rtsp, rtmp or udp",
+        "line 6: skipped: not a network address",
+        "line 7: skipped: address without an #EXTINF line before it",
+        "line 12: skipped: entry without an address",
+        "line 13: skipped: longer than 65536 bytes",
+    };
+    for (const char* reason : reasons) {
+        EXPECT_NE(run.err.find(reason), std::string::npos) << reason << " in:\n" << run.err;
+    }
+    EXPECT_NE(run.out.find("imported 2 channels"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("countries: 1\ntypes: 1\n"), std::string::npos) << run.out;
+}
+
+TEST(M3uImport, NothingImportableFailsAndKeepsThePreviousCatalogue)
+{
+    cTempFolder folder;
+    const std::string target = folder.file("database");
+    ASSERT_EQ(importM3u(folder, "#EXTINF:-1,Old\nhttp://old.example/\n", target).status, 0);
+    const std::string old = readFile(target);
+    const struct {
+        const char* name;
+        std::string playlist;
+        const char* message;
+    } cases[] = {
+        {"empty file", "", "no channel entries found"},
+        {"comments only", "#EXTM3U\n# nothing here\n", "no channel entries found"},
+        {"only refused addresses", "#EXTM3U\n#EXTINF:-1,A\nftp://a/\n#EXTINF:-1,B\nfile:///b\n",
+         "no channel could be imported: 2 line(s) skipped"},
+        {"UTF-16 text", std::string("\xFF\xFE#\0E\0X\0", 8), "UTF-16"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const cRun run = importM3u(folder, c.playlist, target);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("left as it was"), std::string::npos) << run.err;
+        EXPECT_EQ(readFile(target), old);
+        EXPECT_FALSE(std::filesystem::exists(target + ".part"));
+    }
+
+    // Too large to read: refused before anything is read.
+    {
+        std::filesystem::resize_file((writeFile(folder.file("huge.m3u"), "#EXTM3U\n"), folder.file("huge.m3u")),
+                                     257ull * 1024 * 1024);
+        std::string out;
+        EXPECT_EQ(runCommand(Tool + " import-m3u " + folder.file("huge.m3u") + " " + target + " 2>&1", &out), 1);
+        EXPECT_NE(out.find("larger than 256 MiB"), std::string::npos) << out;
+        EXPECT_EQ(readFile(target), old);
+    }
+    // A missing playlist, and a target that cannot be written.
+    std::string out;
+    EXPECT_EQ(runCommand(Tool + " import-m3u " + folder.file("missing.m3u") + " " + target + " 2>&1", &out), 1);
+    EXPECT_NE(out.find("cannot read"), std::string::npos) << out;
+    EXPECT_EQ(importM3u(folder, "#EXTINF:-1,A\nhttp://a/\n", folder.file("no/such/folder/database")).status, 1);
+    EXPECT_EQ(runCommand(Tool + " import-m3u " + folder.file("playlist.m3u") + " 2>/dev/null"), 2);
+}
+
+TEST(M3uImport, ReadsStandardInput)
+{
+    cTempFolder folder;
+    writeFile(folder.file("in.m3u"), "#EXTM3U\n#EXTINF:-1 tvg-country=\"JP\",NHK\nhttp://jp.example/\n");
+    EXPECT_EQ(runCommand(Tool + " import-m3u - " + folder.file("database") + " <" + folder.file("in.m3u") +
+                         " >/dev/null 2>&1"),
+              0);
+    EXPECT_EQ(listed(folder.file("database")), "Japan\tUnknown\tNHK\t\thttp://jp.example/\n");
+}
+
+TEST(M3uImport, CountryTable)
+{
+    EXPECT_EQ(countryCount(), 249u);
+    const std::pair<const char*, const char*> table[] = {
+        {"FR", "France"},
+        {"fr", "France"},
+        {"Gb", "United Kingdom"},
+        {"UK", "United Kingdom"},
+        {"US", "United States"},
+        {"CI", "C\xc3\xb4te d'Ivoire"},
+        {"AX", "\xc3\x85land Islands"},
+        {"ZW", "Zimbabwe"},
+        {"AD", "Andorra"},
+        {"XK", "XK"},
+        {"zz", "zz"},
+        {"FRA", "FRA"},
+        {"", ""},
+    };
+    for (const auto& [code, name] : table) {
+        EXPECT_EQ(countryName(code), name) << code;
+    }
+}
+
+// The imported catalogue is what the player browses.
+TEST(M3uImport, ThePlayerBrowsesTheImportedCatalogue)
+{
+    cTempFolder folder;
+    std::filesystem::create_directories(folder.file("channels"));
+    const cRun run = importM3u(folder, Cases[3].playlist, folder.file("channels/database"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    cPlayerDatabase database;
+    ASSERT_TRUE(database.open(kestrel::fromUtf8(folder.file("channels"))));
+    EXPECT_EQ(database.countries(), (std::vector<std::u16string>{u"Belgium", u"Luxembourg", u"United Kingdom",
+                                                                  u"Unknown", u"XK"}));
+    std::vector<std::u16string> names;
+    ASSERT_TRUE(database.names(u"Luxembourg", u"Local", names));
+    EXPECT_EQ(names, std::vector<std::u16string>{u"Multi"});
+    database.setCurrentCountry(u"*");
+    database.setCurrentType(u"Unknown");
+    database.setCurrentName(u"Bare");
+    EXPECT_EQ(database.currentAddress(), u"http://bare.example/");
+}

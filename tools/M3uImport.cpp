@@ -1,0 +1,429 @@
+#include "tools/M3uImport.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <set>
+#include <unordered_set>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tools/CountryNames.h"
+
+const char* const UnknownCategory = "Unknown";
+
+namespace {
+
+const char* const Schemes[] = {"http", "https", "rtsp", "rtmp", "udp"};
+
+// The characters of Windows-1252 in 0x80-0x9F; the five codes it leaves
+// undefined become U+FFFD. Latin-1 proper has control codes there, which
+// no playlist means.
+const char16_t Cp1252High[32] = {
+    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,
+};
+
+void appendUtf8(std::string& out, char32_t c)
+{
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool isUtf8(const std::string& text)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        int length;
+        char32_t value;
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+            value = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            value = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            value = c & 0x07;
+        } else {
+            return false;
+        }
+        if (end - p < length) {
+            return false;
+        }
+        for (int i = 1; i < length; ++i) {
+            if ((p[i] & 0xC0) != 0x80) {
+                return false;
+            }
+            value = (value << 6) | (p[i] & 0x3F);
+        }
+        if ((length == 3 && (value < 0x800 || (value >= 0xD800 && value <= 0xDFFF))) ||
+            (length == 4 && (value < 0x10000 || value > 0x10FFFF))) {
+            return false;
+        }
+        p += length;
+    }
+    return true;
+}
+
+std::string fromLatin1(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size() * 2);
+    for (unsigned char c : text) {
+        if (c >= 0x80 && c < 0xA0) {
+            appendUtf8(out, Cp1252High[c - 0x80]);
+        } else {
+            appendUtf8(out, c);
+        }
+    }
+    return out;
+}
+
+bool isSpace(char c) { return c == ' ' || c == '\t'; }
+
+std::string trim(const std::string& text)
+{
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && isSpace(text[begin])) {
+        ++begin;
+    }
+    while (end > begin && isSpace(text[end - 1])) {
+        --end;
+    }
+    return text.substr(begin, end - begin);
+}
+
+// Control characters (a tab inside a title, for one) would break the
+// listing form; they become spaces.
+std::string cleanField(std::string text)
+{
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            c = ' ';
+        }
+    }
+    return trim(text);
+}
+
+std::string lower(std::string text)
+{
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+bool startsWithNoCase(const std::string& text, const char* prefix)
+{
+    const size_t length = std::char_traits<char>::length(prefix);
+    return text.size() >= length && lower(text.substr(0, length)) == prefix;
+}
+
+struct cExtInf {
+    size_t line = 0;
+    std::string title;
+    std::string country; // tvg-country as written
+    std::string group;   // group-title as written
+    std::string tvgName;
+};
+
+// The part after "#EXTINF:": a duration, attributes, then the title after
+// the first comma that is not inside a quoted value.
+cExtInf parseExtInf(const std::string& text, size_t line)
+{
+    cExtInf entry;
+    entry.line = line;
+    size_t i = 0;
+    const size_t n = text.size();
+    while (i < n && text[i] != ',' && !isSpace(text[i])) {
+        ++i; // the duration
+    }
+    for (;;) {
+        while (i < n && isSpace(text[i])) {
+            ++i;
+        }
+        if (i >= n) {
+            return entry; // no comma: no title
+        }
+        if (text[i] == ',') {
+            entry.title = text.substr(i + 1);
+            return entry;
+        }
+        const size_t keyStart = i;
+        while (i < n && text[i] != '=' && text[i] != ',' && !isSpace(text[i])) {
+            ++i;
+        }
+        const std::string key = lower(text.substr(keyStart, i - keyStart));
+        if (i >= n || text[i] != '=') {
+            continue; // a bare word: nothing to keep
+        }
+        ++i;
+        std::string value;
+        if (i < n && (text[i] == '"' || text[i] == '\'')) {
+            const char quote = text[i++];
+            const size_t close = text.find(quote, i);
+            const size_t stop = close == std::string::npos ? n : close;
+            value = text.substr(i, stop - i);
+            i = close == std::string::npos ? n : close + 1;
+        } else {
+            const size_t valueStart = i;
+            while (i < n && text[i] != ',' && !isSpace(text[i])) {
+                ++i;
+            }
+            value = text.substr(valueStart, i - valueStart);
+        }
+        if (key == "tvg-country") {
+            entry.country = value;
+        } else if (key == "group-title") {
+            entry.group = value;
+        } else if (key == "tvg-name") {
+            entry.tvgName = value;
+        }
+    }
+}
+
+std::vector<std::string> splitList(const std::string& text)
+{
+    std::vector<std::string> items;
+    size_t start = 0;
+    for (;;) {
+        const size_t stop = text.find(';', start);
+        const std::string item = cleanField(text.substr(start, stop == std::string::npos ? std::string::npos
+                                                                                         : stop - start));
+        if (!item.empty() && std::find(items.begin(), items.end(), item) == items.end()) {
+            items.push_back(item);
+        }
+        if (stop == std::string::npos) {
+            return items;
+        }
+        start = stop + 1;
+    }
+}
+
+// The address as the catalogue stores it (printable ASCII): bytes beyond
+// ASCII and spaces are percent-encoded, which names the same resource.
+// False with a reason when it is not a stream address we take.
+bool normaliseAddress(const std::string& line, std::string& address, std::string& reason)
+{
+    const size_t separator = line.find("://");
+    if (separator == std::string::npos || separator == 0) {
+        reason = "not a network address (no scheme://)";
+        return false;
+    }
+    const std::string scheme = lower(line.substr(0, separator));
+    if (std::find(std::begin(Schemes), std::end(Schemes), scheme) == std::end(Schemes)) {
+        reason = "address scheme \"" + line.substr(0, separator) + "\" is not http, https, rtsp, rtmp or udp";
+        return false;
+    }
+    if (separator + 3 == line.size()) {
+        reason = "address has nothing after " + scheme + "://";
+        return false;
+    }
+    static const char Hex[] = "0123456789ABCDEF";
+    address.clear();
+    for (unsigned char c : line) {
+        if (c < 0x20 || c == 0x7F) {
+            reason = "address contains a control character";
+            return false;
+        }
+        if (c >= 0x80 || c == ' ') {
+            address += '%';
+            address += Hex[c >> 4];
+            address += Hex[c & 0x0F];
+        } else {
+            address += static_cast<char>(c);
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool parseM3u(const std::string& text, cM3uImport& result, std::string& error)
+{
+    result = cM3uImport();
+    std::unordered_set<std::string> rows;
+    std::unordered_set<std::string> channels;
+    std::set<std::string> countries;
+    std::set<std::string> types;
+    bool pending = false;
+    cExtInf entry;
+    const auto skip = [&](size_t line, std::string reason) { result.skipped.push_back({line, std::move(reason)}); };
+
+    if (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0) {
+        error = "the playlist is UTF-16 text; save it as UTF-8";
+        return false;
+    }
+    size_t position = 0;
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        position = 3;
+    }
+    for (size_t number = 1; position < text.size(); ++number) {
+        size_t end = text.find('\n', position);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        std::string line = text.substr(position, end - position);
+        position = end + 1;
+        if (line.size() > MaxPlaylistLineBytes) {
+            skip(number, "longer than " + std::to_string(MaxPlaylistLineBytes) + " bytes");
+            continue;
+        }
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.find('\0') != std::string::npos) {
+            skip(number, "contains a NUL byte");
+            continue;
+        }
+        if (!isUtf8(line)) {
+            line = fromLatin1(line);
+            result.latin1Lines.push_back(number);
+        }
+        line = trim(line);
+        if (line.empty()) {
+            continue;
+        }
+        if (line[0] == '#') {
+            if (startsWithNoCase(line, "#extinf:")) {
+                if (pending) {
+                    skip(entry.line, "entry without an address");
+                }
+                entry = parseExtInf(line.substr(8), number);
+                pending = true;
+            } else if (!startsWithNoCase(line, "#extm3u")) {
+                ++result.ignoredLines;
+            }
+            continue;
+        }
+        if (!pending) {
+            skip(number, "address without an #EXTINF line before it");
+            continue;
+        }
+        pending = false;
+        std::string address;
+        std::string reason;
+        if (!normaliseAddress(line, address, reason)) {
+            skip(number, reason);
+            continue;
+        }
+        std::string name = cleanField(entry.title);
+        const std::string description = cleanField(entry.tvgName);
+        if (name.empty()) {
+            name = description;
+        }
+        if (name.empty()) {
+            skip(entry.line, "entry without a title");
+            continue;
+        }
+        std::vector<std::string> countryNames;
+        for (const std::string& code : splitList(entry.country)) {
+            const std::string country = countryName(code);
+            if (std::find(countryNames.begin(), countryNames.end(), country) == countryNames.end()) {
+                countryNames.push_back(country);
+            }
+        }
+        if (countryNames.empty()) {
+            countryNames.push_back(UnknownCategory);
+        }
+        std::vector<std::string> typeNames = splitList(entry.group);
+        if (typeNames.empty()) {
+            typeNames.push_back(UnknownCategory);
+        }
+        channels.insert(name + '\0' + address);
+        for (const std::string& country : countryNames) {
+            for (const std::string& type : typeNames) {
+                if (!rows.insert(country + '\0' + type + '\0' + name + '\0' + address).second) {
+                    ++result.duplicates;
+                    continue;
+                }
+                countries.insert(country);
+                types.insert(type);
+                result.entries.push_back({country, type, name, description, address});
+            }
+        }
+    }
+    if (pending) {
+        skip(entry.line, "entry without an address");
+    }
+    result.channels = channels.size();
+    result.countries.assign(countries.begin(), countries.end());
+    result.types.assign(types.begin(), types.end());
+    if (result.entries.empty()) {
+        error = result.skipped.empty() ? "no channel entries found (expected #EXTINF lines, each followed by an address)"
+                                       : "no channel could be imported: " + std::to_string(result.skipped.size()) +
+                                             " line(s) skipped";
+        return false;
+    }
+    return true;
+}
+
+bool readPlaylist(const std::string& path, std::string& text, std::string& error)
+{
+    error.clear();
+    const bool standardInput = path == "-";
+    const int descriptor = standardInput ? 0 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) {
+        error = "cannot read " + path;
+        return false;
+    }
+    struct stat status {};
+    if (!standardInput && fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) &&
+        static_cast<unsigned long long>(status.st_size) > MaxPlaylistBytes) {
+        close(descriptor);
+        error = path + " is larger than " + std::to_string(MaxPlaylistBytes / (1024 * 1024)) + " MiB";
+        return false;
+    }
+    text.clear();
+    if (!standardInput && S_ISREG(status.st_mode)) {
+        text.reserve(static_cast<size_t>(status.st_size));
+    }
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t got = read(descriptor, buffer, sizeof(buffer));
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            error = "cannot read " + path;
+            break;
+        }
+        if (got == 0) {
+            break;
+        }
+        if (text.size() + static_cast<size_t>(got) > MaxPlaylistBytes) {
+            error = path + " is larger than " + std::to_string(MaxPlaylistBytes / (1024 * 1024)) + " MiB";
+            break;
+        }
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    if (!standardInput) {
+        close(descriptor);
+    }
+    if (!error.empty()) {
+        text.clear();
+        return false;
+    }
+    return true;
+}

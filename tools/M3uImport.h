@@ -1,0 +1,57 @@
+#pragma once
+// Reads an extended M3U playlist (the channel lists people keep) into the
+// catalogue builder's entries.
+//
+// Each channel is an "#EXTINF:<duration> key="value" ...,<title>" line
+// followed by its address line. The title after the first comma outside
+// quotes is the name; tvg-country gives the countries (ISO 3166-1 codes
+// separated by ';', shown by their English names, unknown codes kept as
+// written), group-title the types (separated by ';'), tvg-name the
+// description. A channel with several countries or types is listed under
+// each; one without a country or a type is listed under "Unknown".
+// Attribute names are matched without regard to case, values may be quoted
+// or not, attributes come in any order. A byte-order mark, carriage returns
+// and blank lines are accepted; other '#' lines (#EXTVLCOPT, #KODIPROP,
+// comments) are ignored. A line that is not UTF-8 is read as Latin-1 (with
+// the Windows-1252 characters in 0x80-0x9F). Entries without an address,
+// addresses whose scheme is not http, https, rtsp, rtmp or udp, and address
+// lines without an #EXTINF are skipped with their line number; the rest is
+// imported. The same country, type, name and address is kept once.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "tools/CatalogueBuilder.h"
+
+// No playlist larger than this is read.
+constexpr size_t MaxPlaylistBytes = 256u * 1024 * 1024;
+// A longer line is skipped: no real entry comes near it.
+constexpr size_t MaxPlaylistLineBytes = 64 * 1024;
+
+// The name a channel without a country or a type is listed under.
+extern const char* const UnknownCategory;
+
+struct cM3uSkip {
+    size_t line = 0;    // 1-based
+    std::string reason; // what was wrong, in a few words
+};
+
+struct cM3uImport {
+    std::vector<cListingEntry> entries;  // the catalogue's rows, in playlist order
+    size_t channels = 0;                 // distinct name and address pairs
+    std::vector<std::string> countries;  // distinct, sorted byte-wise
+    std::vector<std::string> types;      // distinct, sorted byte-wise
+    size_t duplicates = 0;               // rows dropped as already present
+    size_t ignoredLines = 0;             // option lines and comments
+    std::vector<size_t> latin1Lines;     // lines read as Latin-1
+    std::vector<cM3uSkip> skipped;       // in line order
+};
+
+// Reads the whole playlist text. False, with the reason in error, when
+// nothing can be imported (the skipped lines are still filled in).
+bool parseM3u(const std::string& text, cM3uImport& result, std::string& error);
+
+// Reads the file ('-': standard input) whole, refusing one larger than
+// MaxPlaylistBytes. False with the reason in error.
+bool readPlaylist(const std::string& path, std::string& text, std::string& error);
