@@ -230,7 +230,7 @@ TEST_F(UpdateScenesTest, TheUpdateSceneTurnsItsBusyIconAndShowsItsActors)
     keepScreenshot(shot, "update");
     // The busy icon's bars round the centre, its middle clear.
     EXPECT_GT(regionOf(shot, 352, 252, 448, 348).vivid, 300);
-    EXPECT_EQ(regionOf(shot, 385, 285, 415, 315).vivid, 0);
+    EXPECT_EQ(regionOf(shot, 390, 290, 410, 310).vivid, 0);
     EXPECT_GT(regionOf(shot, 262, 30, 300, 70).blue, 200); // the logo's mark
     EXPECT_GT(regionOf(shot, 250, 520, 550, 570).bright, 40); // the caption
 }
