@@ -12,7 +12,7 @@
 #include <cstring>
 #include <thread>
 
-#include "app/Application.h"
+#include "application/Application.h"
 #include "kestrel/Exception.h"
 #include "kestrel/MessageBox.h"
 

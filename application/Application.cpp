@@ -1,4 +1,4 @@
-#include "app/Application.h"
+#include "application/Application.h"
 
 #include <mutex>
 
@@ -10,6 +10,7 @@
 #include "catalogue/PlayerDatabase.h"
 #include "playback/MediaGraph.h"
 #include "playback/Playback.h"
+#include "scenes/Scenes.h"
 #include "kestrel/Exception.h"
 #include "kestrel/File.h"
 #include "kestrel/System.h"
@@ -97,9 +98,10 @@ int cLumivexApplication::run(int32_t, int32_t)
     trace("ui");
     quitMainLoopOnTerminationSignals();
 
-    // The play-channel procedure and the player destroyer join the scene
-    // switching before any scene can be requested.
+    // The play-channel procedure, the player destroyer and the scenes join
+    // the scene switching before any scene can be requested.
     installPlayback();
+    installScenes();
 
     mInitializationThread = std::thread([this] { initializationThread(); });
 

@@ -1,6 +1,6 @@
 // The lumivex executable: the one application object and the entry point.
 
-#include "app/Application.h"
+#include "application/Application.h"
 
 namespace {
 // Constructed before main() runs and destroyed after it returns.

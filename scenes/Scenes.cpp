@@ -1,0 +1,12 @@
+#include "scenes/Scenes.h"
+
+#include "app/Scene.h"
+#include "scenes/IdleScene.h"
+#include "scenes/UpdateScenes.h"
+
+void installScenes()
+{
+    registerSceneFactory(SceneHome, [](ClutterActor* root) { return new cIdleScene(root); });
+    registerSceneFactory(SceneUpdate, [](ClutterActor* root) { return new cUpdateScene(root); });
+    registerSceneFactory(SceneNewDB, [](ClutterActor* root) { return new cNewDBScene(root); });
+}

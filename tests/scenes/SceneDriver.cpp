@@ -1,0 +1,186 @@
+#include "SceneDriver.h"
+
+#include <X11/Xlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+
+#include "app/Effects.h"
+#include "app/MainLoop.h"
+#include "app/Stage.h"
+#include "kestrel/Unicode.h"
+#include "state/Recent.h"
+#include "state/Settings.h"
+
+void parkPointer()
+{
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        return;
+    }
+    const int screen = DefaultScreen(display);
+    XWarpPointer(display, None, RootWindow(display, screen), 0, 0, 0, 0, DisplayWidth(display, screen) - 1,
+                 DisplayHeight(display, screen) - 1);
+    XSync(display, False);
+    XCloseDisplay(display);
+    runMainLoopFor(50);
+}
+
+namespace {
+
+void put(ClutterEvent* event)
+{
+    clutter_event_set_stage(event, stage());
+    clutter_event_set_time(event, CLUTTER_CURRENT_TIME);
+    clutter_event_put(event);
+    clutter_event_free(event);
+}
+
+} // namespace
+
+void clickAt(float x, float y)
+{
+    ClutterEvent* event = clutter_event_new(CLUTTER_BUTTON_PRESS);
+    clutter_event_set_coords(event, x, y);
+    clutter_event_set_button(event, 1);
+    put(event);
+    event = clutter_event_new(CLUTTER_BUTTON_RELEASE);
+    clutter_event_set_coords(event, x, y);
+    clutter_event_set_button(event, 1);
+    put(event);
+}
+
+void scrollAt(float x, float y, ClutterScrollDirection direction)
+{
+    ClutterEvent* event = clutter_event_new(CLUTTER_SCROLL);
+    clutter_event_set_coords(event, x, y);
+    clutter_event_set_scroll_direction(event, direction);
+    put(event);
+}
+
+void crossActor(ClutterActor* actor, bool enter)
+{
+    ClutterEvent* event = clutter_event_new(enter ? CLUTTER_ENTER : CLUTTER_LEAVE);
+    clutter_event_set_source(event, actor);
+    clutter_event_set_related(event, stageActor());
+    put(event);
+}
+
+void typeKey(guint keyval)
+{
+    for (ClutterEventType type : {CLUTTER_KEY_PRESS, CLUTTER_KEY_RELEASE}) {
+        ClutterEvent* event = clutter_event_new(type);
+        clutter_event_set_key_symbol(event, keyval);
+        put(event);
+    }
+}
+
+void countPaint(ClutterStage*, gpointer paints)
+{
+    ++*static_cast<int*>(paints);
+}
+
+void settle()
+{
+    runMainLoopUntil([] { return clutter_events_pending() == FALSE; }, 2000);
+    // The stage takes the events on its next frame, before it paints.
+    int paints = 0;
+    const gulong handler = g_signal_connect(stage(), "after-paint", G_CALLBACK(countPaint), &paints);
+    clutter_actor_queue_redraw(stageActor());
+    runMainLoopUntil([&] { return paints >= 1; }, 2000);
+    g_signal_handler_disconnect(stage(), handler);
+    // The requests the handlers made are idle callbacks of the scene
+    // switch's priority; a marker posted now runs after them.
+    auto marker = std::make_shared<bool>(false);
+    postToMainLoop(PrioritySceneSwitch, [marker] { *marker = true; });
+    runMainLoopUntil([marker] { return *marker; }, 2000);
+}
+
+bool waitForEffectsToEnd(int timeoutMilliseconds)
+{
+    return runMainLoopUntil([] { return runningEffectCount() == 0; }, timeoutMilliseconds);
+}
+
+std::vector<uint8_t> makePicture(int width, int height, sRgb upper, sRgb lower)
+{
+    std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 3);
+    for (int row = 0; row < height; ++row) {
+        // Row 0 is the bottom row of the picture.
+        const sRgb colour = row < height / 2 ? lower : upper;
+        for (int column = 0; column < width; ++column) {
+            uint8_t* pixel = &pixels[(static_cast<size_t>(row) * width + column) * 3];
+            pixel[0] = static_cast<uint8_t>(colour.blue);
+            pixel[1] = static_cast<uint8_t>(colour.green);
+            pixel[2] = static_cast<uint8_t>(colour.red);
+        }
+    }
+    return pixels;
+}
+
+cUserData::cUserData()
+{
+    cSettings::instance()->reset();
+    cSettings::instance()->setDataFolder(widePath() + u"/");
+    cRecent::destroyInstance();
+}
+
+cUserData::~cUserData()
+{
+    cRecent::destroyInstance();
+    cSettings::instance()->reset();
+}
+
+std::u16string cUserData::widePath() const
+{
+    return kestrel::fromUtf8(mFolder.path());
+}
+
+void cUserData::writeRecent(const std::vector<sChannel>& channels)
+{
+    cRecent* recent = cRecent::instance();
+    for (const sChannel& channel : channels) {
+        recent->add(kestrel::fromUtf8(channel.country), kestrel::fromUtf8(channel.name),
+                    kestrel::fromUtf8(channel.type));
+        if (!channel.picture.empty()) {
+            recent->savePicture(channel.picture.data(), channel.width, channel.height);
+        }
+    }
+    recent->save(widePath() + u"/");
+    cRecent::destroyInstance();
+    cRecent::instance()->load(widePath() + u"/");
+}
+
+sRegion regionOf(const sScreenshot& shot, int x0, int y0, int x1, int y1)
+{
+    sRegion region;
+    for (int y = std::max(0, y0); y < std::min(shot.height, y1); ++y) {
+        for (int x = std::max(0, x0); x < std::min(shot.width, x1); ++x) {
+            int red = 0, green = 0, blue = 0;
+            shot.at(x, y, red, green, blue);
+            region.red += red;
+            region.green += green;
+            region.blue += blue;
+            if (red > 200 && green > 200 && blue > 200) {
+                ++region.bright;
+            }
+            if (blue > 180 && blue - red > 60) {
+                ++region.vivid;
+            }
+            ++region.pixels;
+        }
+    }
+    if (region.pixels > 0) {
+        region.red /= region.pixels;
+        region.green /= region.pixels;
+        region.blue /= region.pixels;
+    }
+    return region;
+}
+
+void keepScreenshot(const sScreenshot& shot, const std::string& name)
+{
+    std::error_code ignored;
+    std::filesystem::create_directories(LUMIVEX_SCREENSHOT_DIR, ignored);
+    shot.writePpm(std::string(LUMIVEX_SCREENSHOT_DIR) + "/" + name + ".ppm");
+}
