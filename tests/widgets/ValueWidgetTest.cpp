@@ -209,7 +209,8 @@ TEST_F(ValueWidgetTest, DragFollowsThePointerAndEndsOnReleaseOrLeave)
         sPoint after; // where a motion after the end changes nothing
     } const cases[] = {
         {Slider, {300, 310}, 0.546875, {400, 310}, 2.5, {500, 310}},
-        {Knob, {KnobCentreX, KnobCentreY - 20}, 50, {KnobCentreX + 20, KnobCentreY}, 80, {KnobCentreX - 20, KnobCentreY}},
+        {Knob, {KnobCentreX, KnobCentreY - 20}, 50, {KnobCentreX + 20, KnobCentreY}, 80,
+         {KnobCentreX - 20, KnobCentreY}},
     };
     for (const auto& c : cases) {
         for (ClutterEventType end : {CLUTTER_BUTTON_RELEASE, CLUTTER_LEAVE, CLUTTER_ENTER}) {
