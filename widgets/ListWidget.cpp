@@ -20,8 +20,7 @@ constexpr float StandInBarHeight = 24.0f;
 } // namespace
 
 cListWidget::cListWidget(cScene* scene, int x, int y, int width, int height)
-    : mScene(scene)
-    , mRoot(sceneRoot(scene))
+    : mRoot(sceneRoot(scene))
     , mWidth(width)
     , mHeight(height)
     , mScrollTimeline(1, 120)

@@ -112,7 +112,6 @@ private:
                   bool withBackground);
 
     // Every field: main loop only.
-    cScene* mScene;            // owning scene, not owned
     ClutterActor* mRoot;       // the scene's root container, not owned
     sigc::slot<void> mClickSlot;
     int mWidth;
