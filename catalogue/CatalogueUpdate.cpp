@@ -18,12 +18,12 @@
 #include <Poco/URI.h>
 
 #include "catalogue/CatalogueCheck.h"
-#include "catalogue/ListStates.h"
 #include "catalogue/UpdateTask.h"
 #include "kestrel/Application.h"
 #include "kestrel/Exception.h"
 #include "kestrel/File.h"
 #include "kestrel/Unicode.h"
+#include "state/ListStates.h"
 #include "state/Settings.h"
 
 namespace {

@@ -4,7 +4,6 @@
 #include <filesystem>
 
 #include "TestSupport.h"
-#include "catalogue/ListStates.h"
 #include "catalogue/PlayerDatabase.h"
 #include "kestrel/Application.h"
 #include "kestrel/Tasks.h"
@@ -507,17 +506,4 @@ TEST_F(cCatalogueUpdate, UpdateWithoutItsThreadEndsWithFalse)
     EXPECT_FALSE(runUpdate());
     EXPECT_EQ(mDatabase.lastUpdateOutcome(), eUpdateOutcome::NotRun);
     EXPECT_EQ(mSceneRequests, 0);
-}
-
-TEST(ListStates, ResetWritesZeroToTheNineBrowserKeys)
-{
-    cSettings* settings = cSettings::instance();
-    settings->reset();
-    settings->setInteger(u"otherList_active", 4);
-    resetBrowserListStates();
-    for (const char* key : ListKeys) {
-        EXPECT_EQ(settings->getString(kestrel::fromUtf8(key), u"absent"), u"0") << key;
-    }
-    EXPECT_EQ(settings->getInteger(u"otherList_active", 0), 4);
-    settings->reset();
 }

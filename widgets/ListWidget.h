@@ -1,0 +1,148 @@
+#pragma once
+// cListWidget: the interface's one list control. A column of white text
+// rows over a half-transparent background with a mirrored reflection
+// below, a selection bar that slides to the chosen row, two scroll arrows
+// that show only when there is more to see, and rows that grow under the
+// pointer. Rows are chosen with the mouse; the list scrolls one row at a
+// time with the wheel or the arrows. No keyboard.
+//
+// Owner's calling order: construct, setClickSlot, setItems, show,
+// optionally restoreListState; on every click on a row the slot runs after
+// the selection has moved, and reads getActive or getActiveText; before the
+// scene fades out, hide; the scene's destructor calls saveListState for a
+// list whose state persists, then deletes the widget.
+//
+// Ownership: the widget creates its actors and destroys them in its
+// destructor. Its top-level actors (background, reflection, clip group,
+// arrows) go straight onto the owning scene's root container, which must
+// outlive the widget. Main loop only, like every toolkit call.
+
+#include <sigc++/sigc++.h>
+
+#include <string>
+#include <vector>
+
+#include "app/Effects.h"
+#include "app/Toolkit.h"
+#include "widgets/WidgetSupport.h"
+
+class cScene;
+
+class cListWidget {
+public:
+    // Builds every actor on the scene's root container for the rectangle
+    // (x, y, width, height) in stage pixels: the background at opacity 128
+    // with its reflection 5 pixels below, the clipped window of the rows
+    // between the two (still transparent) arrows. Skin images come from
+    // the scene's skin folder: "list-bg.png", "list-selection.png",
+    // "list-scroll-up.png", "list-scroll-down.png"; a missing one shows a
+    // grey stand-in. No rows until setItems and show.
+    cListWidget(cScene* scene, int x, int y, int width, int height);
+    // Disconnects the event handlers, then destroys the rows and every
+    // other actor, then the animations; running effects on them end without
+    // touching the widget.
+    virtual ~cListWidget();
+    cListWidget(const cListWidget&) = delete;
+    cListWidget& operator=(const cListWidget&) = delete;
+
+    // Replaces the rows with one white "Monospace" label per string, in
+    // order. Leaves the selection, the scroll position and the row height
+    // alone: always follow it with show. Throws
+    // kestrel::cUnicodeConversionException for malformed UTF-16.
+    virtual void setItems(const std::vector<std::u16string>& items);
+    // Lays the rows out from the top (a list that fits is centred
+    // vertically), scrolls to the first row, clears the selection and fades
+    // the rows in from depth 100 over 300 ms; withBackground fades the
+    // background (to 128) and its reflection (to 64) in as well, and
+    // updateArrows sets the arrows for the new rows.
+    virtual void show(bool withBackground, bool updateArrows);
+    // Fades the rows, the background and the reflection out to depth 100
+    // over 300 ms. The arrows keep their opacity.
+    virtual void hide();
+    // One row towards the first / the last, unless the rows fit or the
+    // list is at its end (the last scroll leaves at most about one empty
+    // row at the bottom). The move takes one frame.
+    virtual void scrollUp();
+    virtual void scrollDown();
+    // Selects the row (the bar slides to it over 100 ms); an index outside
+    // the rows, -1 included, clears the selection.
+    virtual void setActive(int index);
+    // The selected row, -1 when none.
+    virtual int getActive() const;
+    // The selected row's text, empty when none.
+    virtual std::u16string getActiveText() const;
+    virtual int getCount() const;
+    // The vertical offset of the rows (0 at the top, negative when
+    // scrolled): where they rest, or where a running scroll takes them.
+    virtual int getScrollY() const;
+    // Puts the rows at offset y at once and sets the arrows.
+    virtual void setScrollY(int y);
+
+    // The slot called after a click on a row has moved the selection; an
+    // empty slot turns it off.
+    void setClickSlot(const sigc::slot<void>& slot);
+    // Fades each arrow in when there is more to see on its side and out
+    // otherwise, both out when the rows fit (300 ms).
+    void updateArrows();
+
+    // The first row scrolled into view.
+    int getTopElement() const { return mTopElement; }
+    // A row's label height + 5, -1 until show has measured the rows.
+    int getRowHeight() const { return mRowHeight; }
+    // The height of the rows' window: height - (up arrow + down arrow + 10).
+    int getVisibleHeight() const { return mHeight; }
+
+private:
+    friend void restoreListState(const std::u16string& name, cListWidget& list);
+
+    friend gboolean onWidgetEvent<cListWidget>(ClutterActor*, ClutterEvent*, gpointer);
+    // The event table of the list; true when the event is consumed.
+    bool handleEvent(ClutterEvent* event);
+
+    // The index of the row label, -1 for any other actor.
+    int rowIndex(ClutterActor* actor) const;
+    // The row's label height + 5; the measured row height for an index
+    // outside the rows (a restored top element is taken as stored).
+    int rowPitch(int index) const;
+    std::vector<int> rowPitches() const;
+    // Starts the scroll timeline and moves the rows to offset y in one frame.
+    void scrollTo(int y);
+    void fadeArrow(ClutterActor* arrow, guint8 opacity);
+    void fadeList(guint8 rowsOpacity, guint8 backgroundOpacity, guint8 reflectionOpacity, float depth,
+                  bool withBackground);
+
+    // Every field: main loop only.
+    ClutterActor* mRoot;       // the scene's root container, not owned
+    sigc::slot<void> mClickSlot;
+    int mWidth;
+    int mHeight;               // the visible row height V
+    int mActive = -1;
+    int mTopElement = 0;
+    int mRowHeight = -1;
+    int mScrollY = 0;          // the rows' resting offset
+    std::vector<ClutterActor*> mRows; // labels, children of mRowGroup
+
+    // Owned actors.
+    ClutterActor* mBackground;
+    ClutterActor* mSelection;
+    ClutterActor* mUpArrow;
+    ClutterActor* mDownArrow;
+    ClutterActor* mReflection;
+    ClutterActor* mClip;
+    ClutterActor* mRowGroup;
+
+    cTimeline mScrollTimeline; // one frame at 120 frames per second: the wheel waits for it
+    cEffectTemplate mFadeTemplate;
+    cEffectTemplate mScrollTemplate;
+    cEffectTemplate mHoverTemplate;
+    cEffectTemplate mSelectionTemplate;
+    cEventConnections mConnections;
+};
+
+// The list's saved state in the settings store (state/ListStates.h), under
+// name + "_active", "_topElement" and "_scrollY". Restoring selects the
+// stored row, takes the stored top element and moves to the stored offset
+// without checking them against the rows (an unknown row clears the
+// selection); missing keys read as 0: the first row at the top.
+void restoreListState(const std::u16string& name, cListWidget& list);
+void saveListState(const std::u16string& name, const cListWidget& list);
