@@ -31,6 +31,9 @@ public:
     // Called once when the scene stops being current: starts the exit
     // animation, at whose end the scene deletes itself.
     virtual void hide() = 0;
+    // The container the scene adds its actors to (the stage actor); widgets
+    // that belong to the scene place theirs there too.
+    ClutterActor* root() const { return mRoot; }
     // The skin path rule (see ::skinPath below).
     virtual const char* skinPath(const char* fileName, const char* folder);
     // A media player starts opening a stream / the stream is running.

@@ -1,5 +1,7 @@
 #include "widgets/ListWidget.h"
 
+#include "app/Scene.h"
+
 #include "kestrel/Unicode.h"
 #include "state/ListStates.h"
 #include "widgets/WidgetLayout.h"
@@ -20,7 +22,7 @@ constexpr float StandInBarHeight = 24.0f;
 } // namespace
 
 cListWidget::cListWidget(cScene* scene, int x, int y, int width, int height)
-    : mRoot(sceneRoot(scene))
+    : mRoot(scene->root())
     , mWidth(width)
     , mHeight(height)
     , mScrollTimeline(1, 120)

@@ -7,21 +7,6 @@
 #include "app/Reflection.h"
 #include "app/Scene.h"
 
-namespace {
-
-// cScene keeps its root container for the scenes built on it; a widget
-// that belongs to a scene reaches it through the scene, as its subclasses do.
-struct cSceneRootAccess : cScene {
-    static ClutterActor* rootOf(cScene* scene) { return scene->*(&cSceneRootAccess::mRoot); }
-};
-
-} // namespace
-
-ClutterActor* sceneRoot(cScene* scene)
-{
-    return cSceneRootAccess::rootOf(scene);
-}
-
 ClutterActor* loadWidgetTexture(cScene* scene, const char* fileName, float standInWidth, float standInHeight)
 {
     // The scene's path lives in a shared buffer that the next call reuses.

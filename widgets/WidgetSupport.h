@@ -14,10 +14,6 @@
 
 class cScene;
 
-// The container the scene adds its actors to; widgets that belong to a
-// scene place theirs there too.
-ClutterActor* sceneRoot(cScene* scene);
-
 // The skin image fileName found through the scene's skin-path operation
 // (folder "skin"). An image that cannot be loaded becomes the shell's grey
 // stand-in of standInWidth x standInHeight, so the widget still has its
