@@ -38,17 +38,22 @@ public:
 
     // Replaces the list with the items of folder + "/recent.xml". A missing
     // file gives an empty list and true; an unreadable one an empty list and
-    // false.
+    // false. A picture path that the list did not make itself (a file named
+    // by add() directly in the data folder) is kept in its entry and written
+    // back, but never read, written or deleted.
     bool load(const std::u16string& folder);
     // Writes folder + "/recent.xml", dropping first a front entry that never
     // got a picture. An empty list writes nothing. The previous file is
-    // replaced only once the new one is complete.
+    // replaced only once the new one is complete. Markup characters in the
+    // texts are written as entity references; a line without any is
+    // written exactly as the format has always been.
     bool save(const std::u16string& folder);
 
     // Puts the channel at the front: a known channel moves there with its
     // picture; a new one gets a fresh picture file in the settings' data
     // folder and takes the place of a front entry that never got a picture.
-    // A full list loses its oldest entry.
+    // A full list loses its oldest entry. A known channel whose picture
+    // path is not of the list's making gets a fresh picture file.
     void add(const std::u16string& country, const std::u16string& name, const std::u16string& type);
 
     int entryCount() const;
@@ -63,8 +68,8 @@ public:
     // Stores the picture for the front entry: width and height (each
     // 1..MaxPictureSide) and width * 3 * height bytes of pixels. False, with
     // the previous picture kept, when there is no entry or it cannot be
-    // written. Only a file directly in the data folder that add() last used
-    // is ever written, whatever recent.xml names.
+    // written. Only a picture file of the list's own making is ever
+    // written, whatever recent.xml names.
     bool savePicture(const uint8_t* pixels, int width, int height);
     // Reads the entry's picture; on success the caller owns pixels and hands
     // them back through freePicture(). Fails for a file whose size does not
