@@ -17,6 +17,7 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <filesystem>
 
 using namespace std::chrono_literals;
@@ -82,11 +83,33 @@ TEST_F(PlayerManagerTest, ReapingReusesSlots)
 
 TEST_F(PlayerManagerTest, DestroyerWithoutThreadStillTearsThePlayerDown)
 {
+    // The player's teardown ends by deleting its playlist: this one tells
+    // when that happened.
+    class cObservedPlayList : public cPlayList {
+    public:
+        cObservedPlayList(const std::string& url, std::atomic<bool>& deleted)
+            : cPlayList(kestrel::fromUtf8(url), u"Channel", u"About it"), mDeleted(deleted)
+        {
+        }
+        ~cObservedPlayList() override { mDeleted = true; }
+
+    private:
+        std::atomic<bool>& mDeleted;
+    };
+
+    std::atomic<bool> deleted{false};
     cPlayerManager* manager = cPlayerManager::instance();
-    ASSERT_TRUE(manager->createPlayer(playListFor(clipUrl("av.mkv"))));
+    ASSERT_TRUE(manager->createPlayer(new cObservedPlayList(clipUrl("av.mkv"), deleted)));
+    manager->currentPlayer()->open();
+    ASSERT_TRUE(pumpUntil([&] { return manager->currentPlayer()->isLoaded(); }));
     kestrel::testing::failNextThreadCreation();
     manager->destroyCurrentPlayer();
+    // Torn down on the spot, before the call returned: no thread was there
+    // to do it later.
+    EXPECT_TRUE(deleted.load());
+    EXPECT_EQ(manager->currentPlayer(), nullptr);
     EXPECT_EQ(manager->runningDestroyers(), 0);
+    EXPECT_EQ(homeRequests(), 0);
 }
 
 TEST_F(PlayerManagerTest, ChannelOfTheCataloguePlaysOnTheStage)
