@@ -221,14 +221,21 @@ bool cVideoPlayerImpl::open()
 void cVideoPlayerImpl::close()
 {
     kestrel::cScopedLock lock(mGraphLock);
-    if (mLoaded) {
+    const bool wasLoaded = mLoaded.exchange(false);
+    std::unique_ptr<cMediaGraph> graph;
+    {
+        // Only the hand-over happens under the reference lock: stopping a
+        // pipeline can take long, and the main loop's volume changes and
+        // abort take that lock.
         std::lock_guard<std::mutex> refLock(mGraphRefLock);
-        if (mGraph != nullptr) {
-            mGraph->stop();
-        }
+        graph = std::move(mGraph);
     }
-    releaseGraph();
-    mLoaded = false;
+    if (graph != nullptr && wasLoaded) {
+        graph->stop();
+    }
+    // The graph takes its frame callback away and stops its streams before
+    // it goes, so no frame reaches the callback once this returns.
+    graph.reset();
 }
 
 bool cVideoPlayerImpl::waitForTask(kestrel::cStandaloneTask& task)

@@ -87,7 +87,17 @@ void cRecent::destroyInstance()
 }
 
 cRecent::cRecent() = default;
-cRecent::~cRecent() = default;
+
+cRecent::~cRecent()
+{
+    // A picture still waiting is written before the list goes.
+    std::unique_ptr<cRecentPictureWriter> writer;
+    {
+        std::lock_guard<std::mutex> guard(mWriterLock);
+        writer = std::move(mWriter);
+    }
+    writer.reset();
+}
 
 bool cRecent::load(const std::u16string& folder)
 {
@@ -144,6 +154,8 @@ bool cRecent::load(const std::u16string& folder)
 
 bool cRecent::save(const std::u16string& folder)
 {
+    // A picture still on its way decides whether the front entry is kept.
+    flushPictures();
     kestrel::cScopedLock lock(mLock);
     if (mEntries.empty())
         return true;
@@ -252,16 +264,26 @@ std::u16string cRecent::entryType(int index) const
 
 bool cRecent::savePicture(const uint8_t* pixels, int width, int height)
 {
-    if (!pixels || width <= 0 || height <= 0 || width > MaxPictureSide || height > MaxPictureSide)
-        return false;
-    kestrel::cScopedLock pictureLock(mPictureLock);
     std::u16string path;
-    std::u16string folder;
     {
         kestrel::cScopedLock lock(mLock);
         if (mEntries.empty())
             return false;
         path = mEntries.front().picturePath;
+    }
+    return savePictureFor(path, pixels, width, height);
+}
+
+bool cRecent::savePictureFor(const std::u16string& path, const uint8_t* pixels, int width, int height)
+{
+    if (!pixels || width <= 0 || height <= 0 || width > MaxPictureSide || height > MaxPictureSide)
+        return false;
+    kestrel::cScopedLock pictureLock(mPictureLock);
+    std::u16string folder;
+    {
+        kestrel::cScopedLock lock(mLock);
+        if (!isPathInUse(path))
+            return false;
         folder = mDataFolder;
     }
     if (!isPictureFileOf(path, folder))
@@ -289,6 +311,113 @@ bool cRecent::savePicture(const uint8_t* pixels, int width, int height)
     if (stored)
         kestrel::deleteFile(path);
     return false;
+}
+
+void cRecent::postPicture(const std::u16string& path, const uint8_t* pixels, int width, int height)
+{
+    if (!pixels || width <= 0 || height <= 0 || width > MaxPictureSide || height > MaxPictureSide)
+        return;
+    cRecentPictureWriter* writer = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(mWriterLock);
+        if (!mWriter)
+            mWriter = std::make_unique<cRecentPictureWriter>(*this);
+        writer = mWriter.get();
+    }
+    writer->post(path, pixels, width, height);
+}
+
+void cRecent::flushPictures()
+{
+    cRecentPictureWriter* writer = nullptr;
+    {
+        // Not held while waiting, so that a post never waits for the disk.
+        std::lock_guard<std::mutex> guard(mWriterLock);
+        writer = mWriter.get();
+    }
+    if (writer)
+        writer->flush();
+}
+
+// --- cRecentPictureWriter ------------------------------------------------------
+
+cRecentPictureWriter::cRecentPictureWriter(cRecent& recent) : mRecent(recent) {}
+
+cRecentPictureWriter::~cRecentPictureWriter()
+{
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        mStop = true;
+    }
+    mChanged.notify_all();
+    join();
+}
+
+void cRecentPictureWriter::post(const std::u16string& path, const uint8_t* pixels, int width, int height)
+{
+    const size_t size = static_cast<size_t>(width) * 3u * static_cast<size_t>(height);
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        if (mStop)
+            return;
+        if (!mStarted) {
+            // Without a thread the picture is dropped (it is only a
+            // thumbnail); the next one tries again.
+            mStarted = start();
+            if (!mStarted)
+                return;
+        }
+        if (mPending)
+            ++mReplaced;
+        // The buffer keeps its capacity from one picture to the next.
+        mPixels.assign(pixels, pixels + size);
+        mPath = path;
+        mWidth = width;
+        mHeight = height;
+        mPending = true;
+    }
+    mChanged.notify_all();
+}
+
+void cRecentPictureWriter::flush()
+{
+    std::unique_lock<std::mutex> lock(mLock);
+    mChanged.wait(lock, [this] { return !mStarted || (!mPending && !mWriting) || getState() == kestrel::TaskFinished; });
+}
+
+uint64_t cRecentPictureWriter::replacedCount()
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    return mReplaced;
+}
+
+void cRecentPictureWriter::execute()
+{
+    std::vector<uint8_t> pixels;
+    for (;;) {
+        std::u16string path;
+        int width = 0;
+        int height = 0;
+        {
+            std::unique_lock<std::mutex> lock(mLock);
+            mChanged.wait(lock, [this] { return mPending || mStop; });
+            // A picture still waiting at the stop is written first.
+            if (!mPending)
+                return;
+            pixels.swap(mPixels);
+            path.swap(mPath);
+            width = mWidth;
+            height = mHeight;
+            mPending = false;
+            mWriting = true;
+        }
+        mRecent.savePictureFor(path, pixels.data(), width, height);
+        {
+            std::lock_guard<std::mutex> lock(mLock);
+            mWriting = false;
+        }
+        mChanged.notify_all();
+    }
 }
 
 bool cRecent::loadPicture(int index, uint8_t*& pixels, int& width, int& height)

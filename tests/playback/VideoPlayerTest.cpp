@@ -307,6 +307,8 @@ TEST_F(VideoPlayerTest, FramePathUploadsDropsAndStoresPictures)
     EXPECT_EQ(cRecent::instance()->entry(0).pictureCount, 0);
     callback->sampleCB(0, small.data(), small.size(), 160, 120);
     EXPECT_EQ(callback->frameCounter(), 0);
+    // The picture writer's thread stores it.
+    cRecent::instance()->flushPictures();
     EXPECT_EQ(cRecent::instance()->entry(0).pictureCount, 1);
     uint8_t* picture = nullptr;
     ASSERT_TRUE(cRecent::instance()->loadPicture(0, picture, width, height));

@@ -3,7 +3,9 @@
 // failures that must keep the previous files.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <functional>
@@ -530,6 +532,76 @@ TEST_F(RecentTest, OnlyPictureFilesOfItsOwnMakingAreUsed)
         EXPECT_TRUE(exists(mFolder.file(name))) << name;
     EXPECT_TRUE(exists(outside.file("rec1.tmp")));
     EXPECT_TRUE(exists(mFolder.file("recAB.tmp")));
+}
+
+TEST_F(RecentTest, PostedPicturesAreWrittenOnTheWritersThread)
+{
+    play(A);
+    const std::u16string alpha = mRecent->entry(0).picturePath;
+    play(B, false);
+    // A picture goes to the entry it was taken for, even when another
+    // channel has come to the front meanwhile.
+    const std::vector<uint8_t> pixels = pictureFor(40);
+    mRecent->postPicture(alpha, pixels.data(), 4, 3);
+    mRecent->flushPictures();
+    EXPECT_EQ(mRecent->entry(1).pictureCount, 2);
+    EXPECT_EQ(mRecent->entry(0).pictureCount, 0);
+    uint8_t* read = nullptr;
+    int width = 0;
+    int height = 0;
+    ASSERT_TRUE(mRecent->loadPicture(1, read, width, height));
+    EXPECT_EQ(std::vector<uint8_t>(read, read + 36), pixels);
+    cRecent::freePicture(read);
+
+    // The save waits for a picture still on its way: the front entry got
+    // one and is kept.
+    mRecent->postPicture(mRecent->entry(0).picturePath, pixels.data(), 4, 3);
+    ASSERT_TRUE(mRecent->save(mFolder.folder()));
+    EXPECT_EQ(names(), (std::vector<std::u16string>{u"Bravo", u"Alpha"}));
+
+    // So does the end of the list.
+    play(C, false);
+    const std::string charlie = picturePath(0);
+    mRecent->postPicture(mRecent->entry(0).picturePath, pixels.data(), 4, 3);
+    cRecent::destroyInstance();
+    mRecent = nullptr;
+    EXPECT_EQ(readBytes(charlie).size(), 8u + 36u);
+    mRecent = cRecent::instance();
+}
+
+TEST_F(RecentTest, ASlowDiskNeverHoldsUpThePosterAndTheNewestPictureWins)
+{
+    play(A, false);
+    const std::u16string path = mRecent->entry(0).picturePath;
+    // The file written beside the picture is a pipe without a reader: the
+    // writer's open waits as on a disk that does not answer.
+    const std::string beside = picturePath(0) + ".tmp";
+    ASSERT_EQ(mkfifo(beside.c_str(), 0600), 0);
+    constexpr int Posts = 50;
+    for (int i = 0; i < Posts; ++i) {
+        const std::vector<uint8_t> pixels = pictureFor(static_cast<uint8_t>(i));
+        mRecent->postPicture(path, pixels.data(), 4, 3);
+    }
+    // Every post returned while the writer waited. Now the pipe gets a
+    // reader: the write into it cannot be flushed, fails and is removed.
+    const int reader = open(beside.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    mRecent->flushPictures();
+    close(reader);
+    EXPECT_FALSE(exists(beside));
+
+    // One picture waited at most: all but the one being written and the
+    // one waiting were replaced.
+    const std::vector<uint8_t> last = pictureFor(200);
+    mRecent->postPicture(path, last.data(), 4, 3);
+    mRecent->flushPictures();
+    uint8_t* read = nullptr;
+    int width = 0;
+    int height = 0;
+    ASSERT_TRUE(mRecent->loadPicture(0, read, width, height));
+    EXPECT_EQ(std::vector<uint8_t>(read, read + 36), last);
+    cRecent::freePicture(read);
+    EXPECT_GE(mRecent->entry(0).pictureCount, 1);
 }
 
 TEST_F(RecentTest, FailedWritesKeepThePreviousFiles)
