@@ -9,6 +9,7 @@
 #include "app/Stage.h"
 #include "catalogue/AddressCodec.h"
 #include "catalogue/PlayerDatabase.h"
+#include "kestrel/Log.h"
 #include "kestrel/Unicode.h"
 #include "state/Recent.h"
 
@@ -181,8 +182,18 @@ TEST_F(PlayerManagerTest, RecentListGetsTheChannelBeforeAFailingPlaylistFetch)
 {
     const std::string url = "http://127.0.0.1:" + std::to_string(closedPort()) + "/list.asx";
     chooseFavourite(u"Unreachable", url);
+    std::vector<std::string> lines;
+    kestrel::testing::setLogRecorder([&lines](const std::string& line) { lines.push_back(line); });
     requestPlayerScene();
     ASSERT_TRUE(pumpUntil([] { return homeRequests() == 1; }));
+    kestrel::testing::setLogRecorder({});
+    // The fetch ran on the main loop: its line is there.
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("lumivex: playback: error: channel \"Unreachable\" at " + url +
+                                  ": playlist fetch failed: Connection refused",
+                              0),
+              0u)
+        << lines[0];
     EXPECT_EQ(cRecent::instance()->entryName(0), u"Unreachable");
     EXPECT_EQ(cRecent::instance()->entryCountry(0), u"Testland");
     EXPECT_EQ(cPlayerManager::instance()->currentPlayer(), nullptr);
