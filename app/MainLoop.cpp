@@ -1,6 +1,7 @@
 #include "app/MainLoop.h"
 
 #include <atomic>
+#include <iterator>
 
 #include "app/Toolkit.h"
 
@@ -12,6 +13,10 @@
 namespace {
 
 std::atomic<bool> runFailed{false};
+
+// The termination signals and their main-loop sources; main thread only.
+constexpr int TerminationSignals[] = {SIGINT, SIGTERM, SIGHUP};
+guint signalSources[std::size(TerminationSignals)] = {};
 
 gboolean quitMainLoop(gpointer)
 {
@@ -94,7 +99,25 @@ void quitMainLoopOnTerminationSignals()
 {
     // GLib turns the signals into main-loop sources: nothing runs inside
     // the signal handler itself.
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
-        g_unix_signal_add(signalNumber, quitOnSignal, nullptr);
+    for (size_t i = 0; i < std::size(TerminationSignals); ++i) {
+        signalSources[i] = g_unix_signal_add(TerminationSignals[i], quitOnSignal, nullptr);
+    }
+}
+
+void endProcessOnTerminationSignals()
+{
+    // Nobody runs the main loop any more, so its signal sources would only
+    // swallow the signals: the system's own action ends the process instead.
+    // Every user file is replaced in one step, so whatever was written
+    // before stays whole.
+    for (size_t i = 0; i < std::size(TerminationSignals); ++i) {
+        if (signalSources[i] != 0) {
+            g_source_remove(signalSources[i]);
+            signalSources[i] = 0;
+        }
+        struct sigaction action = {};
+        action.sa_handler = SIG_DFL;
+        sigemptyset(&action.sa_mask);
+        sigaction(TerminationSignals[i], &action, nullptr);
     }
 }

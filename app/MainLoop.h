@@ -41,3 +41,8 @@ bool hasRunFailed();
 // ending) end the main loop like closing the window, so that the normal
 // shutdown still writes the user's files. Main thread, before the loop.
 void quitMainLoopOnTerminationSignals();
+
+// After the main loop has ended: a termination signal now ends the process
+// at once (the default action) instead of waiting for a loop that no longer
+// runs, so a second Ctrl-C during a long shutdown is obeyed. Main thread.
+void endProcessOnTerminationSignals();

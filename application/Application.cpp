@@ -108,6 +108,7 @@ int cLumivexApplication::run(int32_t, int32_t)
     clutter_threads_enter();
     clutter_main();
     clutter_threads_leave();
+    endProcessOnTerminationSignals();
     trace("main loop ended");
 
     shutdown();

@@ -22,6 +22,7 @@
 #include "kestrel/Application.h"
 #include "kestrel/Exception.h"
 #include "kestrel/File.h"
+#include "kestrel/Log.h"
 #include "kestrel/Unicode.h"
 #include "state/ListStates.h"
 #include "state/Settings.h"
@@ -181,6 +182,7 @@ bool cPlayerDatabase::update()
 
     if (mUpdateFolder.empty()) {
         // Without a channel folder the paths below would name the root.
+        kestrel::logWarning("catalogue", "update skipped: no channel folder; the old catalogue was kept");
         setOutcome(eUpdateOutcome::NoTemporaryFile, "no channel folder given");
         return true;
     }
@@ -191,15 +193,21 @@ bool cPlayerDatabase::update()
     const auto stop = [this] { return terminating(); };
 
     std::string error;
+    // The step under way, for the line that reports a failure.
+    std::string step = "reading the server setting";
+    std::string server;
     try {
         cSettings* settings = cSettings::instance();
-        const std::string server = kestrel::toUtf8(settings->getServer());
+        server = kestrel::toUtf8(settings->getServer());
+        step = "version check (http://" + server + "/dbversion.php)";
 
         std::string versionText;
         fetch("http://" + server + "/dbversion.php", mLimits, 0, VersionPieceBytes, mLimits.maxVersionBytes,
               [&versionText](const char* data, size_t size) { versionText.append(data, size); }, stop);
         const int32_t serverVersion = static_cast<int32_t>(cSettings::parseInteger64(kestrel::fromUtf8(versionText)));
         if (serverVersion <= settings->getInteger(u"dbversion", 0)) {
+            kestrel::logInfo("catalogue", "catalogue version " + std::to_string(serverVersion) + " at " + server +
+                                              " is not newer than the installed one");
             setOutcome(eUpdateOutcome::UpToDate, {});
             pause(mLimits.idlePauseMs);
             return true;
@@ -208,9 +216,13 @@ bool cPlayerDatabase::update()
         {
             kestrel::cFile file;
             if (!file.open(temporaryPath, kestrel::ModeWrite | kestrel::ModeCreate)) {
-                setOutcome(eUpdateOutcome::NoTemporaryFile, "cannot create " + kestrel::toUtf8(temporaryPath));
+                const std::string why = "cannot create " + kestrel::toUtf8(temporaryPath);
+                kestrel::logWarning("catalogue", "update from " + server + " failed at the download: " + why +
+                                                     "; the old catalogue was kept");
+                setOutcome(eUpdateOutcome::NoTemporaryFile, why);
                 return true;
             }
+            step = "download (http://" + server + "/database)";
             std::vector<char> pending;
             pending.reserve(WriteBufferBytes);
             const auto flush = [&file, &pending] {
@@ -237,9 +249,11 @@ bool cPlayerDatabase::update()
         }
 
         std::string problem;
+        step = "check of the downloaded catalogue";
         if (!checkCatalogueFile(temporaryPath, problem)) {
             throw cUpdateFailure("the downloaded catalogue is not usable: " + problem);
         }
+        step = "installation";
         if (!kestrel::renameFile(temporaryPath, databasePath)) {
             throw cUpdateFailure("cannot rename " + kestrel::toUtf8(temporaryPath) + " over " +
                                  kestrel::toUtf8(databasePath));
@@ -248,6 +262,8 @@ bool cPlayerDatabase::update()
         settings->setInteger(u"dbversion", serverVersion);
         resetBrowserListStates();
         mNewCatalogue = true;
+        kestrel::logInfo("catalogue", "installed catalogue version " + std::to_string(serverVersion) + " from " +
+                                          server);
         setOutcome(eUpdateOutcome::Installed, {});
         pause(mLimits.installedPauseMs);
         return true;
@@ -265,6 +281,8 @@ bool cPlayerDatabase::update()
         error = "unexpected exception";
     }
     kestrel::deleteFile(temporaryPath);
+    kestrel::logWarning("catalogue", "update" + (server.empty() ? std::string() : " from " + server) +
+                                         " failed at the " + step + ": " + error + "; the old catalogue was kept");
     setOutcome(eUpdateOutcome::Failed, error);
     pause(mLimits.idlePauseMs);
     return true;

@@ -4,8 +4,16 @@
 #include "catalogue/PlayerDatabase.h"
 
 #include "catalogue/AddressCodec.h"
+#include "kestrel/Exception.h"
 #include "kestrel/File.h"
+#include "kestrel/Log.h"
+#include "kestrel/Unicode.h"
 #include "kestrel/XHScanner.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -48,17 +56,44 @@ void cPlayerDatabase::addFavourite(const std::u16string& name, const std::u16str
 bool cPlayerDatabase::loadFavourites(const std::u16string& folder)
 {
     const std::u16string path = folder + u"/favorites.xml";
+    const auto refuse = [&path](const std::string& why) {
+        std::string shown;
+        try {
+            shown = kestrel::toUtf8(path);
+        } catch (const kestrel::cException&) {
+            shown = "favorites.xml";
+        }
+        kestrel::logWarning("catalogue", "can't read the favourites in " + shown + ": " + why +
+                                             "; starting without favourites, the file is left as it is");
+        return false;
+    };
+    // Only a plain file is opened: a pipe would block the reader for ever.
+    std::string native;
+    struct stat info;
+    if (kestrel::toNativePath(path, native) && stat(native.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        return refuse("not a plain file");
+    }
     kestrel::cFile file;
     if (!file.open(path, kestrel::ModeRead)) {
+        const int error = errno;
         // Only a missing file means "no favourites". One that is there but
         // cannot be opened must not be taken as empty: the save at shutdown
         // would then replace it with an empty list.
-        return !kestrel::fileExists(path);
+        if (!kestrel::fileExists(path)) {
+            return true;
+        }
+        return refuse(std::strerror(error));
     }
     uint64_t size = 0;
     std::u16string text;
-    if (!file.getSize(size) || size > MaxFavouritesBytes || !file.readAllText(text)) {
-        return false;
+    if (!file.getSize(size)) {
+        return refuse("its size is unknown");
+    }
+    if (size > MaxFavouritesBytes) {
+        return refuse("larger than " + std::to_string(MaxFavouritesBytes) + " bytes");
+    }
+    if (!file.readAllText(text)) {
+        return refuse(std::strerror(errno));
     }
     file.close();
 
@@ -80,9 +115,9 @@ bool cPlayerDatabase::loadFavourites(const std::u16string& folder)
             break;
         case kestrel::cXHScanner::TokenAttribute:
             if (equalsName(scanner.getAttrName(), u"name")) {
-                name = scanner.getValue();
+                name = kestrel::decodeAttributeValue(scanner.getValue());
             } else if (equalsName(scanner.getAttrName(), u"url")) {
-                address = scanner.getValue();
+                address = kestrel::decodeAttributeValue(scanner.getValue());
             }
             break;
         case kestrel::cXHScanner::TokenWord:
@@ -123,11 +158,13 @@ bool cPlayerDatabase::saveFavourites(const std::u16string& folder)
         file.writeWChar(u'\n');
         for (size_t i = 0; i < mFavouriteNames.size(); ++i) {
             file.writeText(u"<item name=\"");
-            file.writeText(mFavouriteNames[i]);
+            // Markup characters become entity references; a line without
+            // any is written exactly as the format has always been.
+            file.writeText(kestrel::escapeMarkup(mFavouriteNames[i], true));
             file.writeText(u"\" url=\"");
-            file.writeText(mFavouriteAddresses[i]);
+            file.writeText(kestrel::escapeMarkup(mFavouriteAddresses[i], true));
             file.writeText(u"\">");
-            file.writeText(mFavouriteDescriptions[i]);
+            file.writeText(kestrel::escapeMarkup(mFavouriteDescriptions[i], false));
             file.writeText(u"</item>");
             file.writeWChar(u'\n');
         }

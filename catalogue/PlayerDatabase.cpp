@@ -75,10 +75,16 @@ bool cPlayerDatabase::open(const std::u16string& folder)
 {
     close();
     mFolder = folder;
-    if (!loadFavourites(folder)) {
-        return false;
+    // A favourites file that exists but cannot be read does not stop the
+    // catalogue: the run starts without favourites (the reader says why on
+    // standard error) and the file is not written at shutdown, so that
+    // nothing of it is lost.
+    mFavouritesLoaded = loadFavourites(folder);
+    if (!mFavouritesLoaded) {
+        mFavouriteNames.clear();
+        mFavouriteDescriptions.clear();
+        mFavouriteAddresses.clear();
     }
-    mFavouritesLoaded = true;
 
     const std::u16string path = folder + u"/database";
     if (!kestrel::fileExists(path)) {

@@ -87,8 +87,9 @@ public:
     std::string lastUpdateError() const;
 
     // Loads the favourites of the channel folder and opens its "database"
-    // read-only. False when favorites.xml exists but cannot be read, when
-    // "database" is missing or SQLite cannot open it.
+    // read-only. False when "database" is missing or SQLite cannot open it.
+    // A favorites.xml that exists but cannot be read leaves no favourites
+    // and is not written back by the destructor.
     bool open(const std::u16string& folder);
     // Clears the favourites and the cached lists, forgets the folder and
     // closes the connection.
@@ -124,7 +125,8 @@ public:
     void addFavourite(const std::u16string& name, const std::u16string& description, const std::u16string& address);
     const std::vector<std::u16string>& favouriteNames() const { return mFavouriteNames; }
     // Reads folder + "/favorites.xml" into the (empty) lists. A missing file
-    // is no favourites; a file that exists but cannot be read is false.
+    // is no favourites; a file that exists but cannot be read is false, with
+    // a warning on standard error that says why.
     bool loadFavourites(const std::u16string& folder);
     // Writes folder + "/favorites.xml" beside the old one and renames it
     // over it; on failure the old file stays and the result is false.

@@ -11,7 +11,8 @@ find_package(Poco REQUIRED COMPONENTS Foundation Net Util)
 if(LUMIVEX_GUI)
   pkg_check_modules(CLUTTER REQUIRED IMPORTED_TARGET clutter-1.0 clutter-x11-1.0 cogl-1.0)
   pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11)
-  pkg_check_modules(GST REQUIRED IMPORTED_TARGET gstreamer-1.0 gstreamer-app-1.0 gstreamer-video-1.0 gstreamer-audio-1.0)
+  pkg_check_modules(GST REQUIRED IMPORTED_TARGET gstreamer-1.0 gstreamer-app-1.0 gstreamer-video-1.0 gstreamer-audio-1.0
+    gstreamer-pbutils-1.0)
   # The stream-kind tests serve RTSP from the test process.
   pkg_check_modules(GST_RTSP_SERVER REQUIRED IMPORTED_TARGET gstreamer-rtsp-server-1.0)
 endif()

@@ -108,17 +108,23 @@ int cXHScanner::scanText()
         return scanTag();
     }
     bool spaceRun = false;
+    // A character that ended an entity name and belongs to the text after
+    // it; 0 when there is none.
+    char16_t held = 0;
     if (c == u'&') {
-        c = scanEntityReference();
+        held = scanEntityReference();
     } else {
         spaceRun = isWhiteSpace(c);
+        appendValue(c);
     }
-    appendValue(c);
-    // The run goes on straight from the stream, past the pushed-back slot;
-    // the final push-back replaces whatever was there, so the character that
-    // ended an entity name is dropped. Callers rely on it.
+    // The run goes on straight from the stream: the ";" that ended an
+    // entity name is dropped. Callers rely on it.
     for (;;) {
-        const char16_t next = mStream.getChar();
+        char16_t next = held;
+        held = 0;
+        if (next == 0) {
+            next = mStream.getChar();
+        }
         if (next == 0 || next == u'<' || next == u'&' || isWhiteSpace(next) != spaceRun) {
             pushBack(next);
             break;
@@ -132,43 +138,48 @@ char16_t cXHScanner::scanEntityReference()
 {
     char16_t name[32];
     int length = 0;
+    char16_t end = 0; // what ended the name; 0 at the end of the input or the length limit
     while (length < 31) {
-        const char16_t c = nextChar();
-        if (c == 0) {
-            return 0;
-        }
-        if (!isAsciiAlphanumeric(c)) {
-            pushBack(c);
+        const char16_t c = mStream.getChar();
+        if (c == 0 || !isAsciiAlphanumeric(c)) {
+            end = c;
             break;
         }
         name[length++] = c;
     }
     name[length] = 0;
-    if (nameIs(name, length, u"gt")) {
-        return u'>';
+    char16_t decoded = 0;
+    if (end != 0) {
+        if (nameIs(name, length, u"gt")) {
+            decoded = u'>';
+        } else if (nameIs(name, length, u"lt")) {
+            decoded = u'<';
+        } else if (nameIs(name, length, u"amp")) {
+            decoded = u'&';
+        } else if (nameIs(name, length, u"apos")) {
+            decoded = u'\'';
+        } else if (nameIs(name, length, u"quot")) {
+            decoded = u'"';
+        } else {
+            decoded = resolveEntity(name, length);
+        }
     }
-    if (nameIs(name, length, u"lt")) {
-        return u'<';
+    if (decoded != 0) {
+        appendValue(decoded);
+    } else {
+        // Unknown, or cut off by the end of the input: comes through as
+        // written, a closing ";" included.
+        appendValue(u'&');
+        for (int i = 0; i < length; ++i) {
+            appendValue(name[i]);
+        }
+        if (end == u';') {
+            appendValue(u';');
+        }
     }
-    if (nameIs(name, length, u"amp")) {
-        return u'&';
-    }
-    if (nameIs(name, length, u"apos")) {
-        return u'\'';
-    }
-    if (nameIs(name, length, u"quot")) {
-        return u'"';
-    }
-    const char16_t resolved = resolveEntity(name, length);
-    if (resolved != 0) {
-        return resolved;
-    }
-    // Unknown: comes through as written, the ';' added by the caller.
-    appendValue(u'&');
-    for (int i = 0; i < length; ++i) {
-        appendValue(name[i]);
-    }
-    return u';';
+    // Anything but ";" (a blank, "<", another "&") is text of its own and
+    // must not be lost: a lone "&" before a closing tag keeps that tag.
+    return end == u';' ? 0 : end;
 }
 
 int cXHScanner::scanTag()
@@ -335,6 +346,62 @@ char16_t cXHScannerStringInputStream::getChar()
         return 0;
     }
     return mText[mPosition++];
+}
+
+std::u16string escapeMarkup(const std::u16string& text, bool quotedValue)
+{
+    std::u16string escaped;
+    escaped.reserve(text.size());
+    for (const char16_t c : text) {
+        switch (c) {
+        case u'&':
+            escaped += u"&amp;";
+            break;
+        case u'<':
+            escaped += u"&lt;";
+            break;
+        case u'>':
+            escaped += u"&gt;";
+            break;
+        case u'"':
+            escaped += quotedValue ? u"&quot;" : u"\"";
+            break;
+        default:
+            escaped += c;
+            break;
+        }
+    }
+    return escaped;
+}
+
+std::u16string decodeAttributeValue(const char16_t* value)
+{
+    static const struct {
+        const char16_t* reference;
+        char16_t character;
+    } known[] = {{u"&amp;", u'&'}, {u"&lt;", u'<'}, {u"&gt;", u'>'}, {u"&quot;", u'"'}, {u"&apos;", u'\''}};
+    std::u16string decoded;
+    for (const char16_t* p = value; *p != 0;) {
+        bool replaced = false;
+        if (*p == u'&') {
+            for (const auto& entry : known) {
+                size_t i = 0;
+                while (entry.reference[i] != 0 && p[i] == entry.reference[i]) {
+                    ++i;
+                }
+                if (entry.reference[i] == 0) {
+                    decoded += entry.character;
+                    p += i;
+                    replaced = true;
+                    break;
+                }
+            }
+        }
+        if (!replaced) {
+            decoded += *p++;
+        }
+    }
+    return decoded;
 }
 
 } // namespace kestrel

@@ -73,6 +73,9 @@ private:
     int scanTag();
     int scanTagHead();
     int scanContent(eState state);
+    // After "&" in text: appends what the reference stands for and returns
+    // the character that ended its name when that belongs to the text that
+    // follows (anything but ";"), otherwise 0.
     char16_t scanEntityReference();
 
     cInputStream& mStream;
@@ -98,5 +101,17 @@ private:
     const std::u16string& mText;
     size_t mPosition = 0;
 };
+
+// The writing side of the scanner, for files it reads back. Replaces "&",
+// "<" and ">" (and, for a value written between quotation marks, the
+// quotation mark) by the standard entity references; text without any of
+// them comes back unchanged, byte for byte.
+std::u16string escapeMarkup(const std::u16string& text, bool quotedValue);
+
+// Attribute values come from the scanner as written: this decodes the
+// references escapeMarkup writes and "&apos;". Anything else, a lone "&"
+// included, stays as written, so values written before escaping read back
+// as they were.
+std::u16string decodeAttributeValue(const char16_t* value);
 
 } // namespace kestrel

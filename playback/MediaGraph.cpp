@@ -2,6 +2,7 @@
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
+#include <gst/pbutils/missing-plugins.h>
 #include <gst/video/video.h>
 
 #include <atomic>
@@ -37,11 +38,6 @@ int mediaTypeOf(GstPad* pad)
         gst_caps_unref(caps);
     }
     return type;
-}
-
-GstElement* makeElement(const char* factory)
-{
-    return gst_element_factory_make(factory, nullptr);
 }
 
 } // namespace
@@ -118,6 +114,17 @@ cMediaGraph::~cMediaGraph()
     }
     gst_object_unref(mPipeline);
     mPipeline = nullptr;
+}
+
+GstElement* cMediaGraph::makeElement(const char* factory)
+{
+    GstElement* element = gst_element_factory_make(factory, nullptr);
+    if (element == nullptr) {
+        std::lock_guard<std::mutex> lock(mLock);
+        mMissingPlugins.push_back(std::string("GStreamer element \"") + factory + "\"");
+        mLastError = std::string("the GStreamer element \"") + factory + "\" is not installed";
+    }
+    return element;
 }
 
 double cMediaGraph::volumeForAttenuation(long attenuation)
@@ -269,17 +276,33 @@ int cMediaGraph::onBusMessage(GstBus*, GstMessage* message, void* data)
     case GST_MESSAGE_ERROR: {
         GError* error = nullptr;
         gst_message_parse_error(message, &error, nullptr);
-        self->mLastError = error != nullptr ? error->message : "unknown error";
+        // The first error of a failing load or run names the cause; the
+        // ones after it (a type finder that got no data) only follow from it.
+        if (self->mRunning || !self->mFailed) {
+            self->mLastError = error != nullptr ? error->message : "unknown error";
+        }
         g_clear_error(&error);
         // Once the graph runs, a failure ends the stream like its end does,
         // so that the player moves on instead of freezing.
         if (self->mRunning) {
+            if (!self->mCompletionPending) {
+                self->mStreamError = self->mLastError;
+            }
             self->mCompletionPending = true;
         } else {
             self->mFailed = true;
         }
         break;
     }
+    case GST_MESSAGE_ELEMENT:
+        // A stream the installed plugins cannot decode: the framework names
+        // what is missing ("H.265 (Main Profile) decoder").
+        if (gst_is_missing_plugin_message(message)) {
+            gchar* description = gst_missing_plugin_message_get_description(message);
+            self->mMissingPlugins.push_back(description != nullptr ? description : "an unnamed plugin");
+            g_free(description);
+        }
+        break;
     case GST_MESSAGE_STATE_CHANGED:
         if (GST_MESSAGE_SRC(message) == GST_OBJECT(self->mPipeline)) {
             GstState newState = GST_STATE_NULL;
@@ -306,7 +329,8 @@ bool cMediaGraph::waitFor(std::unique_lock<std::mutex>& lock, const std::functio
         }
         const auto deadline = mLastProgress + silence;
         if (std::chrono::steady_clock::now() >= deadline) {
-            mLastError = "no progress within the time-out";
+            mLastError = "no progress within " + std::to_string(gNetworkTimeout.load()) + " s";
+            mTimedOut = true;
             return false;
         }
         mChanged.wait_until(lock, deadline);
@@ -341,6 +365,9 @@ bool cMediaGraph::load(const std::string& address)
     if (change == GST_STATE_CHANGE_FAILURE) {
         std::lock_guard<std::mutex> lock(mLock);
         mFailed = true;
+        if (mLastError.empty()) {
+            mLastError = "the source refused to start";
+        }
         return false;
     }
     if (change == GST_STATE_CHANGE_NO_PREROLL) {
@@ -546,14 +573,34 @@ bool cMediaGraph::getFrameSize(int& width, int& height)
     return known;
 }
 
-cMediaGraph::eEvent cMediaGraph::pollEvent()
+cMediaGraph::eEvent cMediaGraph::pollEvent(std::string* streamError)
 {
     std::lock_guard<std::mutex> lock(mLock);
     if (mCompletionPending) {
         mCompletionPending = false;
+        if (streamError != nullptr) {
+            *streamError = mStreamError;
+        }
+        mStreamError.clear();
         return EventComplete;
     }
     return EventNone;
+}
+
+std::string cMediaGraph::missingPlugins()
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    std::string joined;
+    for (const std::string& plugin : mMissingPlugins) {
+        joined += (joined.empty() ? "" : ", ") + plugin;
+    }
+    return joined;
+}
+
+bool cMediaGraph::timedOut()
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    return mTimedOut;
 }
 
 void cMediaGraph::interrupt()

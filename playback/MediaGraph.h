@@ -85,8 +85,10 @@ public:
     // chain has agreed on a format.
     bool getFrameSize(int& width, int& height);
     // Returns at once: EventComplete when a stream has ended, or failed after
-    // the graph started running (taken once); EventNone otherwise.
-    eEvent pollEvent();
+    // the graph started running (taken once); EventNone otherwise. For a
+    // failure, streamError (when given) receives the framework's message;
+    // it is emptied for a plain end.
+    eEvent pollEvent(std::string* streamError = nullptr);
     // Makes a blocking load() or run() return false now, and every later one
     // at once. Safe from any thread, also while another thread is blocked.
     void interrupt();
@@ -94,6 +96,11 @@ public:
 
     // The last failure the framework reported, for diagnostics.
     std::string lastError();
+    // What the framework reported missing (decoders for the streams, or
+    // elements the graph needs), comma-separated; empty when nothing.
+    std::string missingPlugins();
+    // True when a load or run gave up for lack of progress.
+    bool timedOut();
 
     // How long a blocking load or run may go without progress before it
     // gives up (seconds). Shared by all graphs.
@@ -117,6 +124,8 @@ private:
     int deliverSample(GstAppSink* sink);
     bool linkChain(GstPad* pad, const std::vector<GstElement*>& chain);
     bool waitFor(std::unique_lock<std::mutex>& lock, const std::function<bool()>& done);
+    // gst_element_factory_make, noting a missing element.
+    GstElement* makeElement(const char* factory);
 
     // Set in the constructor, released by the destructor.
     GstElement* mPipeline = nullptr;
@@ -137,6 +146,9 @@ private:
     int mPipelineState = 0;               // guarded by mLock (a GstState)
     long mAttenuation = 0;                // guarded by mLock
     std::string mLastError;               // guarded by mLock
+    std::string mStreamError;             // guarded by mLock; the error behind a pending completion
+    std::vector<std::string> mMissingPlugins; // guarded by mLock
+    bool mTimedOut = false;               // guarded by mLock
     std::chrono::steady_clock::time_point mLastProgress; // guarded by mLock
 
     // The frame callback, and the lock held while it runs, so that the

@@ -2,9 +2,11 @@
 
 #include "kestrel/Exception.h"
 #include "kestrel/File.h"
+#include "kestrel/Log.h"
 #include "kestrel/Unicode.h"
 #include "kestrel/XHScanner.h"
 
+#include <Poco/Exception.h>
 #include <Poco/Net/HTTPClientSession.h>
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/Net/HTTPResponse.h>
@@ -58,6 +60,18 @@ void dropPartialUtf8Tail(std::string& bytes)
 }
 
 } // namespace
+
+std::string describeChannel(const std::u16string& name, const std::u16string& address)
+{
+    const auto narrow = [](const std::u16string& text) {
+        try {
+            return kestrel::toUtf8(text);
+        } catch (const kestrel::cException&) {
+            return std::string("(not valid text)");
+        }
+    };
+    return "\"" + narrow(name) + "\" at " + (address.empty() ? std::string("(no address)") : narrow(address));
+}
 
 cPlayList::cPlayList(const std::u16string& url, const std::u16string& name, const std::u16string& description)
     : mUrl(url), mName(name), mDescription(description)
@@ -144,9 +158,19 @@ std::u16string cPlayList::download(const std::u16string& url)
             dropPartialUtf8Tail(bytes);
         }
         return kestrel::fromUtf8(bytes);
+    } catch (const Poco::Exception& failure) {
+        reportFetchFailure(failure.displayText());
+    } catch (const std::exception& failure) {
+        reportFetchFailure(failure.what());
     } catch (...) {
-        throw kestrel::cException(u"can't download ASX file");
+        reportFetchFailure("unexpected exception");
     }
+    throw kestrel::cException(u"can't download ASX file");
+}
+
+void cPlayList::reportFetchFailure(const std::string& why) const
+{
+    kestrel::logError("playback", "channel " + describeChannel(mName, mUrl) + ": playlist fetch failed: " + why);
 }
 
 bool cPlayList::parseAsx(const std::u16string& text)

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+// "\"name\" at address", how the log names a channel.
+std::string describeChannel(const std::u16string& name, const std::u16string& address);
+
 class cPlayList {
 public:
     // Builds the entries. Throws kestrel::cException "can't download ASX
@@ -39,6 +42,7 @@ public:
     static bool isAsxAddress(const std::u16string& url);
 
 private:
+    void reportFetchFailure(const std::string& why) const;
     void clearEntries();
     std::u16string download(const std::u16string& url);
     bool parseAsx(const std::u16string& text);

@@ -113,7 +113,10 @@ void resetFrameStats()
     gStats.maxWaiting = waiting;
 }
 
-cSampleGrabberCB::cSampleGrabberCB() : mSlot(std::make_shared<cFrameSlot>()) {}
+cSampleGrabberCB::cSampleGrabberCB()
+    : mPicturePath(cRecent::instance()->entry(0).picturePath), mSlot(std::make_shared<cFrameSlot>())
+{
+}
 
 cSampleGrabberCB::~cSampleGrabberCB()
 {
@@ -241,8 +244,9 @@ void cSampleGrabberCB::sampleCB(double sampleTime, const uint8_t* data, size_t l
         }
     }
     if (savePicture) {
-        // A failure is handled by the recent list and does not concern the
-        // frame path.
-        cRecent::instance()->savePicture(data, width, height);
+        // Only a copy is made here: the picture writer's thread takes it to
+        // the disk, so a slow disk never holds up decoding. A failure is
+        // handled by the recent list and does not concern the frame path.
+        cRecent::instance()->postPicture(mPicturePath, data, width, height);
     }
 }

@@ -5,7 +5,10 @@
 // followed by an immediate redraw. When the main loop is slower than the
 // stream, a newer frame replaces the one still waiting, so the picture
 // stays current and memory stays flat. Every 125th frame also becomes the
-// picture of the most recently watched channel.
+// picture of the channel that was at the front of the recent list when the
+// callback was made (the play-channel procedure adds the channel just
+// before it creates the player); the recent list's picture writer stores
+// it on a thread of its own.
 
 #include "playback/MediaGraph.h"
 
@@ -14,6 +17,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 struct cFrameSlot;
 
@@ -56,6 +60,7 @@ public:
     int frameCounter();
 
 private:
+    const std::u16string mPicturePath; // set at construction
     kestrel::cCriticalSection mLock;
     ClutterTexture* mTexture = nullptr; // guarded by mLock; whether a texture was set (the slot holds the reference)
     int mFrameWidth = 0;                // guarded by mLock

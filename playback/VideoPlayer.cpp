@@ -3,6 +3,7 @@
 #include "kestrel/Application.h"
 #include "app/Scene.h"
 #include "kestrel/Exception.h"
+#include "kestrel/Log.h"
 #include "kestrel/Unicode.h"
 #include "state/Settings.h"
 
@@ -209,7 +210,12 @@ bool cVideoPlayerImpl::open()
     kestrel::cScopedLock lock(mGraphLock);
     releaseGraph();
     if (!buildBaseGraph()) {
-        return false;
+        std::string error;
+        {
+            std::lock_guard<std::mutex> refLock(mGraphRefLock);
+            error = mGraph != nullptr ? mGraph->lastError() : std::string();
+        }
+        return fail("media graph", error.empty() ? "the media framework is not usable" : error);
     }
     // A previous run of the play task has returned from its work (it held
     // the graph lock until then); reap its thread so that it can start anew.
@@ -221,19 +227,55 @@ bool cVideoPlayerImpl::open()
 void cVideoPlayerImpl::close()
 {
     kestrel::cScopedLock lock(mGraphLock);
-    if (mLoaded) {
+    const bool wasLoaded = mLoaded.exchange(false);
+    std::unique_ptr<cMediaGraph> graph;
+    {
+        // Only the hand-over happens under the reference lock: stopping a
+        // pipeline can take long, and the main loop's volume changes and
+        // abort take that lock.
         std::lock_guard<std::mutex> refLock(mGraphRefLock);
-        if (mGraph != nullptr) {
-            mGraph->stop();
-        }
+        graph = std::move(mGraph);
     }
-    releaseGraph();
-    mLoaded = false;
+    if (graph != nullptr && wasLoaded) {
+        graph->stop();
+    }
+    // The graph takes its frame callback away and stops its streams before
+    // it goes, so no frame reaches the callback once this returns.
+    graph.reset();
 }
 
 bool cVideoPlayerImpl::waitForTask(kestrel::cStandaloneTask& task)
 {
     return kestrel::waitForTask(task, [] { return kestrel::applicationIsTerminating(); });
+}
+
+std::string cVideoPlayerImpl::channelText()
+{
+    return describeChannel(mPlayList->getName(), mPlayList->getCurrentEntry());
+}
+
+bool cVideoPlayerImpl::fail(const std::string& step, const std::string& detail)
+{
+    // A player being destroyed stops on purpose: that is no failure.
+    if (isAborted()) {
+        kestrel::logDebug("playback", "channel " + channelText() + ": stopped at " + step);
+        return false;
+    }
+    kestrel::logError("playback", "channel " + channelText() + ": " + step + (detail.empty() ? "" : ": " + detail));
+    return false;
+}
+
+bool cVideoPlayerImpl::failGraph(cMediaGraph& graph, const std::string& step)
+{
+    const std::string missing = graph.missingPlugins();
+    if (!missing.empty()) {
+        return fail("missing decoder", "not installed: " + missing);
+    }
+    if (graph.timedOut()) {
+        return fail("time-out", step + ": " + graph.lastError());
+    }
+    const std::string error = graph.lastError();
+    return fail(step, error.empty() ? std::string() : error);
 }
 
 bool cVideoPlayerImpl::openSequence()
@@ -244,15 +286,22 @@ bool cVideoPlayerImpl::openSequence()
         return false;
     }
     notifyBusyStart();
+    kestrel::logDebug("playback", "channel " + channelText() + ": opening");
 
     if (!graph->addSource()) {
-        return false;
+        return failGraph(*graph, "connect");
     }
     mLoadTask->prepare(graph, mPlayList->getCurrentEntry());
     // A task that cannot start fails the sequence instead of being waited
     // for.
-    if (!mLoadTask->start() || !waitForTask(*mLoadTask) || !mLoadTask->result()) {
-        return false;
+    if (!mLoadTask->start()) {
+        return fail("connect", "no thread for the load");
+    }
+    if (!waitForTask(*mLoadTask)) {
+        return fail("connect", "the application is ending");
+    }
+    if (!mLoadTask->result()) {
+        return failGraph(*graph, "connect");
     }
     if (isAborted()) {
         return false;
@@ -260,15 +309,23 @@ bool cVideoPlayerImpl::openSequence()
 
     if (!graph->renderStream(cMediaGraph::MediaVideo, cMediaGraph::FilterSource, cMediaGraph::FilterSampleGrabber) ||
         !graph->renderStream(cMediaGraph::MediaVideo, cMediaGraph::FilterSampleGrabber,
-                             cMediaGraph::FilterNullRenderer) ||
-        !graph->renderStream(cMediaGraph::MediaAudio, cMediaGraph::FilterSource,
+                             cMediaGraph::FilterNullRenderer)) {
+        return failGraph(*graph, "no video stream");
+    }
+    if (!graph->renderStream(cMediaGraph::MediaAudio, cMediaGraph::FilterSource,
                              cMediaGraph::FilterDefaultRenderer)) {
-        return false;
+        return failGraph(*graph, "no audio stream");
     }
 
     mRunTask->prepare(graph);
-    if (!mRunTask->start() || !waitForTask(*mRunTask) || !mRunTask->result()) {
-        return false;
+    if (!mRunTask->start()) {
+        return fail("start", "no thread for the run");
+    }
+    if (!waitForTask(*mRunTask)) {
+        return fail("start", "the application is ending");
+    }
+    if (!mRunTask->result()) {
+        return failGraph(*graph, "stream error");
     }
 
     mLoaded = true;
@@ -280,9 +337,11 @@ bool cVideoPlayerImpl::openSequence()
     int width = 0;
     int height = 0;
     if (!graph->getFrameSize(width, height)) {
-        return false;
+        return fail("no video stream", "the video has no frame size");
     }
     mCallback.setFrameSize(width, height);
+    kestrel::logInfo("playback", "channel " + channelText() + ": playing, " + std::to_string(width) + "x" +
+                                     std::to_string(height));
     return true;
 }
 
@@ -310,7 +369,14 @@ void cVideoPlayerImpl::pollEvent()
     if (mGraph == nullptr) {
         return;
     }
-    if (mGraph->pollEvent() == cMediaGraph::EventComplete) {
+    std::string streamError;
+    if (mGraph->pollEvent(&streamError) == cMediaGraph::EventComplete) {
+        if (!streamError.empty()) {
+            kestrel::logWarning("playback", "channel " + channelText() + ": stream error: " + streamError +
+                                                "; moving on to the next entry");
+        } else {
+            kestrel::logDebug("playback", "channel " + channelText() + ": end of stream");
+        }
         playNextEntry();
     }
 }

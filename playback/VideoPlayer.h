@@ -139,6 +139,12 @@ private:
     void applyVolume(int volume);
     void playNextEntry();
     bool waitForTask(kestrel::cStandaloneTask& task);
+    // Failures say in one line on standard error which channel failed, at
+    // which step and why; each returns false. Nothing is said for a player
+    // that is being aborted.
+    std::string channelText();
+    bool fail(const std::string& step, const std::string& detail);
+    bool failGraph(cMediaGraph& graph, const std::string& step);
 
     cPlayList* mPlayList; // owned; entries read by the load task, index moved under mGraphLock
     std::atomic<bool> mLoaded{false};

@@ -3,7 +3,9 @@
 #  1. the normal build, all tests, the graphical ones under Xvfb;
 #  2. the non-graphical tests again under AddressSanitizer and
 #     UndefinedBehaviorSanitizer;
-#  3. each fuzz target for a bounded time under the sanitizers.
+#  3. the non-graphical tests again under ThreadSanitizer (benchmarks left
+#     out: they only print figures);
+#  4. each fuzz target for a bounded time under the sanitizers.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 out="${LUMIVEX_OUT:-$root/out}"
@@ -47,6 +49,11 @@ cmake -S "$root" -B "$out/asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMIVEX_SANI
 cmake --build "$out/asan" -j "$jobs"
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
   run_ctest "$out/asan"
+
+echo "== thread sanitizer build (ThreadSanitizer)"
+cmake -S "$root" -B "$out/tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMIVEX_TSAN=ON -DLUMIVEX_GUI=OFF >/dev/null
+cmake --build "$out/tsan" -j "$jobs"
+TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" run_ctest "$out/tsan" -LE bench
 
 echo "== fuzzing (${fuzz_seconds}s a target)"
 CC=clang CXX=clang++ cmake -S "$root" -B "$out/fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

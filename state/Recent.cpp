@@ -30,17 +30,35 @@ std::u16string withoutTrailingSlashes(std::u16string path)
     return path;
 }
 
-// Picture paths come from recent.xml, which anyone can edit: the list only
-// ever writes or deletes a file that lies directly in the data folder.
+// The prefix given to the platform's temporary-file naming for pictures; it
+// keeps the first three characters: "rec", up to four upper-case
+// hexadecimal digits, ".tmp".
+const std::u16string PicturePrefix = u"recent-";
+
+bool isPictureName(const std::u16string& name)
+{
+    const std::u16string start = PicturePrefix.substr(0, 3);
+    const std::u16string end = u".tmp";
+    if (name.size() < start.size() + 1 + end.size() || name.size() > start.size() + 4 + end.size() ||
+        name.compare(0, start.size(), start) != 0 || name.compare(name.size() - end.size(), end.size(), end) != 0)
+        return false;
+    for (size_t i = start.size(); i < name.size() - end.size(); ++i) {
+        const char16_t c = name[i];
+        if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F')))
+            return false;
+    }
+    return true;
+}
+
+// Picture paths come from recent.xml, which a catalogue name could once
+// shape and anyone can edit: the list only ever reads, writes or deletes a
+// file of its own making, named by add() directly in the data folder.
 bool isPictureFileOf(const std::u16string& path, const std::u16string& folder)
 {
     if (folder.empty())
         return false;
     size_t slash = path.rfind(u'/');
-    if (slash == std::u16string::npos)
-        return false;
-    std::u16string name = path.substr(slash + 1);
-    if (name.empty() || name == u"." || name == u"..")
+    if (slash == std::u16string::npos || !isPictureName(path.substr(slash + 1)))
         return false;
     return withoutTrailingSlashes(path.substr(0, slash + 1)) == withoutTrailingSlashes(folder);
 }
@@ -69,7 +87,17 @@ void cRecent::destroyInstance()
 }
 
 cRecent::cRecent() = default;
-cRecent::~cRecent() = default;
+
+cRecent::~cRecent()
+{
+    // A picture still waiting is written before the list goes.
+    std::unique_ptr<cRecentPictureWriter> writer;
+    {
+        std::lock_guard<std::mutex> guard(mWriterLock);
+        writer = std::move(mWriter);
+    }
+    writer.reset();
+}
 
 bool cRecent::load(const std::u16string& folder)
 {
@@ -97,14 +125,17 @@ bool cRecent::load(const std::u16string& folder)
             pending = RecentEntry();
         } else if (token == cXHScanner::TokenAttribute) {
             const char16_t* attribute = scanner.getAttrName();
+            // A path that is not of the list's own making stays in the
+            // entry as read (it is written back unchanged) but is never
+            // used: the entry shows the placeholder.
             if (userfile::equalsName(attribute, u"name"))
-                pending.name = scanner.getValue();
+                pending.name = kestrel::decodeAttributeValue(scanner.getValue());
             else if (userfile::equalsName(attribute, u"country"))
-                pending.country = scanner.getValue();
+                pending.country = kestrel::decodeAttributeValue(scanner.getValue());
             else if (userfile::equalsName(attribute, u"type"))
-                pending.type = scanner.getValue();
+                pending.type = kestrel::decodeAttributeValue(scanner.getValue());
             else if (userfile::equalsName(attribute, u"filename"))
-                pending.picturePath = scanner.getValue();
+                pending.picturePath = kestrel::decodeAttributeValue(scanner.getValue());
         } else if (token == cXHScanner::TokenTagEnd && userfile::equalsName(scanner.getTagName(), u"item")) {
             if (!pending.name.empty() && !pending.country.empty() && !pending.type.empty() &&
                 !pending.picturePath.empty()) {
@@ -116,11 +147,15 @@ bool cRecent::load(const std::u16string& folder)
 
     kestrel::cScopedLock lock(mLock);
     mEntries = std::move(entries);
+    if (mDataFolder.empty())
+        mDataFolder = folder;
     return true;
 }
 
 bool cRecent::save(const std::u16string& folder)
 {
+    // A picture still on its way decides whether the front entry is kept.
+    flushPictures();
     kestrel::cScopedLock lock(mLock);
     if (mEntries.empty())
         return true;
@@ -132,8 +167,12 @@ bool cRecent::save(const std::u16string& folder)
     }
     std::u16string content = u"<recents>\n";
     for (const RecentEntry& entry : mEntries) {
-        content += u"<item name=\"" + entry.name + u"\" country=\"" + entry.country + u"\" type=\"" + entry.type +
-                   u"\" filename=\"" + entry.picturePath + u"\"></item>\n";
+        // Escaped only where a markup character appears, so ordinary text
+        // is written exactly as it always was.
+        content += u"<item name=\"" + kestrel::escapeMarkup(entry.name, true) + u"\" country=\"" +
+                   kestrel::escapeMarkup(entry.country, true) + u"\" type=\"" +
+                   kestrel::escapeMarkup(entry.type, true) + u"\" filename=\"" +
+                   kestrel::escapeMarkup(entry.picturePath, true) + u"\"></item>\n";
     }
     content += u"</recents>\n";
     return kestrel::writeFileReplacing(folder + u"/recent.xml", [&content](kestrel::cFile& file) {
@@ -152,6 +191,10 @@ void cRecent::add(const std::u16string& country, const std::u16string& name, con
         if (sameChannel(*it, country, name, type)) {
             RecentEntry moved = *it;
             moved.pictureCount = 1;
+            // An entry read with a path the list did not make gets a
+            // picture file of its own now, so that it can show a picture.
+            if (!isPictureFileOf(moved.picturePath, folder) && !folder.empty())
+                moved.picturePath = kestrel::makeTempFileName(folder, PicturePrefix);
             mEntries.erase(it);
             mEntries.push_front(std::move(moved));
             return;
@@ -165,7 +208,7 @@ void cRecent::add(const std::u16string& country, const std::u16string& name, con
     // Without a usable folder the path stays empty: pictures then fail to
     // store and the entry is not saved.
     if (!folder.empty())
-        fresh.picturePath = kestrel::makeTempFileName(folder, u"recent-");
+        fresh.picturePath = kestrel::makeTempFileName(folder, PicturePrefix);
 
     if (mEntries.empty() || mEntries.front().pictureCount != 0) {
         // A longer list read from an edited file is cut back here as well.
@@ -221,16 +264,26 @@ std::u16string cRecent::entryType(int index) const
 
 bool cRecent::savePicture(const uint8_t* pixels, int width, int height)
 {
-    if (!pixels || width <= 0 || height <= 0 || width > MaxPictureSide || height > MaxPictureSide)
-        return false;
-    kestrel::cScopedLock pictureLock(mPictureLock);
     std::u16string path;
-    std::u16string folder;
     {
         kestrel::cScopedLock lock(mLock);
         if (mEntries.empty())
             return false;
         path = mEntries.front().picturePath;
+    }
+    return savePictureFor(path, pixels, width, height);
+}
+
+bool cRecent::savePictureFor(const std::u16string& path, const uint8_t* pixels, int width, int height)
+{
+    if (!pixels || width <= 0 || height <= 0 || width > MaxPictureSide || height > MaxPictureSide)
+        return false;
+    kestrel::cScopedLock pictureLock(mPictureLock);
+    std::u16string folder;
+    {
+        kestrel::cScopedLock lock(mLock);
+        if (!isPathInUse(path))
+            return false;
         folder = mDataFolder;
     }
     if (!isPictureFileOf(path, folder))
@@ -260,17 +313,126 @@ bool cRecent::savePicture(const uint8_t* pixels, int width, int height)
     return false;
 }
 
+void cRecent::postPicture(const std::u16string& path, const uint8_t* pixels, int width, int height)
+{
+    if (!pixels || width <= 0 || height <= 0 || width > MaxPictureSide || height > MaxPictureSide)
+        return;
+    cRecentPictureWriter* writer = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(mWriterLock);
+        if (!mWriter)
+            mWriter = std::make_unique<cRecentPictureWriter>(*this);
+        writer = mWriter.get();
+    }
+    writer->post(path, pixels, width, height);
+}
+
+void cRecent::flushPictures()
+{
+    cRecentPictureWriter* writer = nullptr;
+    {
+        // Not held while waiting, so that a post never waits for the disk.
+        std::lock_guard<std::mutex> guard(mWriterLock);
+        writer = mWriter.get();
+    }
+    if (writer)
+        writer->flush();
+}
+
+// --- cRecentPictureWriter ------------------------------------------------------
+
+cRecentPictureWriter::cRecentPictureWriter(cRecent& recent) : mRecent(recent) {}
+
+cRecentPictureWriter::~cRecentPictureWriter()
+{
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        mStop = true;
+    }
+    mChanged.notify_all();
+    join();
+}
+
+void cRecentPictureWriter::post(const std::u16string& path, const uint8_t* pixels, int width, int height)
+{
+    const size_t size = static_cast<size_t>(width) * 3u * static_cast<size_t>(height);
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        if (mStop)
+            return;
+        if (!mStarted) {
+            // Without a thread the picture is dropped (it is only a
+            // thumbnail); the next one tries again.
+            mStarted = start();
+            if (!mStarted)
+                return;
+        }
+        if (mPending)
+            ++mReplaced;
+        // The buffer keeps its capacity from one picture to the next.
+        mPixels.assign(pixels, pixels + size);
+        mPath = path;
+        mWidth = width;
+        mHeight = height;
+        mPending = true;
+    }
+    mChanged.notify_all();
+}
+
+void cRecentPictureWriter::flush()
+{
+    std::unique_lock<std::mutex> lock(mLock);
+    mChanged.wait(lock, [this] { return !mStarted || (!mPending && !mWriting) || getState() == kestrel::TaskFinished; });
+}
+
+uint64_t cRecentPictureWriter::replacedCount()
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    return mReplaced;
+}
+
+void cRecentPictureWriter::execute()
+{
+    std::vector<uint8_t> pixels;
+    for (;;) {
+        std::u16string path;
+        int width = 0;
+        int height = 0;
+        {
+            std::unique_lock<std::mutex> lock(mLock);
+            mChanged.wait(lock, [this] { return mPending || mStop; });
+            // A picture still waiting at the stop is written first.
+            if (!mPending)
+                return;
+            pixels.swap(mPixels);
+            path.swap(mPath);
+            width = mWidth;
+            height = mHeight;
+            mPending = false;
+            mWriting = true;
+        }
+        mRecent.savePictureFor(path, pixels.data(), width, height);
+        {
+            std::lock_guard<std::mutex> lock(mLock);
+            mWriting = false;
+        }
+        mChanged.notify_all();
+    }
+}
+
 bool cRecent::loadPicture(int index, uint8_t*& pixels, int& width, int& height)
 {
     std::u16string path;
+    std::u16string folder;
     {
         kestrel::cScopedLock lock(mLock);
         if (index < 0 || index >= static_cast<int>(mEntries.size()))
             return false;
         path = mEntries[static_cast<size_t>(index)].picturePath;
+        folder = mDataFolder;
     }
     kestrel::cFile file;
-    if (path.empty() || !userfile::isPlainFile(path) || !file.open(path, kestrel::ModeRead))
+    if (!isPictureFileOf(path, folder) || !userfile::isPlainFile(path) || !file.open(path, kestrel::ModeRead))
         return false;
     uint64_t fileSize = 0;
     if (!file.getSize(fileSize))

@@ -620,6 +620,25 @@ TEST_F(StartupTest, TerminationSignalsShutDownLikeClosingTheWindow)
     }
 }
 
+TEST_F(StartupTest, ASignalDuringShutdownEndsTheProcessAtOnce)
+{
+    startCatalogueServer();
+    for (const int signalNumber : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signalNumber);
+        cProgram program(LUMIVEX_TRACED_EXECUTABLE, {"--slow-shutdown"}, homeEnvironment(), errorPath("again"));
+        ASSERT_TRUE(waitForStep(program, "open database")) << program.errorText();
+        ASSERT_EQ(kill(program.pid(), SIGINT), 0);
+        ASSERT_TRUE(waitForStep(program, "main loop ended")) << program.errorText();
+        const std::string settings = readFile(mDataFolder + "/settings.xml");
+        // The shutdown would wait 30 s; the second signal ends it now.
+        ASSERT_EQ(kill(program.pid(), signalNumber), 0);
+        ASSERT_TRUE(program.waitForExit(10000)) << program.errorText();
+        EXPECT_EQ(program.exitStatus(), -1000) << program.errorText(); // ended by the signal
+        EXPECT_EQ(program.steps().back(), "main loop ended");
+        EXPECT_EQ(readFile(mDataFolder + "/settings.xml"), settings);
+    }
+}
+
 TEST_F(StartupTest, NoCatalogueShowsTheBoxEndsNormallyAndReportsIt)
 {
     // No server and no catalogue on disk: the database cannot be opened.

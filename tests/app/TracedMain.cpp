@@ -6,6 +6,7 @@
 //   lumivex_traced               as lumivex
 //   lumivex_traced --fail-init   loading fails after the database has opened
 //   lumivex_traced --slow-init   loading takes until the window is closed
+//   lumivex_traced --slow-shutdown  shutdown waits 30 s after the main loop
 
 #include <chrono>
 #include <cstdio>
@@ -28,6 +29,16 @@ int main(int argc, char** argv)
     });
     kestrel::setMessageBoxPresenter([](const std::string&, const std::string&) {});
     const char* mode = argc > 1 ? argv[1] : "";
+    if (std::strcmp(mode, "--slow-shutdown") == 0) {
+        // As if a player took long to tear down.
+        apptesting::setStepTrace([](const std::string& step) {
+            std::fprintf(stderr, "step: %s\n", step.c_str());
+            std::fflush(stderr);
+            if (step == "main loop ended") {
+                std::this_thread::sleep_for(std::chrono::seconds(30));
+            }
+        });
+    }
     if (std::strcmp(mode, "--fail-init") == 0) {
         apptesting::setInitializationProbe([] {
             throw kestrel::cException(u"probe failure");

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "TestSupport.h"
+#include "kestrel/Log.h"
 #include "catalogue/PlayerDatabase.h"
 #include "kestrel/Application.h"
 #include "kestrel/Tasks.h"
@@ -181,28 +182,30 @@ TEST_F(cCatalogueUpdate, FailuresKeepTheInstalledCatalogueAndVersion)
         const char* what;
         std::function<void(cTestServer&)> script;
         const char* reason; // part of lastUpdateError(): it failed for this reason
+        const char* step;   // the step the logged line names
     };
     const cCase cases[] = {
-        {"404 for the catalogue", [](cTestServer& server) { server.serve("/dbversion.php", "9"); }, "status 404"},
+        {"404 for the catalogue", [](cTestServer& server) { server.serve("/dbversion.php", "9"); }, "status 404",
+         "download"},
         {"body that is not a database",
          [](cTestServer& server) {
              server.serve("/dbversion.php", "9");
              server.serve("/database", "<html><body>Service unavailable</body></html>");
          },
-         "not a database"},
+         "not a database", "check"},
         {"database without a channels table",
          [this](cTestServer& server) {
              makeDatabase(mData.file("other.sqlite"), "create table other (x text);");
              server.serve("/dbversion.php", "9");
              server.serve("/database", readBytes(mData.file("other.sqlite")));
          },
-         "no such table: channels"},
+         "no such table: channels", "check"},
         {"empty body",
          [](cTestServer& server) {
              server.serve("/dbversion.php", "9");
              server.serve("/database", "");
          },
-         "no such table: channels"},
+         "no such table: channels", "check"},
         {"transfer cut before the announced length",
          [&catalogue, half](cTestServer& server) {
              server.serve("/dbversion.php", "9");
@@ -212,7 +215,7 @@ TEST_F(cCatalogueUpdate, FailuresKeepTheInstalledCatalogueAndVersion)
                  response.send().write(catalogue.data(), static_cast<std::streamsize>(half));
              });
          },
-         "ended after"},
+         "ended after", "download"},
         {"announced length shorter than the catalogue",
          [&catalogue, half](cTestServer& server) {
              server.serve("/dbversion.php", "9");
@@ -221,7 +224,7 @@ TEST_F(cCatalogueUpdate, FailuresKeepTheInstalledCatalogueAndVersion)
                  response.send().write(catalogue.data(), static_cast<std::streamsize>(half));
              });
          },
-         "malformed"},
+         "malformed", "check"},
         {"transfer that stalls half way",
          [&catalogue, half](cTestServer& server) {
              server.serve("/dbversion.php", "9");
@@ -233,13 +236,13 @@ TEST_F(cCatalogueUpdate, FailuresKeepTheInstalledCatalogueAndVersion)
                  server.stall();
              });
          },
-         "broke off"},
+         "broke off", "download"},
         {"version answer that stalls",
          [](cTestServer& server) {
              server.on("/dbversion.php",
                        [&server](HTTPServerRequest&, HTTPServerResponse&) { server.stall(); });
          },
-         "Timeout"},
+         "Timeout", "version check"},
         {"version with an error status",
          [&catalogue](cTestServer& server) {
              server.on("/dbversion.php", [](HTTPServerRequest&, HTTPServerResponse& response) {
@@ -249,19 +252,19 @@ TEST_F(cCatalogueUpdate, FailuresKeepTheInstalledCatalogueAndVersion)
              });
              server.serve("/database", catalogue); // an error page is no version
          },
-         "status 404"},
+         "status 404", "version check"},
         {"version answer over 4 KiB",
          [&catalogue](cTestServer& server) {
              server.serve("/dbversion.php", "9" + std::string(5000, ' '));
              server.serve("/database", catalogue);
          },
-         "more than 4096"},
+         "more than 4096", "version check"},
         {"version answer that is not UTF-8",
          [&catalogue](cTestServer& server) {
              server.serve("/dbversion.php", "9\xff\xfe");
              server.serve("/database", catalogue);
          },
-         "Unicode"},
+         "Unicode", "version check"},
         {"redirection loop",
          [](cTestServer& server) {
              server.serve("/dbversion.php", "9");
@@ -269,7 +272,7 @@ TEST_F(cCatalogueUpdate, FailuresKeepTheInstalledCatalogueAndVersion)
                  response.redirect("/database", Poco::Net::HTTPResponse::HTTP_FOUND);
              });
          },
-         "too many redirections"},
+         "too many redirections", "download"},
     };
     for (const cCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -277,7 +280,19 @@ TEST_F(cCatalogueUpdate, FailuresKeepTheInstalledCatalogueAndVersion)
         c.script(server);
         useServer(server.address());
         const auto start = tClock::now();
+        std::vector<std::string> lines;
+        kestrel::testing::setLogRecorder([&lines](const std::string& line) { lines.push_back(line); });
         EXPECT_TRUE(runUpdate());
+        kestrel::testing::setLogRecorder({});
+        // One line says which step failed, why, and that nothing changed.
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0].rfind("lumivex: catalogue: warning: update from " + server.address() + " failed at the " +
+                                     c.step,
+                                 0),
+                  0u)
+            << lines[0];
+        EXPECT_NE(lines[0].find(c.reason), std::string::npos) << lines[0];
+        EXPECT_NE(lines[0].find("; the old catalogue was kept"), std::string::npos) << lines[0];
         EXPECT_EQ(mDatabase.lastUpdateOutcome(), eUpdateOutcome::Failed);
         EXPECT_LT(tClock::now() - start, std::chrono::seconds(5)) << mDatabase.lastUpdateError();
         EXPECT_NE(mDatabase.lastUpdateError().find(c.reason), std::string::npos) << mDatabase.lastUpdateError();

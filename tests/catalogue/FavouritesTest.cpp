@@ -1,10 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
 
 #include "TestSupport.h"
 #include "catalogue/AddressCodec.h"
 #include "catalogue/PlayerDatabase.h"
+#include "kestrel/Log.h"
 
 using namespace testsupport;
 using tList = std::vector<std::u16string>;
@@ -182,19 +188,95 @@ TEST(Favourites, FailedSaveKeepsTheOldFile)
     EXPECT_FALSE(database.saveFavourites(folder.widePath() + u"/no/such/folder"));
 }
 
-TEST(Favourites, UnreadableFileFailsOpenAndIsNotOverwritten)
+TEST(Favourites, UnreadableFileLeavesNoFavouritesSaysWhyAndStaysUntouched)
+{
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& path)> make;
+        const char* why;
+    };
+    const Case cases[] = {
+        // Far larger than any favourites file: refused instead of read whole.
+        {"too large",
+         [](const std::string& path) {
+             writeBytes(path, favouritesFile(u""));
+             std::filesystem::resize_file(path, 17u * 1024u * 1024u);
+         },
+         "larger than"},
+        {"a folder", [](const std::string& path) { std::filesystem::create_directory(path); }, "not a plain file"},
+        {"no permission",
+         [](const std::string& path) {
+             writeBytes(path, favouritesFile(u"<item name=\"Mine\" url=\"0061\"></item>\n"));
+             std::filesystem::permissions(path, std::filesystem::perms::none);
+         },
+         "Permission denied"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (std::string(c.what) == "no permission" && geteuid() == 0) {
+            continue; // the superuser reads it anyway
+        }
+        cTempFolder folder;
+        makeCatalogue(folder.file("database"), {});
+        const std::string path = folder.file("favorites.xml");
+        c.make(path);
+        const auto before = std::filesystem::status(path).type() == std::filesystem::file_type::regular
+                                ? std::filesystem::file_size(path)
+                                : 0;
+        std::vector<std::string> lines;
+        kestrel::testing::setLogRecorder([&lines](const std::string& line) { lines.push_back(line); });
+        {
+            cPlayerDatabase database;
+            EXPECT_TRUE(database.open(folder.widePath()));
+            EXPECT_TRUE(database.favouriteNames().empty());
+            database.addFavourite(u"Added", u"", u"http://added");
+        }
+        kestrel::testing::setLogRecorder({});
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0].rfind("lumivex: catalogue: warning: can't read the favourites in " + path + ": ", 0), 0u)
+            << lines[0];
+        EXPECT_NE(lines[0].find(c.why), std::string::npos) << lines[0];
+        EXPECT_NE(lines[0].find("the file is left as it is"), std::string::npos) << lines[0];
+        // The shutdown save did not replace the file it could not read.
+        if (before != 0) {
+            std::filesystem::permissions(path, std::filesystem::perms::owner_read);
+            EXPECT_EQ(std::filesystem::file_size(path), before);
+        } else {
+            EXPECT_TRUE(std::filesystem::is_directory(path));
+        }
+        EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+    }
+}
+
+TEST(Favourites, TextWithMarkupSurvivesASaveAndALoad)
 {
     cTempFolder folder;
     makeCatalogue(folder.file("database"), {});
-    // Far larger than any favourites file: refused instead of read whole.
-    const std::string path = folder.file("favorites.xml");
-    writeBytes(path, favouritesFile(u""));
-    std::filesystem::resize_file(path, 17u * 1024u * 1024u);
+    const struct {
+        std::u16string name;
+        std::u16string description;
+    } favourites[] = {
+        {u"The \"Best\" TV", u"x < y > z"},
+        {u"Rock & Roll 'n' more", u"ends the item early</item><item name=\"y\" url=\"0062\">"},
+        {u"<b>&amp;</b>", u"&lt; written out & kept"},
+    };
     {
         cPlayerDatabase database;
-        EXPECT_FALSE(database.open(folder.widePath()));
-        database.addFavourite(u"Added", u"", u"http://added");
+        ASSERT_TRUE(database.open(folder.widePath()));
+        for (size_t i = 0; i < std::size(favourites); ++i) {
+            database.addFavourite(favourites[i].name, favourites[i].description,
+                                  u"http://f/" + std::u16string(1, static_cast<char16_t>(u'a' + i)));
+        }
     }
-    // The shutdown save did not replace the file it could not read.
-    EXPECT_EQ(std::filesystem::file_size(path), 17u * 1024u * 1024u);
+    for (int run = 0; run < 2; ++run) { // twice: nothing wears off through another save
+        cPlayerDatabase database;
+        ASSERT_TRUE(database.open(folder.widePath()));
+        ASSERT_EQ(database.favouriteNames().size(), std::size(favourites));
+        for (size_t i = 0; i < std::size(favourites); ++i) {
+            database.selectFavourite(static_cast<int>(i));
+            EXPECT_EQ(database.currentName(), favourites[i].name);
+            EXPECT_EQ(database.currentDescription(), favourites[i].description);
+            EXPECT_EQ(database.currentAddress(), u"http://f/" + std::u16string(1, static_cast<char16_t>(u'a' + i)));
+        }
+    }
 }

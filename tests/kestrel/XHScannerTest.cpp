@@ -99,8 +99,14 @@ TEST(XHScanner, TokenSequences)
         {u"&amp;x", {"Word(&x)", "End"}},
         {u"&lt;&gt;&apos;&quot;", {"Word(<)", "Word(>)", "Word(')", "Word(\")", "End"}}, // each reference starts a word
         {u"&nbsp;x", {"Word(&nbsp;x)", "End"}},
-        {u"&#65;", {"Word(&;65;)", "End"}}, // the "#" ended the name and is dropped
-        {u"&ab", {"Word()", "End"}},
+        {u"&#65;", {"Word(&#65;)", "End"}}, // numeric references come through as written
+        {u"&ab", {"Word(&ab)", "End"}},
+        // A character other than ";" that ends a name is kept: a lone "&"
+        // never swallows the blank or the tag after it.
+        {u"Rock & Roll", {"Word(Rock)", "Space( )", "Word(&)", "Space( )", "Word(Roll)", "End"}},
+        {u"x&</i>", {"Word(x)", "Word(&)", "TagEnd(i)", "End"}},
+        {u"&amp x", {"Word(&)", "Space( )", "Word(x)", "End"}},
+        {u"&amp&lt;", {"Word(&)", "Word(<)", "End"}},
         {u"<a href=\"x&amp;y\">", {"Start(a)", "Attr(href=x&amp;y)", "HeadEnd(a)", "End"}},
         {u"<!--x-->", {"CommentStart", "Data(x)", "CommentEnd", "End"}},
         {u"<!---->", {"CommentStart", "Data()", "CommentEnd", "End"}},
@@ -167,4 +173,39 @@ TEST(XHScanner, EndsAtU0000AndReportsTheLastToken)
     EXPECT_EQ(scanner.getLastToken(), cXHScanner::TokenWord);
     EXPECT_EQ(scanner.getToken(), cXHScanner::TokenEnd);
     EXPECT_EQ(scanner.getToken(), cXHScanner::TokenEnd); // stays at the end
+}
+
+TEST(XHScanner, EscapedTextReadsBackUnchanged)
+{
+    const std::u16string texts[] = {
+        u"plain words", u"Radio \"Classic\"", u"It's", u"x < y > z", u"R&B", u"&amp; as text", u"a</item><item b=\"c\">",
+        u"&", u"<!-- not a comment -->", u"\"'<>&",
+    };
+    for (const std::u16string& text : texts) {
+        SCOPED_TRACE(toUtf8(text));
+        const std::u16string markup =
+            u"<item name=\"" + escapeMarkup(text, true) + u"\">" + escapeMarkup(text, false) + u"</item>";
+        cXHScannerStringInputStream stream(markup);
+        cXHScanner scanner(stream);
+        std::u16string attribute;
+        std::u16string content;
+        int ends = 0;
+        for (int token = scanner.getToken(); token != cXHScanner::TokenEnd; token = scanner.getToken()) {
+            if (token == cXHScanner::TokenAttribute) {
+                attribute = decodeAttributeValue(scanner.getValue());
+            } else if (token == cXHScanner::TokenWord || token == cXHScanner::TokenSpace) {
+                content += scanner.getValue();
+            } else if (token == cXHScanner::TokenTagEnd) {
+                ++ends;
+            }
+        }
+        EXPECT_EQ(attribute, text);
+        EXPECT_EQ(content, text);
+        EXPECT_EQ(ends, 1);
+    }
+    // Text without markup characters is written as it is.
+    EXPECT_EQ(escapeMarkup(u"Radio 1 - News, it's 24/7", true), u"Radio 1 - News, it's 24/7");
+    EXPECT_EQ(escapeMarkup(u"say \"hi\"", false), u"say \"hi\"");
+    // Values written before escaping: a lone or unknown reference stays.
+    EXPECT_EQ(decodeAttributeValue(u"R&B &nbsp; &amp &lt;&gt;&quot;&apos;&amp;amp;"), u"R&B &nbsp; &amp <>\"'&amp;");
 }

@@ -9,6 +9,7 @@
 #include "app/Stage.h"
 #include "catalogue/AddressCodec.h"
 #include "catalogue/PlayerDatabase.h"
+#include "kestrel/Log.h"
 #include "kestrel/Unicode.h"
 #include "state/Recent.h"
 
@@ -17,6 +18,7 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <filesystem>
 
 using namespace std::chrono_literals;
@@ -82,11 +84,33 @@ TEST_F(PlayerManagerTest, ReapingReusesSlots)
 
 TEST_F(PlayerManagerTest, DestroyerWithoutThreadStillTearsThePlayerDown)
 {
+    // The player's teardown ends by deleting its playlist: this one tells
+    // when that happened.
+    class cObservedPlayList : public cPlayList {
+    public:
+        cObservedPlayList(const std::string& url, std::atomic<bool>& deleted)
+            : cPlayList(kestrel::fromUtf8(url), u"Channel", u"About it"), mDeleted(deleted)
+        {
+        }
+        ~cObservedPlayList() override { mDeleted = true; }
+
+    private:
+        std::atomic<bool>& mDeleted;
+    };
+
+    std::atomic<bool> deleted{false};
     cPlayerManager* manager = cPlayerManager::instance();
-    ASSERT_TRUE(manager->createPlayer(playListFor(clipUrl("av.mkv"))));
+    ASSERT_TRUE(manager->createPlayer(new cObservedPlayList(clipUrl("av.mkv"), deleted)));
+    manager->currentPlayer()->open();
+    ASSERT_TRUE(pumpUntil([&] { return manager->currentPlayer()->isLoaded(); }));
     kestrel::testing::failNextThreadCreation();
     manager->destroyCurrentPlayer();
+    // Torn down on the spot, before the call returned: no thread was there
+    // to do it later.
+    EXPECT_TRUE(deleted.load());
+    EXPECT_EQ(manager->currentPlayer(), nullptr);
     EXPECT_EQ(manager->runningDestroyers(), 0);
+    EXPECT_EQ(homeRequests(), 0);
 }
 
 TEST_F(PlayerManagerTest, ChannelOfTheCataloguePlaysOnTheStage)
@@ -158,8 +182,18 @@ TEST_F(PlayerManagerTest, RecentListGetsTheChannelBeforeAFailingPlaylistFetch)
 {
     const std::string url = "http://127.0.0.1:" + std::to_string(closedPort()) + "/list.asx";
     chooseFavourite(u"Unreachable", url);
+    std::vector<std::string> lines;
+    kestrel::testing::setLogRecorder([&lines](const std::string& line) { lines.push_back(line); });
     requestPlayerScene();
     ASSERT_TRUE(pumpUntil([] { return homeRequests() == 1; }));
+    kestrel::testing::setLogRecorder({});
+    // The fetch ran on the main loop: its line is there.
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("lumivex: playback: error: channel \"Unreachable\" at " + url +
+                                  ": playlist fetch failed: Connection refused",
+                              0),
+              0u)
+        << lines[0];
     EXPECT_EQ(cRecent::instance()->entryName(0), u"Unreachable");
     EXPECT_EQ(cRecent::instance()->entryCountry(0), u"Testland");
     EXPECT_EQ(cPlayerManager::instance()->currentPlayer(), nullptr);

@@ -8,11 +8,15 @@
 #include "playback/VideoPlayer.h"
 
 #include "app/Stage.h"
+#include "kestrel/Log.h"
 #include "kestrel/Unicode.h"
 #include "state/Recent.h"
 #include "state/Settings.h"
 
+#include <gst/gst.h>
+
 #include <fstream>
+#include <mutex>
 #include <iterator>
 #include <thread>
 #include <vector>
@@ -61,6 +65,42 @@ std::vector<uint8_t> solidFrame(int width, int height, uint8_t blue, uint8_t gre
 
 unsigned refCount(ClutterTexture* texture) { return G_OBJECT(texture)->ref_count; }
 
+// While alive, no decoder for the given caps is chosen by the framework, as
+// on a machine without the plugin. nullptr hides nothing.
+class cHiddenDecoders {
+public:
+    explicit cHiddenDecoders(const char* caps)
+    {
+        if (caps == nullptr) {
+            return;
+        }
+        GstCaps* wanted = gst_caps_from_string(caps);
+        GList* decoders = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DECODER, GST_RANK_NONE);
+        for (GList* item = decoders; item != nullptr; item = item->next) {
+            GstElementFactory* factory = GST_ELEMENT_FACTORY(item->data);
+            if (gst_element_factory_can_sink_any_caps(factory, wanted)) {
+                GstPluginFeature* feature = GST_PLUGIN_FEATURE(gst_object_ref(factory));
+                mHidden.emplace_back(feature, gst_plugin_feature_get_rank(feature));
+                gst_plugin_feature_set_rank(feature, GST_RANK_NONE);
+            }
+        }
+        gst_plugin_feature_list_free(decoders);
+        gst_caps_unref(wanted);
+    }
+    ~cHiddenDecoders()
+    {
+        for (auto& [feature, rank] : mHidden) {
+            gst_plugin_feature_set_rank(feature, rank);
+            gst_object_unref(feature);
+        }
+    }
+    cHiddenDecoders(const cHiddenDecoders&) = delete;
+    cHiddenDecoders& operator=(const cHiddenDecoders&) = delete;
+
+private:
+    std::vector<std::pair<GstPluginFeature*, guint>> mHidden;
+};
+
 } // namespace
 
 using VideoPlayerTest = PlayerTest;
@@ -96,30 +136,56 @@ TEST_F(VideoPlayerTest, PlaysVideoAndAudioIntoTheTexture)
     g_object_unref(texture);
 }
 
-TEST_F(VideoPlayerTest, FailuresEndTheOpenSequenceAndRequestTheHomeScene)
+TEST_F(VideoPlayerTest, FailuresEndTheOpenSequenceRequestTheHomeSceneAndSayWhy)
 {
     cMediaGraph::setNetworkTimeout(3);
+    cClipRecipe soundOnly;
+    soundOnly.video = false;
+    ASSERT_TRUE(makeClip(sFolder->path() + "sound.mkv", soundOnly));
+    mServer.addFile("/sound.mkv", sFolder->path() + "sound.mkv", "video/x-matroska");
     struct {
         const char* name;
         std::string url;
+        std::string logged; // what the error line says after the channel
+        bool withoutVideoDecoders = false;
     } cases[] = {
-        {"video without audio fails at the audio chain", clipUrl("video.mkv")},
-        {"unreachable entry fails at the load", "http://127.0.0.1:9/nothing.mkv"},
-        {"missing entry fails at the load", clipUrl("missing.mkv")},
+        {"video without audio fails at the audio chain", clipUrl("video.mkv"), "no audio stream"},
+        {"sound without video fails at the video chain", clipUrl("sound.mkv"), "no video stream"},
+        {"unreachable entry fails at the load", "http://127.0.0.1:9/nothing.mkv", "connect: "},
+        {"missing entry fails at the load", clipUrl("missing.mkv"), "connect: Not Found"},
+        {"a silent server fails after the time-out", clipUrl("stall.mkv"), "time-out: connect: no progress within 3 s"},
+        {"a stream nothing installed decodes", clipUrl("av.mkv"), "missing decoder: not installed: H.264", true},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         sHomeScenes = 0;
         cRecordingScene::busyEnds = 0;
+        cHiddenDecoders hidden(c.withoutVideoDecoders ? "video/x-h264" : nullptr);
+        std::vector<std::string> lines;
+        std::mutex linesLock;
+        kestrel::testing::setLogRecorder([&](const std::string& line) {
+            std::lock_guard<std::mutex> lock(linesLock);
+            lines.push_back(line);
+        });
         cVideoPlayer* player = playerFor(c.url);
         const auto start = std::chrono::steady_clock::now();
-        ASSERT_TRUE(player->open()) << c.name;
-        EXPECT_TRUE(pumpUntil([] { return homeRequests() == 1; })) << c.name;
-        EXPECT_LT(std::chrono::steady_clock::now() - start, 6s) << c.name;
-        EXPECT_FALSE(player->isLoaded()) << c.name;
-        EXPECT_EQ(player->getPlayList()->getCurrentIndex(), 0) << c.name;
+        ASSERT_TRUE(player->open());
+        EXPECT_TRUE(pumpUntil([] { return homeRequests() == 1; }));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 6s);
+        EXPECT_FALSE(player->isLoaded());
+        EXPECT_EQ(player->getPlayList()->getCurrentIndex(), 0);
         // The busy indication stays until the scene goes.
-        EXPECT_EQ(cRecordingScene::busyEnds, 0) << c.name;
+        EXPECT_EQ(cRecordingScene::busyEnds, 0);
         delete player;
+        kestrel::testing::setLogRecorder({});
+        // One line: the channel, its address, the step and the framework's
+        // own words.
+        ASSERT_EQ(lines.size(), 1u) << (lines.empty() ? "" : lines[0]);
+        const std::string expected = "lumivex: playback: error: channel \"Channel\" at " + c.url + ": " + c.logged;
+        EXPECT_EQ(lines[0].rfind(expected, 0), 0u) << lines[0];
+        if (c.logged.back() == ' ') {
+            EXPECT_GT(lines[0].size(), expected.size() + 3) << lines[0]; // the framework's message follows
+        }
         // The home scene replaced the recording scene; put it back.
         closeCurrentScene();
         presentScene(new cRecordingScene(stageActor()));
@@ -307,6 +373,8 @@ TEST_F(VideoPlayerTest, FramePathUploadsDropsAndStoresPictures)
     EXPECT_EQ(cRecent::instance()->entry(0).pictureCount, 0);
     callback->sampleCB(0, small.data(), small.size(), 160, 120);
     EXPECT_EQ(callback->frameCounter(), 0);
+    // The picture writer's thread stores it.
+    cRecent::instance()->flushPictures();
     EXPECT_EQ(cRecent::instance()->entry(0).pictureCount, 1);
     uint8_t* picture = nullptr;
     ASSERT_TRUE(cRecent::instance()->loadPicture(0, picture, width, height));

@@ -3,8 +3,11 @@
 // failures that must keep the previous files.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <functional>
 
 #include <atomic>
@@ -80,6 +83,14 @@ protected:
         bytes.append(reinterpret_cast<const char*>(&height), 4);
         bytes.append(pixelBytes, '\x5A');
         writeBytes(mFolder.file(name), bytes);
+    }
+
+    // A picture file name as the list makes them: "rec", hexadecimal digits, ".tmp".
+    static std::string ownName(int i)
+    {
+        char name[16];
+        std::snprintf(name, sizeof(name), "rec%X.tmp", 0xA00 + i);
+        return name;
     }
 
     cTestFolder mFolder;
@@ -239,8 +250,9 @@ TEST_F(RecentTest, ReaderRules)
          u"<item name=\"\" country=\"c\" type=\"t\" filename=\"/f\"></item>", {}},
         {"attributes do not leak into the next item",
          u"<item name=\"one\" country=\"c\" type=\"t\" filename=\"/f\"></item><item name=\"two\"></item>", {u"one"}},
-        {"attribute entities are kept as written",
-         u"<item name=\"a&amp;b\" country=\"c\" type=\"t\" filename=\"/f\"></item>", {u"a&amp;b"}},
+        {"attribute entities are decoded",
+         u"<item name=\"a&amp;b &quot;c&quot;\" country=\"c\" type=\"t\" filename=\"/f\"></item>", {u"a&b \"c\""}},
+        {"a lone ampersand stays", u"<item name=\"R&B\" country=\"c\" type=\"t\" filename=\"/f\"></item>", {u"R&B"}},
         {"no items", u"<recents>\n</recents>\n", {}},
         {"damaged tail", u"<item name=\"one\" country=\"c\" type=\"t\" filename=\"/f\"></item><item name=\"tw", {u"one"}},
     };
@@ -288,7 +300,7 @@ TEST_F(RecentTest, ALongerListIsReadWholeAndCutBackByTheNextPlay)
     writeBytes(foreign, "precious");
     std::u16string body = u"<recents>\n";
     for (int i = 0; i < 12; ++i) {
-        const std::string file = i == 11 ? foreign : mFolder.file("pic" + std::to_string(i));
+        const std::string file = i == 11 ? foreign : mFolder.file(ownName(i));
         if (i != 11)
             writeBytes(file, "");
         body += u"<item name=\"n" + cTestFolder::wide(std::to_string(i)) + u"\" country=\"c\" type=\"t\" filename=\"" +
@@ -303,9 +315,9 @@ TEST_F(RecentTest, ALongerListIsReadWholeAndCutBackByTheNextPlay)
     ASSERT_EQ(mRecent->entryCount(), 10);
     EXPECT_EQ(mRecent->entryName(0), u"Alpha");
     EXPECT_EQ(mRecent->entryName(9), u"n8");
-    EXPECT_TRUE(exists(mFolder.file("pic8")));
-    EXPECT_FALSE(exists(mFolder.file("pic9")));
-    EXPECT_FALSE(exists(mFolder.file("pic10")));
+    EXPECT_TRUE(exists(mFolder.file(ownName(8))));
+    EXPECT_FALSE(exists(mFolder.file(ownName(9))));
+    EXPECT_FALSE(exists(mFolder.file(ownName(10))));
     EXPECT_EQ(readBytes(foreign), "precious");
 }
 
@@ -370,19 +382,21 @@ TEST_F(RecentTest, PictureFilesAreCheckedBeforeAllocation)
     };
     std::u16string body = u"<recents>\n";
     for (size_t i = 0; i < std::size(cases); ++i) {
-        const std::string name = "case" + std::to_string(i);
+        const std::string name = ownName(static_cast<int>(i));
         writePictureFile(name, cases[i].width, cases[i].height, cases[i].pixelBytes);
         body += u"<item name=\"" + cTestFolder::wide(name) + u"\" country=\"c\" type=\"t\" filename=\"" +
                 mFolder.wideFile(name) + u"\"></item>\n";
     }
-    writeBytes(mFolder.file("empty"), "");
-    ASSERT_EQ(mkfifo(mFolder.file("pipe").c_str(), 0600), 0);
-    writeBytes(mFolder.file("header-only"), std::string("\x04\x00\x00", 3));
-    body += u"<item name=\"empty\" country=\"c\" type=\"t\" filename=\"" + mFolder.wideFile("empty") + u"\"></item>\n";
-    body += u"<item name=\"short header\" country=\"c\" type=\"t\" filename=\"" + mFolder.wideFile("header-only") +
+    writeBytes(mFolder.file("recAAA.tmp"), "");
+    ASSERT_EQ(mkfifo(mFolder.file("recAAB.tmp").c_str(), 0600), 0);
+    writeBytes(mFolder.file("recAAC.tmp"), std::string("\x04\x00\x00", 3));
+    body += u"<item name=\"empty\" country=\"c\" type=\"t\" filename=\"" + mFolder.wideFile("recAAA.tmp") +
             u"\"></item>\n";
-    body += u"<item name=\"a pipe\" country=\"c\" type=\"t\" filename=\"" + mFolder.wideFile("pipe") + u"\"></item>\n";
-    body += u"<item name=\"missing\" country=\"c\" type=\"t\" filename=\"" + mFolder.wideFile("absent") +
+    body += u"<item name=\"short header\" country=\"c\" type=\"t\" filename=\"" + mFolder.wideFile("recAAC.tmp") +
+            u"\"></item>\n";
+    body += u"<item name=\"a pipe\" country=\"c\" type=\"t\" filename=\"" + mFolder.wideFile("recAAB.tmp") +
+            u"\"></item>\n";
+    body += u"<item name=\"missing\" country=\"c\" type=\"t\" filename=\"" + mFolder.wideFile("recAAD.tmp") +
             u"\"></item>\n";
     writeRecentFile(body + u"</recents>\n");
     ASSERT_TRUE(mRecent->load(mFolder.folder()));
@@ -421,10 +435,173 @@ TEST_F(RecentTest, FilesOutsideTheDataFolderAreNeverWritten)
     ASSERT_TRUE(mRecent->load(mFolder.folder()));
 
     play(B);
-    play(A, false); // moves the loaded entry to the front
+    play(A, false); // moves the loaded entry to the front, with a picture file of its own
     const std::vector<uint8_t> pixels = pictureFor(1);
-    EXPECT_FALSE(mRecent->savePicture(pixels.data(), 4, 3));
+    EXPECT_TRUE(mRecent->savePicture(pixels.data(), 4, 3));
+    EXPECT_NE(picturePath(0), foreign);
     EXPECT_EQ(readBytes(foreign), "precious");
+}
+
+TEST_F(RecentTest, NamesWithMarkupSurviveASaveAndALoad)
+{
+    const Channel hostile[] = {
+        {u"Country \"Q\"", u"Radio \"Classic\"", u"it's <b>"},
+        {u"a & b", u"x\"></item><item name=\"y\" country=\"c\" type=\"t\" filename=\"" + mFolder.wideFile("settings.xml"),
+         u"T"},
+        {u"<", u">", u"&amp;"},
+    };
+    writeBytes(mFolder.file("settings.xml"), "settings");
+    for (const Channel& channel : hostile)
+        play(channel);
+    ASSERT_TRUE(mRecent->save(mFolder.folder()));
+
+    cRecent::destroyInstance();
+    mRecent = cRecent::instance();
+    ASSERT_TRUE(mRecent->load(mFolder.folder()));
+    ASSERT_EQ(mRecent->entryCount(), 3);
+    for (int i = 0; i < 3; ++i) {
+        const Channel& channel = hostile[2 - i];
+        EXPECT_EQ(mRecent->entryCountry(i), channel.country);
+        EXPECT_EQ(mRecent->entryName(i), channel.name);
+        EXPECT_EQ(mRecent->entryType(i), channel.type);
+        uint8_t* pixels = nullptr;
+        int width = 0;
+        int height = 0;
+        ASSERT_TRUE(mRecent->loadPicture(i, pixels, width, height));
+        cRecent::freePicture(pixels);
+    }
+    // Playing them again and leaving the list touches nothing but pictures.
+    for (int i = 0; i < 12; ++i)
+        play(Channel{u"c", cTestFolder::wide(std::to_string(i)), u"t"});
+    EXPECT_EQ(readBytes(mFolder.file("settings.xml")), "settings");
+}
+
+TEST_F(RecentTest, OnlyPictureFilesOfItsOwnMakingAreUsed)
+{
+    // Paths that recent.xml may name but the list never made: other files
+    // of the data folder, names that only look alike, other folders.
+    const std::string names[] = {"settings.xml", "recent.xml", "rec.tmp", "rec12345.tmp", "recab.tmp", "REC1.tmp",
+                                 "rec1.tmp.tmp", "xrec1.tmp"};
+    std::u16string body = u"<recents>\n";
+    for (const std::string& name : names) {
+        if (name != "recent.xml")
+            writePictureFile(name, 1, 1, 3);
+        body += u"<item name=\"" + cTestFolder::wide(name) + u"\" country=\"c\" type=\"t\" filename=\"" +
+                mFolder.wideFile(name) + u"\"></item>\n";
+    }
+    cTestFolder outside;
+    writePictureFile("rec1.tmp", 1, 1, 3);
+    std::filesystem::copy_file(mFolder.file("rec1.tmp"), outside.file("rec1.tmp"));
+    std::filesystem::remove(mFolder.file("rec1.tmp"));
+    body += u"<item name=\"outside\" country=\"c\" type=\"t\" filename=\"" + outside.wideFile("rec1.tmp") +
+            u"\"></item>\n";
+    body += u"<item name=\"dot dot\" country=\"c\" type=\"t\" filename=\"" + mFolder.folder() + u"../" +
+            cTestFolder::wide(std::filesystem::path(mFolder.file("x")).parent_path().filename().string()) +
+            u"/recAB.tmp\"></item>\n";
+    writePictureFile("recAB.tmp", 1, 1, 3);
+    writeRecentFile(body + u"</recents>\n");
+    const std::string before = recentBytes();
+    ASSERT_TRUE(mRecent->load(mFolder.folder()));
+    const int count = mRecent->entryCount();
+    ASSERT_EQ(count, static_cast<int>(std::size(names)) + 2);
+
+    // Every entry stays, with the placeholder instead of a picture.
+    for (int i = 0; i < count; ++i) {
+        uint8_t* pixels = nullptr;
+        int width = 0;
+        int height = 0;
+        EXPECT_FALSE(mRecent->loadPicture(i, pixels, width, height)) << cTestFolder::narrow(mRecent->entryName(i));
+    }
+    // Written back unchanged.
+    ASSERT_TRUE(mRecent->save(mFolder.folder()));
+    EXPECT_EQ(recentBytes(), before);
+
+    // Playing one of them gives it a picture file of its own; the file it
+    // named keeps its content.
+    const std::string settingsBefore = readBytes(mFolder.file("settings.xml"));
+    mRecent->add(u"c", u"settings.xml", u"t");
+    const std::vector<uint8_t> pixels = pictureFor(1);
+    ASSERT_TRUE(mRecent->savePicture(pixels.data(), 4, 3));
+    EXPECT_NE(picturePath(0), mFolder.file("settings.xml"));
+    EXPECT_EQ(readBytes(mFolder.file("settings.xml")), settingsBefore);
+
+    // Entries leaving the list delete none of the files they named.
+    for (int i = 0; i < 20; ++i)
+        play(Channel{u"c", cTestFolder::wide("new" + std::to_string(i)), u"t"});
+    for (const std::string& name : names)
+        EXPECT_TRUE(exists(mFolder.file(name))) << name;
+    EXPECT_TRUE(exists(outside.file("rec1.tmp")));
+    EXPECT_TRUE(exists(mFolder.file("recAB.tmp")));
+}
+
+TEST_F(RecentTest, PostedPicturesAreWrittenOnTheWritersThread)
+{
+    play(A);
+    const std::u16string alpha = mRecent->entry(0).picturePath;
+    play(B, false);
+    // A picture goes to the entry it was taken for, even when another
+    // channel has come to the front meanwhile.
+    const std::vector<uint8_t> pixels = pictureFor(40);
+    mRecent->postPicture(alpha, pixels.data(), 4, 3);
+    mRecent->flushPictures();
+    EXPECT_EQ(mRecent->entry(1).pictureCount, 2);
+    EXPECT_EQ(mRecent->entry(0).pictureCount, 0);
+    uint8_t* read = nullptr;
+    int width = 0;
+    int height = 0;
+    ASSERT_TRUE(mRecent->loadPicture(1, read, width, height));
+    EXPECT_EQ(std::vector<uint8_t>(read, read + 36), pixels);
+    cRecent::freePicture(read);
+
+    // The save waits for a picture still on its way: the front entry got
+    // one and is kept.
+    mRecent->postPicture(mRecent->entry(0).picturePath, pixels.data(), 4, 3);
+    ASSERT_TRUE(mRecent->save(mFolder.folder()));
+    EXPECT_EQ(names(), (std::vector<std::u16string>{u"Bravo", u"Alpha"}));
+
+    // So does the end of the list.
+    play(C, false);
+    const std::string charlie = picturePath(0);
+    mRecent->postPicture(mRecent->entry(0).picturePath, pixels.data(), 4, 3);
+    cRecent::destroyInstance();
+    mRecent = nullptr;
+    EXPECT_EQ(readBytes(charlie).size(), 8u + 36u);
+    mRecent = cRecent::instance();
+}
+
+TEST_F(RecentTest, ASlowDiskNeverHoldsUpThePosterAndTheNewestPictureWins)
+{
+    play(A, false);
+    const std::u16string path = mRecent->entry(0).picturePath;
+    // The file written beside the picture is a pipe without a reader: the
+    // writer's open waits as on a disk that does not answer.
+    const std::string beside = picturePath(0) + ".tmp";
+    ASSERT_EQ(mkfifo(beside.c_str(), 0600), 0);
+    constexpr int Posts = 50;
+    for (int i = 0; i < Posts; ++i) {
+        const std::vector<uint8_t> pixels = pictureFor(static_cast<uint8_t>(i));
+        mRecent->postPicture(path, pixels.data(), 4, 3);
+    }
+    // Every post returned while the writer waited. Now the pipe gets a
+    // reader: the write into it cannot be flushed, fails and is removed.
+    const int reader = open(beside.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    mRecent->flushPictures();
+    close(reader);
+    EXPECT_FALSE(exists(beside));
+
+    // One picture waited at most: all but the one being written and the
+    // one waiting were replaced.
+    const std::vector<uint8_t> last = pictureFor(200);
+    mRecent->postPicture(path, last.data(), 4, 3);
+    mRecent->flushPictures();
+    uint8_t* read = nullptr;
+    int width = 0;
+    int height = 0;
+    ASSERT_TRUE(mRecent->loadPicture(0, read, width, height));
+    EXPECT_EQ(std::vector<uint8_t>(read, read + 36), last);
+    cRecent::freePicture(read);
+    EXPECT_GE(mRecent->entry(0).pictureCount, 1);
 }
 
 TEST_F(RecentTest, FailedWritesKeepThePreviousFiles)
