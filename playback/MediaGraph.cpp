@@ -277,8 +277,9 @@ int cMediaGraph::onBusMessage(GstBus*, GstMessage* message, void* data)
         GError* error = nullptr;
         gst_message_parse_error(message, &error, nullptr);
         // The first error of a failing load or run names the cause; the
-        // ones after it (a type finder that got no data) only follow from it.
-        if (self->mRunning || !self->mFailed) {
+        // ones after it (a type finder that got no data, the source torn
+        // down after a time-out) only follow from it.
+        if (self->mRunning || (!self->mFailed && !self->mTimedOut)) {
             self->mLastError = error != nullptr ? error->message : "unknown error";
         }
         g_clear_error(&error);
