@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include <deque>
 #include <map>
 
 #include <fcntl.h>
@@ -319,6 +320,7 @@ struct cCatalogueServer::cParts {
     struct cWaiting {
         Poco::Net::StreamSocket socket;
         tClock::time_point accepted;
+        uint64_t serial = 0; // tells a reused descriptor from its earlier holder
     };
 
     Poco::Net::ServerSocket listener;                         // gate thread while running
@@ -330,6 +332,10 @@ struct cCatalogueServer::cParts {
     int epoll = -1;                                           // set at construction
     int wake = -1;                                            // eventfd; written by stop(), read by the gate
     std::map<int, cWaiting> waiting;                          // gate thread only; by descriptor
+    // The waiting connections in order of arrival, which is also the order
+    // of their deadlines; entries of connections gone meanwhile are skipped.
+    std::deque<std::pair<uint64_t, int>> arrivals;            // gate thread only; serial, descriptor
+    uint64_t serials = 0;                                     // gate thread only
     std::vector<char> peek;                                   // gate thread only
 
     ~cParts()
@@ -494,13 +500,20 @@ void cCatalogueServer::runGate()
         ::epoll_ctl(parts.epoll, EPOLL_CTL_DEL, fd, nullptr);
         parts.waiting.erase(fd); // closes the socket with the last reference
     };
-    const auto dropOldest = [&] {
-        auto oldest = parts.waiting.end();
-        for (auto it = parts.waiting.begin(); it != parts.waiting.end(); ++it) {
-            if (oldest == parts.waiting.end() || it->second.accepted < oldest->second.accepted) {
-                oldest = it;
+    // The connection that has waited longest, or none.
+    const auto oldestWaiting = [&] {
+        while (!parts.arrivals.empty()) {
+            const auto [serial, fd] = parts.arrivals.front();
+            const auto found = parts.waiting.find(fd);
+            if (found != parts.waiting.end() && found->second.serial == serial) {
+                return found;
             }
+            parts.arrivals.pop_front();
         }
+        return parts.waiting.end();
+    };
+    const auto dropOldest = [&] {
+        const auto oldest = oldestWaiting();
         if (oldest != parts.waiting.end()) {
             ++mEvicted; // counted first: the closing is what others observe
             forget(oldest->first);
@@ -508,7 +521,7 @@ void cCatalogueServer::runGate()
     };
     // Looks at what the connection has sent so far, without taking it: the
     // request thread reads the header itself.
-    const auto examine = [&](int fd) {
+    const auto examine = [&](int fd, uint32_t events) {
         auto found = parts.waiting.find(fd);
         if (found == parts.waiting.end()) {
             return;
@@ -525,7 +538,11 @@ void cCatalogueServer::runGate()
         const std::string_view seen(parts.peek.data(), static_cast<size_t>(got));
         const bool whole = seen.find("\r\n\r\n") != std::string_view::npos || seen.find("\n\n") != std::string_view::npos;
         if (!whole) {
-            if (static_cast<size_t>(got) >= parts.peek.size()) {
+            if ((events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0) {
+                // The client stopped sending before its header was whole.
+                ++mHungUp;
+                forget(fd);
+            } else if (static_cast<size_t>(got) >= parts.peek.size()) {
                 ++mTooLarge;
                 answerAndClose(found->second.socket, "431 Request Header Fields Too Large");
                 forget(fd);
@@ -578,13 +595,16 @@ void cCatalogueServer::runGate()
             if (static_cast<int>(parts.waiting.size()) >= mLimits.pendingConnections) {
                 dropOldest();
             }
-            cParts::cWaiting waiting{Poco::Net::StreamSocket(new Poco::Net::StreamSocketImpl(fd)), tClock::now()};
+            const uint64_t serial = ++parts.serials;
+            cParts::cWaiting waiting{Poco::Net::StreamSocket(new Poco::Net::StreamSocketImpl(fd)), tClock::now(),
+                                     serial};
             parts.waiting.emplace(fd, std::move(waiting));
+            parts.arrivals.emplace_back(serial, fd);
             epoll_event event{};
             event.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
             event.data.fd = fd;
             ::epoll_ctl(parts.epoll, EPOLL_CTL_ADD, fd, &event);
-            examine(fd);
+            examine(fd, 0);
         }
     };
 
@@ -592,8 +612,9 @@ void cCatalogueServer::runGate()
         // Wake for the next header deadline at the latest.
         const tClock::time_point now = tClock::now();
         tClock::time_point next = now + std::chrono::seconds(1);
-        for (const auto& [fd, waiting] : parts.waiting) {
-            next = std::min(next, waiting.accepted + mLimits.headerTimeout);
+        const auto oldest = oldestWaiting();
+        if (oldest != parts.waiting.end()) {
+            next = std::min(next, oldest->second.accepted + mLimits.headerTimeout);
         }
         if (acceptPausedUntil > now) {
             next = std::min(next, acceptPausedUntil);
@@ -610,22 +631,18 @@ void cCatalogueServer::runGate()
                 acceptAll();
                 continue;
             }
-            examine(fd);
+            examine(fd, events[static_cast<size_t>(i)].events);
         }
         const tClock::time_point after = tClock::now();
         if (acceptPausedUntil != tClock::time_point{} && after >= acceptPausedUntil) {
             acceptPausedUntil = {};
             watchListener(true);
         }
-        for (auto it = parts.waiting.begin(); it != parts.waiting.end();) {
-            if (after - it->second.accepted >= mLimits.headerTimeout) {
-                const int fd = it->first;
-                ++it;
-                ++mHeaderTimeouts;
-                forget(fd);
-            } else {
-                ++it;
-            }
+        for (auto oldest = oldestWaiting();
+             oldest != parts.waiting.end() && after - oldest->second.accepted >= mLimits.headerTimeout;
+             oldest = oldestWaiting()) {
+            ++mHeaderTimeouts;
+            forget(oldest->first);
         }
     }
 }

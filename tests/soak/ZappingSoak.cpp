@@ -10,6 +10,9 @@
 //   threads     entries of /proc/self/task
 //   fds         entries of /proc/self/fd
 //   rss         VmRSS of /proc/self/status
+//   heap        bytes the C library's allocator has handed out and not
+//               had back (mallinfo2: in use in every arena plus mapped
+//               blocks): growth here, unlike rss, is memory still held
 //   pipelines, elements, pads, buffers
 //               GStreamer objects alive, counted by a tracer hook of our
 //               own on their creation and destruction
@@ -54,6 +57,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <malloc.h>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -172,6 +176,7 @@ struct cFigures {
     int threads = 0;
     int fds = 0;
     long rssKiB = 0;
+    size_t heapBytes = 0;
     long pipelines = 0;
     long elements = 0;
     long pads = 0;
@@ -187,6 +192,8 @@ cFigures takeFigures()
     figures.threads = countEntries("/proc/self/task");
     figures.fds = countEntries("/proc/self/fd") - 1; // the listing's own descriptor
     figures.rssKiB = residentKiB();
+    const struct mallinfo2 heap = mallinfo2();
+    figures.heapBytes = heap.uordblks + heap.hblkhd;
     figures.pipelines = gPipelines;
     figures.elements = gElements;
     figures.pads = gPads;
@@ -198,14 +205,14 @@ cFigures takeFigures()
 
 void printHeading()
 {
-    std::printf("%-16s %7s %7s %5s %8s %9s %8s %5s %7s %10s %7s %9s\n", "when", "changes", "threads", "fds",
-                "rss(MiB)", "pipelines", "elements", "pads", "buffers", "destroyers", "frames", "stall(ms)");
+    std::printf("%-16s %7s %7s %5s %8s %9s %9s %8s %5s %7s %10s %7s %9s\n", "when", "changes", "threads", "fds",
+                "rss(MiB)", "heap(MiB)", "pipelines", "elements", "pads", "buffers", "destroyers", "frames", "stall(ms)");
 }
 
 void printFigures(const char* when, int changes, const cFigures& f, double stallMs)
 {
-    std::printf("%-16s %7d %7d %5d %8.1f %9ld %8ld %5ld %7ld %10d %7llu %9.1f\n", when, changes, f.threads, f.fds,
-                f.rssKiB / 1024.0, f.pipelines, f.elements, f.pads, f.buffers, f.destroyers,
+    std::printf("%-16s %7d %7d %5d %8.1f %9.1f %9ld %8ld %5ld %7ld %10d %7llu %9.1f\n", when, changes, f.threads,
+                f.fds, f.rssKiB / 1024.0, f.heapBytes / 1048576.0, f.pipelines, f.elements, f.pads, f.buffers, f.destroyers,
                 static_cast<unsigned long long>(f.frames), stallMs);
     std::fflush(stdout);
 }
@@ -519,8 +526,9 @@ int main(int argc, char** argv)
     if (session.haveWarmUp) {
         const cFigures& w = session.afterWarmUp;
         std::printf("growth from the first checkpoint to the end: threads %+d, fds %+d, rss %+.1f MiB, "
-                    "elements %+ld, pads %+ld\n",
+                    "heap %+.1f MiB, elements %+ld, pads %+ld\n",
                     end.threads - w.threads, end.fds - w.fds, (end.rssKiB - w.rssKiB) / 1024.0,
+                    (static_cast<double>(end.heapBytes) - static_cast<double>(w.heapBytes)) / 1048576.0,
                     end.elements - w.elements, end.pads - w.pads);
     }
     database->close();
