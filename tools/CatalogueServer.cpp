@@ -2,23 +2,38 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <optional>
+#include <string_view>
 #include <vector>
 
+#include <deque>
+#include <map>
+
+#include <fcntl.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <Poco/Exception.h>
 #include <Poco/Net/HTTPRequestHandler.h>
 #include <Poco/Net/HTTPRequestHandlerFactory.h>
-#include <Poco/Net/HTTPServer.h>
+#include <Poco/Net/HTTPServerConnectionFactory.h>
 #include <Poco/Net/HTTPServerParams.h>
 #include <Poco/Net/HTTPServerRequest.h>
 #include <Poco/Net/HTTPServerResponse.h>
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/SocketAddress.h>
+#include <Poco/Net/StreamSocket.h>
+#include <Poco/Net/StreamSocketImpl.h>
+#include <Poco/Net/TCPServerDispatcher.h>
 #include <Poco/ThreadPool.h>
 #include <Poco/URI.h>
 
@@ -243,6 +258,8 @@ public:
     {
         return new cFolderHandler(mRoot);
     }
+    // Breaks off every request in progress (their sockets are shut down).
+    void abortRequests() { serverStopped(this, true); }
 
 private:
     const std::string& mRoot;
@@ -277,7 +294,88 @@ std::string contentTypeFor(const std::string& fileName)
     return "application/octet-stream";
 }
 
-cCatalogueServer::cCatalogueServer(const std::string& root, const std::string& host, uint16_t port)
+long raiseOpenFileLimit()
+{
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return 1024;
+    }
+    if (limit.rlim_cur < limit.rlim_max) {
+        struct rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) {
+            limit = raised;
+        }
+    }
+    return limit.rlim_cur == RLIM_INFINITY ? LONG_MAX : static_cast<long>(limit.rlim_cur);
+}
+
+// The parts of a running server. The handler factory and the dispatcher
+// (the queue of complete requests and its request threads) are POCO's; the
+// gate in front of them is ours: it accepts, and watches every connection
+// whose request header has not arrived yet, edge-triggered, so that a
+// connection holding half a header wakes it only when more bytes arrive.
+struct cCatalogueServer::cParts {
+    using tClock = std::chrono::steady_clock;
+    struct cWaiting {
+        Poco::Net::StreamSocket socket;
+        tClock::time_point accepted;
+        uint64_t serial = 0; // tells a reused descriptor from its earlier holder
+    };
+
+    Poco::Net::ServerSocket listener;                         // gate thread while running
+    Poco::Net::HTTPRequestHandlerFactory::Ptr handlers;       // set at construction
+    cFolderHandlerFactory* folderHandlers = nullptr;          // the same object
+    Poco::Net::HTTPServerParams::Ptr params;                  // set at construction
+    std::unique_ptr<Poco::ThreadPool> threads;                // owner's thread only
+    Poco::Net::TCPServerDispatcher* dispatcher = nullptr;     // counted reference, ours released by stop()
+    int epoll = -1;                                           // set at construction
+    int wake = -1;                                            // eventfd; written by stop(), read by the gate
+    std::map<int, cWaiting> waiting;                          // gate thread only; by descriptor
+    // The waiting connections in order of arrival, which is also the order
+    // of their deadlines; entries of connections gone meanwhile are skipped.
+    std::deque<std::pair<uint64_t, int>> arrivals;            // gate thread only; serial, descriptor
+    uint64_t serials = 0;                                     // gate thread only
+    std::vector<char> peek;                                   // gate thread only
+
+    ~cParts()
+    {
+        if (epoll >= 0) {
+            ::close(epoll);
+        }
+        if (wake >= 0) {
+            ::close(wake);
+        }
+    }
+};
+
+namespace {
+
+constexpr int ListenBacklog = 1024;
+// Descriptors kept free beyond the waiting connections: the request
+// threads' sockets and files, and the process's own.
+constexpr long ReservedDescriptors = 64;
+
+// Best effort: a short answer to a connection about to be closed. What the
+// client already sent is read first, so that closing does not turn into a
+// reset that could swallow the answer.
+void answerAndClose(Poco::Net::StreamSocket& socket, const char* statusLine)
+{
+    const int fd = socket.impl()->sockfd();
+    char scratch[4096];
+    for (int i = 0; i < 16 && ::recv(fd, scratch, sizeof(scratch), MSG_DONTWAIT) > 0; ++i) {
+    }
+    const std::string answer = std::string("HTTP/1.1 ") + statusLine +
+                               "\r\nContent-Length: 0\r\nConnection: close\r\nRetry-After: 1\r\n\r\n";
+    [[maybe_unused]] const ssize_t sent = ::send(fd, answer.data(), answer.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    ::shutdown(fd, SHUT_WR);
+}
+
+} // namespace
+
+cCatalogueServer::cCatalogueServer(const std::string& root, const std::string& host, uint16_t port,
+                                   const cServerLimits& limits)
+    : mLimits(limits)
 {
     const std::optional<std::string> folder = canonical(root);
     struct stat info;
@@ -286,36 +384,265 @@ cCatalogueServer::cCatalogueServer(const std::string& root, const std::string& h
     }
     mRoot = *folder == "/" ? "" : *folder;
 
-    Poco::Net::ServerSocket socket(Poco::Net::SocketAddress(host, port));
-    mPort = socket.address().port();
+    mLimits.threads = std::max(1, mLimits.threads);
+    mLimits.queue = std::max(1, mLimits.queue);
+    mLimits.maxHeaderBytes = std::max<size_t>(1024, mLimits.maxHeaderBytes);
+    if (mLimits.headerTimeout.count() <= 0 || mLimits.ioTimeout.count() <= 0) {
+        throw Poco::InvalidArgumentException("time-outs must be positive");
+    }
+    // Each waiting connection is one descriptor; the rest of the process
+    // needs its own.
+    long room = 1024;
+    struct rlimit files;
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY) {
+        room = static_cast<long>(files.rlim_cur);
+    } else {
+        room = LONG_MAX;
+    }
+    room -= ReservedDescriptors + 2L * mLimits.threads;
+    mLimits.pendingConnections =
+        static_cast<int>(std::max<long>(16, std::min<long>(room, std::max(1, mLimits.pendingConnections))));
 
-    auto* params = new Poco::Net::HTTPServerParams();
-    params->setMaxThreads(16);
-    params->setMaxQueued(64);
-    // A client that stops reading or never sends its request is dropped.
-    params->setTimeout(Poco::Timespan(10, 0));
-    params->setKeepAlive(true);
-    mThreads = std::make_unique<Poco::ThreadPool>(2, 16);
-    mServer = std::make_unique<Poco::Net::HTTPServer>(new cFolderHandlerFactory(mRoot), *mThreads, socket, params);
+    mParts = std::make_unique<cParts>();
+    mParts->listener = Poco::Net::ServerSocket(Poco::Net::SocketAddress(host, port), ListenBacklog);
+    mPort = mParts->listener.address().port();
+    mParts->listener.setBlocking(false);
+    mParts->peek.resize(mLimits.maxHeaderBytes);
+
+    mParts->params = new Poco::Net::HTTPServerParams();
+    mParts->params->setMaxThreads(mLimits.threads);
+    mParts->params->setMaxQueued(mLimits.queue);
+    mParts->params->setThreadIdleTime(Poco::Timespan(10, 0));
+    // Reads and writes of a request being served: no progress for this long
+    // ends the connection. The header has already arrived when a request
+    // reaches its thread.
+    const auto io = std::chrono::duration_cast<std::chrono::microseconds>(mLimits.ioTimeout).count();
+    mParts->params->setTimeout(Poco::Timespan(static_cast<Poco::Timespan::TimeDiff>(io)));
+    mParts->params->setKeepAlive(false);
+    mParts->folderHandlers = new cFolderHandlerFactory(mRoot);
+    mParts->handlers = mParts->folderHandlers;
+    mParts->threads = std::make_unique<Poco::ThreadPool>(std::min(2, mLimits.threads), mLimits.threads);
+    mParts->dispatcher = new Poco::Net::TCPServerDispatcher(
+        new Poco::Net::HTTPServerConnectionFactory(mParts->params, mParts->handlers), *mParts->threads,
+        mParts->params);
+
+    mParts->epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    mParts->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (mParts->epoll < 0 || mParts->wake < 0) {
+        const int error = errno;
+        mParts->dispatcher->release();
+        mParts->dispatcher = nullptr;
+        throw Poco::SystemException("cannot watch connections", std::strerror(error));
+    }
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = mParts->wake;
+    ::epoll_ctl(mParts->epoll, EPOLL_CTL_ADD, mParts->wake, &event);
+    event.data.fd = mParts->listener.impl()->sockfd();
+    ::epoll_ctl(mParts->epoll, EPOLL_CTL_ADD, event.data.fd, &event);
 }
 
 cCatalogueServer::~cCatalogueServer() { stop(); }
 
 void cCatalogueServer::start()
 {
-    if (!mRunning) {
-        mServer->start();
+    if (!mRunning && !mStopped) {
+        mGateThread = std::thread([this] { runGate(); });
         mRunning = true;
     }
 }
 
 void cCatalogueServer::stop()
 {
+    if (mStopped) {
+        return;
+    }
+    mStopped = true;
     if (mRunning) {
-        mServer->stopAll(true);
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(mParts->wake, &one, sizeof(one));
+        mGateThread.join();
         mRunning = false;
     }
-    if (mThreads) {
-        mThreads->joinAll();
+    mParts->waiting.clear();
+    mParts->listener.close();
+    // Requests still queued are dropped; transfers in progress are broken
+    // off (their sockets shut down), then the request threads are joined.
+    mParts->dispatcher->stop();
+    mParts->folderHandlers->abortRequests();
+    mParts->threads->joinAll();
+    mParts->dispatcher->release();
+    mParts->dispatcher = nullptr;
+}
+
+cServerCounters cCatalogueServer::counters() const
+{
+    cServerCounters counters;
+    counters.accepted = mAccepted;
+    counters.served = mServed;
+    counters.headerTimeouts = mHeaderTimeouts;
+    counters.evicted = mEvicted;
+    counters.hungUp = mHungUp;
+    counters.busy = mBusy;
+    counters.tooLarge = mTooLarge;
+    return counters;
+}
+
+void cCatalogueServer::runGate()
+{
+    using tClock = cParts::tClock;
+    cParts& parts = *mParts;
+    const int listenFd = parts.listener.impl()->sockfd();
+    std::vector<epoll_event> events(256);
+    tClock::time_point acceptPausedUntil{};
+
+    const auto forget = [&](int fd) {
+        ::epoll_ctl(parts.epoll, EPOLL_CTL_DEL, fd, nullptr);
+        parts.waiting.erase(fd); // closes the socket with the last reference
+    };
+    // The connection that has waited longest, or none.
+    const auto oldestWaiting = [&] {
+        while (!parts.arrivals.empty()) {
+            const auto [serial, fd] = parts.arrivals.front();
+            const auto found = parts.waiting.find(fd);
+            if (found != parts.waiting.end() && found->second.serial == serial) {
+                return found;
+            }
+            parts.arrivals.pop_front();
+        }
+        return parts.waiting.end();
+    };
+    const auto dropOldest = [&] {
+        const auto oldest = oldestWaiting();
+        if (oldest != parts.waiting.end()) {
+            ++mEvicted; // counted first: the closing is what others observe
+            forget(oldest->first);
+        }
+    };
+    // Looks at what the connection has sent so far, without taking it: the
+    // request thread reads the header itself.
+    const auto examine = [&](int fd, uint32_t events) {
+        auto found = parts.waiting.find(fd);
+        if (found == parts.waiting.end()) {
+            return;
+        }
+        const ssize_t got = ::recv(fd, parts.peek.data(), parts.peek.size(), MSG_PEEK | MSG_DONTWAIT);
+        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            ++mHungUp;
+            forget(fd);
+            return;
+        }
+        if (got < 0) {
+            return;
+        }
+        const std::string_view seen(parts.peek.data(), static_cast<size_t>(got));
+        const bool whole = seen.find("\r\n\r\n") != std::string_view::npos || seen.find("\n\n") != std::string_view::npos;
+        if (!whole) {
+            if ((events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0) {
+                // The client stopped sending before its header was whole.
+                ++mHungUp;
+                forget(fd);
+            } else if (static_cast<size_t>(got) >= parts.peek.size()) {
+                ++mTooLarge;
+                answerAndClose(found->second.socket, "431 Request Header Fields Too Large");
+                forget(fd);
+            }
+            return;
+        }
+        Poco::Net::StreamSocket socket = found->second.socket;
+        forget(fd);
+        if (parts.dispatcher->queuedConnections() >= mLimits.queue) {
+            ++mBusy;
+            answerAndClose(socket, "503 Service Unavailable");
+            return;
+        }
+        try {
+            socket.setBlocking(true);
+            socket.setNoDelay(true);
+            parts.dispatcher->enqueue(socket);
+            ++mServed;
+        } catch (const Poco::Exception&) {
+            // The client went away meanwhile.
+            ++mHungUp;
+        }
+    };
+    // While accepting is paused the listener is not watched: it would wake
+    // the gate at once, again and again.
+    const auto watchListener = [&](bool watch) {
+        epoll_event event{};
+        event.events = watch ? uint32_t(EPOLLIN) : 0u;
+        event.data.fd = listenFd;
+        ::epoll_ctl(parts.epoll, EPOLL_CTL_MOD, listenFd, &event);
+    };
+    const auto acceptAll = [&] {
+        for (;;) {
+            const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (fd < 0) {
+                if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                    // Out of descriptors: make room, or wait a moment when
+                    // none of ours can go.
+                    if (parts.waiting.empty()) {
+                        acceptPausedUntil = tClock::now() + std::chrono::milliseconds(50);
+                        watchListener(false);
+                        return;
+                    }
+                    dropOldest();
+                    continue;
+                }
+                return; // EAGAIN: all taken; ECONNABORTED and the like: nothing to do
+            }
+            ++mAccepted;
+            if (static_cast<int>(parts.waiting.size()) >= mLimits.pendingConnections) {
+                dropOldest();
+            }
+            const uint64_t serial = ++parts.serials;
+            cParts::cWaiting waiting{Poco::Net::StreamSocket(new Poco::Net::StreamSocketImpl(fd)), tClock::now(),
+                                     serial};
+            parts.waiting.emplace(fd, std::move(waiting));
+            parts.arrivals.emplace_back(serial, fd);
+            epoll_event event{};
+            event.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
+            event.data.fd = fd;
+            ::epoll_ctl(parts.epoll, EPOLL_CTL_ADD, fd, &event);
+            examine(fd, 0);
+        }
+    };
+
+    for (;;) {
+        // Wake for the next header deadline at the latest.
+        const tClock::time_point now = tClock::now();
+        tClock::time_point next = now + std::chrono::seconds(1);
+        const auto oldest = oldestWaiting();
+        if (oldest != parts.waiting.end()) {
+            next = std::min(next, oldest->second.accepted + mLimits.headerTimeout);
+        }
+        if (acceptPausedUntil > now) {
+            next = std::min(next, acceptPausedUntil);
+        }
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1;
+        const int ready = ::epoll_wait(parts.epoll, events.data(), static_cast<int>(events.size()),
+                                       static_cast<int>(std::max<long long>(0, wait)));
+        for (int i = 0; i < ready; ++i) {
+            const int fd = events[static_cast<size_t>(i)].data.fd;
+            if (fd == parts.wake) {
+                return;
+            }
+            if (fd == listenFd) {
+                acceptAll();
+                continue;
+            }
+            examine(fd, events[static_cast<size_t>(i)].events);
+        }
+        const tClock::time_point after = tClock::now();
+        if (acceptPausedUntil != tClock::time_point{} && after >= acceptPausedUntil) {
+            acceptPausedUntil = {};
+            watchListener(true);
+        }
+        for (auto oldest = oldestWaiting();
+             oldest != parts.waiting.end() && after - oldest->second.accepted >= mLimits.headerTimeout;
+             oldest = oldestWaiting()) {
+            ++mHeaderTimeouts;
+            forget(oldest->first);
+        }
     }
 }

@@ -196,4 +196,14 @@ TEST(ServerTool, PrintsItsPortAndEndsOnTermination)
     const std::string server = LUMIVEX_SERVER_TOOL;
     EXPECT_EQ(runCommand(server + " --root " + folder.file("missing") + " --port 0 2>/dev/null"), 1);
     EXPECT_EQ(runCommand(server + " --port 0 2>/dev/null"), 2); // no folder given
+    EXPECT_EQ(runCommand(server + " --root " + folder.path() + " --port 0 --threads 0 2>/dev/null"), 2);
+    EXPECT_EQ(runCommand(server + " --root " + folder.path() + " --port 0 --header-timeout soon 2>/dev/null"), 2);
+
+    // The help names every limit and the alternative for serving at scale.
+    std::string help;
+    EXPECT_EQ(runCommand(server + " --help", &help), 0);
+    for (const char* text : {"--header-timeout", "--io-timeout", "--threads", "--queue", "--max-waiting",
+                             "static web server or a CDN"}) {
+        EXPECT_NE(help.find(text), std::string::npos) << text;
+    }
 }
