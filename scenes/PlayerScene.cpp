@@ -535,7 +535,7 @@ bool cPlayerScene::handleStageEvent(eStageHandler handler, ClutterEvent* event)
             if (mFullScreen) {
                 // Leaves full screen on the way out; the flag stays, the
                 // scene is going away.
-                clutter_stage_set_fullscreen(stage(), FALSE);
+                setStageFullScreen(false);
                 restoreWindowGeometry();
             }
             requestHomeScene();
@@ -560,12 +560,12 @@ void cPlayerScene::toggleFullScreen()
 {
     if (!mFullScreen) {
         saveWindowGeometry();
-        clutter_stage_set_fullscreen(stage(), TRUE);
+        setStageFullScreen(true);
         mFullScreen = true;
         layout();
         spin(mFullScreenButton);
     } else {
-        clutter_stage_set_fullscreen(stage(), FALSE);
+        setStageFullScreen(false);
         mFullScreen = false;
         layout();
         restoreWindowGeometry();
