@@ -1,6 +1,7 @@
 #include "app/Reflection.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 struct _LumivexTextureReflection {
@@ -8,6 +9,7 @@ struct _LumivexTextureReflection {
 
     ClutterTexture* texture; // strong reference; NULL after its destruction
     gulong changeHandler;    // "pixbuf-change" on the texture
+    gulong turnHandler;      // "notify::rotation-angle-x" on the texture
     gulong destroyHandler;   // "destroy" on the texture
     gint reflectionHeight;
     gboolean heightSet;
@@ -23,6 +25,7 @@ void dropTexture(LumivexTextureReflection* self)
         return;
     }
     g_signal_handler_disconnect(self->texture, self->changeHandler);
+    g_signal_handler_disconnect(self->texture, self->turnHandler);
     g_signal_handler_disconnect(self->texture, self->destroyHandler);
     g_object_unref(self->texture);
     self->texture = nullptr;
@@ -33,11 +36,25 @@ void onTextureChanged(ClutterTexture*, gpointer data)
     clutter_actor_queue_redraw(CLUTTER_ACTOR(data));
 }
 
+void onTextureTurned(GObject*, GParamSpec*, gpointer data)
+{
+    clutter_actor_queue_redraw(CLUTTER_ACTOR(data));
+}
+
 void onTextureDestroyed(ClutterActor*, gpointer data)
 {
     auto* self = LUMIVEX_TEXTURE_REFLECTION(data);
     dropTexture(self);
     clutter_actor_queue_redraw(CLUTTER_ACTOR(self));
+}
+
+// True when the texture is turned about the x axis far enough that its
+// first rows are at the bottom as seen (the bottom-up video frames and
+// recent pictures, turned upright by half a turn).
+bool isShownTurned(ClutterTexture* texture)
+{
+    const double angle = clutter_actor_get_rotation_angle(CLUTTER_ACTOR(texture), CLUTTER_X_AXIS);
+    return std::cos(angle * G_PI / 180.0) < 0.0;
 }
 
 void reflectionPaint(ClutterActor* actor)
@@ -64,11 +81,14 @@ void reflectionPaint(ClutterActor* actor)
         return;
     }
 
-    // The band shows the lowest band/height part of the image, its bottom
-    // row at the top edge. The colours are premultiplied: the near edge
-    // carries the actor's paint opacity, the far edge nothing.
+    // The band mirrors the edge that the viewer sees at the bottom of the
+    // texture: as a rule the image's last rows, the first ones when the
+    // texture is shown upside down. The colours are premultiplied: the near
+    // edge carries the actor's paint opacity, the far edge nothing.
+    const bool firstRowsBelow = self->heightSet && self->reflectionHeight < 0 && isShownTurned(self->texture);
+    const float nearRow = firstRowsBelow ? 0.0f : 1.0f;
+    const float farRow = firstRowsBelow ? band / height : 1.0f - band / height;
     const guint8 opacity = clutter_actor_get_paint_opacity(actor);
-    const float farRow = 1.0f - band / height;
     CoglColor nearColour;
     CoglColor farColour;
     cogl_color_init_from_4ub(&nearColour, opacity, opacity, opacity, opacity);
@@ -78,12 +98,12 @@ void reflectionPaint(ClutterActor* actor)
     vertices[0].x = 0.0f;
     vertices[0].y = 0.0f;
     vertices[0].tx = 0.0f;
-    vertices[0].ty = 1.0f;
+    vertices[0].ty = nearRow;
     vertices[0].color = nearColour;
     vertices[1].x = width;
     vertices[1].y = 0.0f;
     vertices[1].tx = 1.0f;
-    vertices[1].ty = 1.0f;
+    vertices[1].ty = nearRow;
     vertices[1].color = nearColour;
     vertices[2].x = width;
     vertices[2].y = band;
@@ -151,6 +171,7 @@ static void lumivex_texture_reflection_init(LumivexTextureReflection* self)
 {
     self->texture = nullptr;
     self->changeHandler = 0;
+    self->turnHandler = 0;
     self->destroyHandler = 0;
     self->reflectionHeight = -1;
     self->heightSet = FALSE;
@@ -162,6 +183,8 @@ ClutterActor* lumivex_texture_reflection_new(ClutterTexture* texture)
     if (texture != nullptr) {
         self->texture = CLUTTER_TEXTURE(g_object_ref(texture));
         self->changeHandler = g_signal_connect(texture, "pixbuf-change", G_CALLBACK(onTextureChanged), self);
+        self->turnHandler =
+            g_signal_connect(texture, "notify::rotation-angle-x", G_CALLBACK(onTextureTurned), self);
         self->destroyHandler = g_signal_connect(texture, "destroy", G_CALLBACK(onTextureDestroyed), self);
     }
     return CLUTTER_ACTOR(self);

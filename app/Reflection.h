@@ -9,6 +9,12 @@
 // of what it mirrors), an opacity, and add it to a container. It draws a
 // band of the reflection height at its top edge, showing the bottom part of
 // the texture upside down. Main loop only.
+//
+// A negative height asks for a mirror of the texture as the viewer sees it:
+// when the texture is turned about the x axis (by more than a quarter
+// turn, as the bottom-up video frames and recent pictures are turned
+// upright), the band shows the image's first rows, which are then at the
+// bottom on screen; otherwise it is the same as the positive height.
 
 #include "app/Toolkit.h"
 
@@ -21,8 +27,8 @@ G_DECLARE_FINAL_TYPE(LumivexTextureReflection, lumivex_texture_reflection, LUMIV
 // texture is destroyed). Until a height is set the band is the whole actor.
 ClutterActor* lumivex_texture_reflection_new(ClutterTexture* texture);
 
-// The height of the reflected band in pixels; a negative height is taken as
-// its absolute value. The band never exceeds the actor's height; 0 draws
+// The height of the reflected band in pixels, its absolute value; the sign
+// as said above. The band never exceeds the actor's height; 0 draws
 // nothing.
 void lumivex_texture_reflection_set_reflection_height(LumivexTextureReflection* reflection, gint height);
 // As set (its sign kept); -1 while unset.

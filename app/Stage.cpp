@@ -21,6 +21,8 @@ namespace {
 ClutterActor* theStage = nullptr;
 sWindowEntry windowTable[WindowTableSize] = {{"main", 0}};
 
+bool fullScreenRequested = false; // main thread only
+
 constexpr int NotStored = -65535;
 
 std::u16string windowKey(const sWindowEntry& entry, const char16_t* suffix)
@@ -243,6 +245,19 @@ void saveWindowGeometry()
 void restoreWindowGeometry()
 {
     restoreGeometry(true);
+}
+
+void setStageFullScreen(bool fullScreen)
+{
+    fullScreenRequested = fullScreen;
+    if (theStage != nullptr) {
+        clutter_stage_set_fullscreen(CLUTTER_STAGE(theStage), fullScreen ? TRUE : FALSE);
+    }
+}
+
+bool stageFullScreenRequested()
+{
+    return fullScreenRequested;
 }
 
 void redrawStage()

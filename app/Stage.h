@@ -40,6 +40,13 @@ void saveWindowGeometry();
 // nothing is stored).
 void restoreWindowGeometry();
 
+// Puts the stage into full-screen mode or takes it out. The window manager
+// carries the request out after this has returned, by resizing the stage
+// (and without a window manager nobody does, so the stage's own state only
+// changes when one answers). stageFullScreenRequested() is the last request.
+void setStageFullScreen(bool fullScreen);
+bool stageFullScreenRequested();
+
 // Redraws the stage now, not waiting for the next scheduled frame.
 void redrawStage();
 

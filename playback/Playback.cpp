@@ -2,77 +2,43 @@
 
 #include "playback/PlayerManager.h"
 
+#include "app/MainLoop.h"
 #include "app/Stage.h"
 #include "catalogue/PlayerDatabase.h"
-#include "kestrel/Unicode.h"
 #include "state/Recent.h"
 
 #include <malloc.h>
+
+#include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace {
 
 std::mutex gFactoryLock;
 tPlayerSceneFactory gPlayerSceneFactory; // guarded by gFactoryLock
 
-// Shows the video texture centred on the stage, turned upright (frames
-// arrive bottom row first), until the real player scene is registered.
-class cVideoScene : public cScene {
-public:
-    explicit cVideoScene(ClutterActor* root) : cScene(root)
-    {
-        mTexture = clutter_texture_new();
-        clutter_actor_set_size(mTexture, 256, 256);
-        clutter_actor_add_child(mRoot, mTexture);
-        mSizeHandler = g_signal_connect(mTexture, "size-change", G_CALLBACK(&cVideoScene::onSizeChange), this);
-    }
+// Every run of the procedure and every scene switch takes the next number;
+// a playlist fetched for an older number arrives too late and is dropped.
+// Scene switches may come from other threads (the catalogue update asks for
+// its scene from its own), hence atomic.
+std::atomic<unsigned> gPlayGeneration{0};
 
-    ~cVideoScene() override
-    {
-        g_signal_handler_disconnect(mTexture, mSizeHandler);
-        clutter_actor_destroy(mTexture);
-    }
-
-    void show() override
-    {
-        std::string title = "Lumivex";
-        try {
-            title = kestrel::toUtf8(cPlayerDatabase::instance()->currentName());
-        } catch (...) {
-            // The window title is only a courtesy.
-        }
-        if (ClutterActor* stage = clutter_actor_get_stage(mRoot)) {
-            clutter_stage_set_title(CLUTTER_STAGE(stage), title.c_str());
-        }
-        if (cVideoPlayer* player = cPlayerManager::instance()->currentPlayer()) {
-            player->setTexture(CLUTTER_TEXTURE(mTexture));
-        }
-        layOut(256, 256);
-    }
-
-    void hide() override { delete this; }
-
-private:
-    static void onSizeChange(ClutterTexture*, gint width, gint height, gpointer self)
-    {
-        static_cast<cVideoScene*>(self)->layOut(width, height);
-    }
-
-    void layOut(int width, int height)
-    {
-        const float stageWidth = clutter_actor_get_width(mRoot);
-        const float stageHeight = clutter_actor_get_height(mRoot);
-        clutter_actor_set_size(mTexture, static_cast<float>(width), static_cast<float>(height));
-        clutter_actor_set_anchor_point(mTexture, width / 2.0f, height / 2.0f);
-        clutter_actor_set_position(mTexture, stageWidth / 2, stageHeight / 2);
-        // About the anchor point, which is the middle of the texture.
-        clutter_actor_set_rotation(mTexture, CLUTTER_X_AXIS, 180.0, 0, 0, 0);
-    }
-
-    ClutterActor* mTexture = nullptr; // main loop only
-    gulong mSizeHandler = 0;          // main loop only
+// One playlist fetch on a thread of its own. The thread and the list below
+// share it.
+struct sPlaylistFetch {
+    std::mutex lock;
+    bool finished = false;  // guarded by lock: the thread has nothing left to do but end
+    bool abandoned = false; // guarded by lock: shutdown gave it up; it posts nothing
+    std::thread thread;     // main thread only: started, then joined or detached
 };
+
+// Fetches still to be joined. Main thread only.
+std::vector<std::shared_ptr<sPlaylistFetch>> gFetches;
 
 cScene* makePlayerScene()
 {
@@ -81,10 +47,77 @@ cScene* makePlayerScene()
         std::lock_guard<std::mutex> lock(gFactoryLock);
         factory = gPlayerSceneFactory;
     }
-    if (factory) {
-        return factory(stageActor());
+    return factory ? factory(stageActor()) : nullptr;
+}
+
+// Joins the fetch threads that have finished.
+void reapFetches()
+{
+    for (auto position = gFetches.begin(); position != gFetches.end();) {
+        bool finished = false;
+        {
+            std::lock_guard<std::mutex> guard((*position)->lock);
+            finished = (*position)->finished;
+        }
+        if (finished) {
+            (*position)->thread.join();
+            position = gFetches.erase(position);
+        } else {
+            ++position;
+        }
     }
-    return new cVideoScene(stageActor());
+}
+
+// The procedure's last steps, on the main loop: the player, its scene, open.
+void startPlayback(std::unique_ptr<cPlayList> playList)
+{
+    cPlayerManager* manager = cPlayerManager::instance();
+    if (!manager->createPlayer(playList.get())) {
+        requestHomeScene();
+        return;
+    }
+    playList.release(); // the player's now
+    if (cScene* scene = makePlayerScene()) {
+        presentScene(scene);
+    }
+    // The result only says whether the work started; the play task asks
+    // for the home scene when the stream does not play.
+    manager->currentPlayer()->open();
+}
+
+// Main loop, when a fetch has ended: null when it failed.
+void continueAfterFetch(unsigned generation, std::unique_ptr<cPlayList> playList)
+{
+    if (generation != gPlayGeneration.load()) {
+        return; // a newer play request or a scene switch came first
+    }
+    if (!playList) {
+        requestHomeScene();
+        return;
+    }
+    startPlayback(std::move(playList));
+}
+
+void fetchPlayList(const std::shared_ptr<sPlaylistFetch>& fetch, unsigned generation, const std::u16string& address,
+                   const std::u16string& name, const std::u16string& description)
+{
+    std::unique_ptr<cPlayList> playList;
+    try {
+        playList = std::make_unique<cPlayList>(address, name, description);
+    } catch (...) {
+        // The continuation turns the missing playlist into the home scene.
+    }
+    // Under the lock, so that shutdown either sees the fetch still running
+    // and abandons it, or finds its continuation already posted.
+    std::lock_guard<std::mutex> guard(fetch->lock);
+    fetch->finished = true;
+    if (fetch->abandoned) {
+        return;
+    }
+    auto result = std::make_shared<std::unique_ptr<cPlayList>>(std::move(playList));
+    postToMainLoop(PrioritySceneSwitch, [generation, result] {
+        runGuarded([&] { continueAfterFetch(generation, std::move(*result)); });
+    });
 }
 
 } // namespace
@@ -103,13 +136,19 @@ void limitMemoryArenas()
 void installPlayback()
 {
     setPlayChannelProcedure(playChannelProcedure);
-    setCurrentPlayerDestroyer([] { cPlayerManager::instance()->destroyCurrentPlayer(); });
+    setCurrentPlayerDestroyer([] {
+        // A scene switch overrides a play request whose playlist is still
+        // being fetched.
+        ++gPlayGeneration;
+        cPlayerManager::instance()->destroyCurrentPlayer();
+    });
 }
 
 void playChannelProcedure()
 {
-    cPlayerManager* manager = cPlayerManager::instance();
-    manager->destroyCurrentPlayer();
+    const unsigned generation = ++gPlayGeneration;
+    reapFetches();
+    cPlayerManager::instance()->destroyCurrentPlayer();
     closeCurrentScene();
 
     cPlayerDatabase* database = cPlayerDatabase::instance();
@@ -123,26 +162,52 @@ void playChannelProcedure()
     // fetched still appears among the recent channels.
     cRecent::instance()->add(country, name, type);
 
-    cPlayList* playList = nullptr;
+    if (!cPlayList::isAsxAddress(address)) {
+        // Nothing to fetch: the playlist is the address itself.
+        std::unique_ptr<cPlayList> playList;
+        try {
+            playList = std::make_unique<cPlayList>(address, name, description);
+        } catch (...) {
+            requestHomeScene();
+            return;
+        }
+        startPlayback(std::move(playList));
+        return;
+    }
+
+    // The fetch may take as long as its time limits allow; the window stays
+    // responsive meanwhile and shows no scene.
+    auto fetch = std::make_shared<sPlaylistFetch>();
     try {
-        playList = new cPlayList(address, name, description);
-    } catch (...) {
+        fetch->thread = std::thread(fetchPlayList, fetch, generation, address, name, description);
+    } catch (const std::system_error&) {
         requestHomeScene();
         return;
     }
-    if (!manager->createPlayer(playList)) {
-        delete playList;
-        requestHomeScene();
-        return;
-    }
-    presentScene(makePlayerScene());
-    // The result only says whether the work started; the play task asks
-    // for the home scene when the stream does not play.
-    manager->currentPlayer()->open();
+    gFetches.push_back(std::move(fetch));
+}
+
+int runningPlaylistFetches()
+{
+    reapFetches();
+    return static_cast<int>(gFetches.size());
 }
 
 void shutdownPlayback()
 {
+    // A fetch can be held by a silent server for its whole time limit, and
+    // nothing is left to use its playlist: leave it to end on its own
+    // without posting anything.
+    ++gPlayGeneration;
+    for (const auto& fetch : gFetches) {
+        {
+            std::lock_guard<std::mutex> guard(fetch->lock);
+            fetch->abandoned = true;
+        }
+        fetch->thread.detach();
+    }
+    gFetches.clear();
+
     cPlayerManager* manager = cPlayerManager::instance();
     manager->destroyCurrentPlayer();
     manager->waitForDestroyers();

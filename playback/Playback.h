@@ -19,18 +19,31 @@ void limitMemoryArenas();
 // before the first scene request.
 void installPlayback();
 
-// The scene that shows a playing channel. Its show operation hands its
-// video texture to the current player (cPlayerManager::currentPlayer()).
-// Without a factory, a plain scene that shows the video in the middle of
-// the stage stands in.
+// The scene that shows a playing channel (the scenes library registers
+// it). Its show operation hands its video texture to the current player
+// (cPlayerManager::currentPlayer()). Without a factory the player plays
+// without a scene. Any thread.
 using tPlayerSceneFactory = std::function<cScene*(ClutterActor* root)>;
 void setPlayerSceneFactory(tPlayerSceneFactory factory);
 
 // Main loop: turns the channel database's current channel into a playing
 // player inside a new player scene; on failure the home scene follows.
+//
+// It destroys the current player, closes the current scene, reads the
+// channel and adds it to the recent list. An ASX playlist is then fetched
+// on a thread of its own, so that the main loop never waits for the
+// network; the rest (player, scene, open) follows on the main loop when the
+// fetch has ended, unless a newer play request or a scene switch came
+// first: then the fetched playlist is dropped. A fetch that fails leads to
+// the home scene.
 void playChannelProcedure();
 
+// For tests: playlist fetches whose threads have not ended yet.
+int runningPlaylistFetches();
+
 // Shutdown, main thread, after the main loop has ended and before the media
-// framework shuts down: destroys the current player and waits until every
-// player has been torn down, then deletes the player manager.
+// framework shuts down: gives up the playlist fetches still running (they
+// end on their own within their time limits and change nothing any more),
+// destroys the current player and waits until every player has been torn
+// down, then deletes the player manager.
 void shutdownPlayback();

@@ -118,29 +118,51 @@ TEST_F(ReflectionTest, MirroredImageAppearsBelowAndFadesOut)
     }
 }
 
-TEST_F(ReflectionTest, NegativeHeightActsAsItsAbsoluteValue)
+// The texture is red above blue as stored. Turned half a turn about the x
+// axis (as the bottom-up frames and pictures are), the viewer sees blue
+// above red. A negative height mirrors what the viewer sees; a positive one
+// always mirrors the stored image's last rows.
+TEST_F(ReflectionTest, NegativeHeightMirrorsTheTextureAsShown)
 {
+    struct sCase {
+        int height;
+        bool turned;
+        bool nearRed; // the band's near edge: red (else blue)
+    } cases[] = {
+        {30, false, false},
+        {-30, false, false},
+        {30, true, false},
+        {-30, true, true},
+    };
     auto* reflection = LUMIVEX_TEXTURE_REFLECTION(mReflection);
-    lumivex_texture_reflection_set_reflection_height(reflection, 30);
-    const sScreenshot positive = takeScreenshot();
-    lumivex_texture_reflection_set_reflection_height(reflection, -30);
-    EXPECT_EQ(lumivex_texture_reflection_get_reflection_height(reflection), -30);
-    const sScreenshot negative = takeScreenshot();
-    for (int row : {0, 10, 20, 29, 31, 40}) {
-        int r1 = 0;
-        int g1 = 0;
-        int b1 = 0;
-        int r2 = 0;
-        int g2 = 0;
-        int b2 = 0;
-        reflectionRow(positive, row, r1, g1, b1);
-        reflectionRow(negative, row, r2, g2, b2);
-        EXPECT_EQ(b1, b2) << "row " << row;
-        EXPECT_EQ(r1, r2) << "row " << row;
-        if (row > 30) {
-            EXPECT_LT(r2 + g2 + b2, 10) << "row " << row;
+    for (const sCase& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "height " << c.height << (c.turned ? " turned" : " upright"));
+        clutter_actor_set_rotation(mTexture, CLUTTER_X_AXIS, c.turned ? 180.0 : 0.0, 0.0f, Side / 2.0f, 0.0f);
+        lumivex_texture_reflection_set_reflection_height(reflection, c.height);
+        EXPECT_EQ(lumivex_texture_reflection_get_reflection_height(reflection), c.height);
+        const sScreenshot shot = takeScreenshot();
+        int r = 0;
+        int g = 0;
+        int b = 0;
+        // What the viewer sees at the texture's bottom edge is what the
+        // reflection's near edge should show for a negative height.
+        shot.at(static_cast<int>(TextureX) + Side / 2, static_cast<int>(TextureY) + Side - 4, r, g, b);
+        EXPECT_EQ(r > b, c.turned) << "texture's visible bottom";
+        for (int row : {1, 10, 20}) {
+            reflectionRow(shot, row, r, g, b);
+            if (c.nearRed) {
+                EXPECT_GT(r, b + 20) << "row " << row;
+            } else {
+                EXPECT_GT(b, r + 20) << "row " << row;
+            }
+        }
+        // The band keeps to its 30 rows either way.
+        for (int row : {31, 40}) {
+            reflectionRow(shot, row, r, g, b);
+            EXPECT_LT(r + g + b, 10) << "row " << row;
         }
     }
+    clutter_actor_set_rotation(mTexture, CLUTTER_X_AXIS, 0.0, 0.0f, 0.0f, 0.0f);
 }
 
 TEST_F(ReflectionTest, FollowsNewTextureContentAndActorOpacity)

@@ -1,11 +1,14 @@
 // The player manager and the play-channel procedure, with a real channel
 // database and real clips served from loopback, on the test's display.
+// The player scene itself, and the procedure's ASX fetch with it, are
+// checked with the scenes.
 
 #include "PlayerFixture.h"
 
 #include "playback/PlayerManager.h"
 #include "playback/Playback.h"
 
+#include "app/MainLoop.h"
 #include "app/Stage.h"
 #include "catalogue/AddressCodec.h"
 #include "catalogue/PlayerDatabase.h"
@@ -20,6 +23,8 @@
 
 #include <atomic>
 #include <filesystem>
+#include <memory>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -44,6 +49,43 @@ void chooseFavourite(const std::u16string& name, const std::string& url)
         }
     }
 }
+
+// A player scene with only a texture, which its show hands to the current
+// player, as the real one does.
+class cTextureScene : public cScene {
+public:
+    explicit cTextureScene(ClutterActor* root) : cScene(root)
+    {
+        texture = clutter_texture_new();
+        clutter_actor_add_child(mRoot, texture);
+    }
+    ~cTextureScene() override { clutter_actor_remove_child(mRoot, texture); }
+    void show() override
+    {
+        ++shown;
+        playerAtShow = cPlayerManager::instance()->currentPlayer();
+        if (playerAtShow != nullptr) {
+            playerAtShow->setTexture(CLUTTER_TEXTURE(texture));
+        }
+    }
+    void hide() override { delete this; }
+    ClutterActor* texture;
+    static int shown;
+    static cVideoPlayer* playerAtShow;
+};
+int cTextureScene::shown = 0;
+cVideoPlayer* cTextureScene::playerAtShow = nullptr;
+
+// The texture scene is the player scene while it lives.
+struct sTextureSceneInstalled {
+    sTextureSceneInstalled()
+    {
+        cTextureScene::shown = 0;
+        cTextureScene::playerAtShow = nullptr;
+        setPlayerSceneFactory([](ClutterActor* root) { return new cTextureScene(root); });
+    }
+    ~sTextureSceneInstalled() { setPlayerSceneFactory({}); }
+};
 
 } // namespace
 
@@ -132,32 +174,20 @@ TEST_F(PlayerManagerTest, ChannelOfTheCataloguePlaysOnTheStage)
     database->setCurrentType(u"News");
     database->setCurrentName(u"Loopback TV");
 
+    // The registered player scene is built once the player exists, and
+    // its show hands the texture over.
+    sTextureSceneInstalled textureScene;
     requestPlayerScene();
     cPlayerManager* manager = cPlayerManager::instance();
     ASSERT_TRUE(pumpUntil([&] { return manager->currentPlayer() != nullptr && manager->currentPlayer()->isLoaded(); }));
     ASSERT_TRUE(pumpUntil([] { return frameStats().uploaded >= 10; }));
-    EXPECT_NE(currentScene, nullptr);
-    EXPECT_STREQ(clutter_stage_get_title(stage()), "Loopback TV");
+    EXPECT_EQ(cTextureScene::shown, 1);
+    EXPECT_EQ(cTextureScene::playerAtShow, manager->currentPlayer());
+    EXPECT_NE(dynamic_cast<cTextureScene*>(currentScene), nullptr);
     EXPECT_EQ(kestrel::toUtf8(manager->currentPlayer()->getPlayList()->getName()), "Loopback TV");
     EXPECT_EQ(kestrel::toUtf8(manager->currentPlayer()->getPlayList()->getDescription()), "Made by the test");
     EXPECT_EQ(cRecent::instance()->entryName(0), u"Loopback TV");
     EXPECT_EQ(cRecent::instance()->entryCountry(0), u"Testland");
-
-    // The picture on the stage: the frame, turned upright (red above, blue
-    // below) in the middle of the stage.
-    redrawStage();
-    const float middleX = clutter_actor_get_width(stageActor()) / 2;
-    const float middleY = clutter_actor_get_height(stageActor()) / 2;
-    guchar* above = clutter_stage_read_pixels(stage(), static_cast<int>(middleX), static_cast<int>(middleY) - 60, 1, 1);
-    guchar* below = clutter_stage_read_pixels(stage(), static_cast<int>(middleX), static_cast<int>(middleY) + 60, 1, 1);
-    ASSERT_NE(above, nullptr);
-    ASSERT_NE(below, nullptr);
-    EXPECT_GT(above[0], 200);
-    EXPECT_LT(above[2], 60);
-    EXPECT_LT(below[0], 60);
-    EXPECT_GT(below[2], 200);
-    g_free(above);
-    g_free(below);
 
     // Every 125th frame becomes the channel's picture.
     EXPECT_TRUE(pumpUntil([] { return cRecent::instance()->entry(0).pictureCount >= 1; }, 10s));
@@ -167,6 +197,7 @@ TEST_F(PlayerManagerTest, ChannelOfTheCataloguePlaysOnTheStage)
 
 TEST_F(PlayerManagerTest, TwoPlayRequestsInQuickSuccession)
 {
+    sTextureSceneInstalled textureScene;
     chooseFavourite(u"Twice", clipUrl("av.mkv"));
     requestPlayerScene();
     requestPlayerScene();
@@ -207,4 +238,189 @@ TEST_F(PlayerManagerTest, FailedOpenLeadsHomeAndDestroysThePlayer)
     // The switch to the home scene destroyed the player.
     EXPECT_EQ(cPlayerManager::instance()->currentPlayer(), nullptr);
     EXPECT_TRUE(pumpUntil([] { return cPlayerManager::instance()->runningDestroyers() == 0; }));
+}
+
+// --- the ASX playlist fetched off the main loop -----------------------------
+
+namespace {
+
+// An ASX playlist whose server answers with its headers at once and holds
+// the body back until the test opens the gate (or the server stops).
+struct sGatedPlaylist {
+    std::atomic<bool> open{false};
+    std::atomic<bool> written{false};
+};
+
+void addGatedPlaylist(cTestHttpServer& server, const std::string& path, const std::string& refUrl,
+                      const std::shared_ptr<sGatedPlaylist>& gate)
+{
+    server.addGenerator(path, "video/x-ms-asf", [refUrl, gate](std::ostream& body, const std::function<bool()>& stopping) {
+        while (!gate->open && !stopping()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (gate->open) {
+            body << "<asx version=\"3.0\"><entry><ref href=\"" << refUrl << "\"/></entry></asx>";
+            body.flush();
+        }
+        gate->written = true;
+    });
+}
+
+// Counts the main loop's timeouts and idle callbacks while it runs.
+struct sLoopProbe {
+    int timeouts = 0;
+    int idles = 0;
+    guint timer = 0;
+    static gboolean tick(gpointer self)
+    {
+        auto* probe = static_cast<sLoopProbe*>(self);
+        ++probe->timeouts;
+        postToMainLoop(PriorityFrameUpload, [probe] { ++probe->idles; });
+        return G_SOURCE_CONTINUE;
+    }
+    sLoopProbe() { timer = g_timeout_add(20, tick, this); }
+    ~sLoopProbe()
+    {
+        g_source_remove(timer);
+        pumpFor(std::chrono::milliseconds(20)); // the last idle callbacks
+    }
+};
+
+} // namespace
+
+class AsxFetchTest : public PlayerTest {
+protected:
+    void SetUp() override
+    {
+        PlayerTest::SetUp();
+        mGate = std::make_shared<sGatedPlaylist>();
+        addGatedPlaylist(mServer, "/gated.asx", clipUrl("long.mkv"), mGate);
+    }
+
+    void TearDown() override
+    {
+        mGate->open = true;
+        ASSERT_TRUE(pumpUntil([] { return runningPlaylistFetches() == 0; }));
+        PlayerTest::TearDown();
+    }
+
+    // Asks for the gated channel and waits until its fetch is held by the
+    // server.
+    void playGatedChannel()
+    {
+        chooseFavourite(u"Gated", clipUrl("gated.asx"));
+        requestPlayerScene();
+        ASSERT_TRUE(pumpUntil([this] { return mServer.hits("/gated.asx") == 1; }));
+    }
+
+    std::shared_ptr<sGatedPlaylist> mGate;
+    sTextureSceneInstalled mTextureScene;
+};
+
+TEST_F(AsxFetchTest, TheMainLoopRunsWhileThePlaylistIsFetchedThenTheChannelPlays)
+{
+    playGatedChannel();
+    // Held by the server: the main loop goes on, timeouts and idle
+    // callbacks fire, and no scene is shown yet. The channel is already
+    // among the recent ones.
+    {
+        sLoopProbe probe;
+        pumpFor(std::chrono::milliseconds(400));
+        EXPECT_GE(probe.timeouts, 5);
+        EXPECT_GE(probe.idles, 5);
+    }
+    EXPECT_EQ(runningPlaylistFetches(), 1);
+    EXPECT_EQ(currentScene, nullptr);
+    EXPECT_EQ(cPlayerManager::instance()->currentPlayer(), nullptr);
+    EXPECT_EQ(cRecent::instance()->entryName(0), u"Gated");
+
+    mGate->open = true;
+    cPlayerManager* manager = cPlayerManager::instance();
+    ASSERT_TRUE(pumpUntil([&] { return manager->currentPlayer() != nullptr && manager->currentPlayer()->isLoaded(); }));
+    EXPECT_EQ(cTextureScene::shown, 1);
+    EXPECT_EQ(cTextureScene::playerAtShow, manager->currentPlayer());
+    const cPlayList* playList = manager->currentPlayer()->getPlayList();
+    EXPECT_EQ(playList->getEntryCount(), 2);
+    EXPECT_EQ(kestrel::toUtf8(playList->getCurrentEntry()), clipUrl("long.mkv"));
+    EXPECT_TRUE(pumpUntil([] { return frameStats().uploaded >= 3; }));
+    EXPECT_EQ(runningPlaylistFetches(), 0);
+    EXPECT_EQ(homeRequests(), 0);
+}
+
+// Whatever comes while the playlist is fetched wins over it: the late
+// playlist is dropped without a player or a scene.
+TEST_F(AsxFetchTest, ANewerPlayRequestOrASceneSwitchWinsOverAPendingFetch)
+{
+    enum eMeanwhile { NewerPlayRequest, HomeScene };
+    for (eMeanwhile meanwhile : {NewerPlayRequest, HomeScene}) {
+        SCOPED_TRACE(meanwhile == NewerPlayRequest ? "newer play request" : "home scene");
+        mGate->open = false;
+        mGate->written = false;
+        cTextureScene::shown = 0;
+        sHomeScenes = 0;
+        const int hitsBefore = mServer.hits("/gated.asx");
+        chooseFavourite(u"Gated", clipUrl("gated.asx"));
+        requestPlayerScene();
+        ASSERT_TRUE(pumpUntil([&] { return mServer.hits("/gated.asx") == hitsBefore + 1; }));
+
+        cPlayerManager* manager = cPlayerManager::instance();
+        if (meanwhile == NewerPlayRequest) {
+            chooseFavourite(u"Plain", clipUrl("long.mkv"));
+            requestPlayerScene();
+            ASSERT_TRUE(pumpUntil([&] { return manager->currentPlayer() != nullptr; }));
+        } else {
+            requestHomeScene();
+            ASSERT_TRUE(pumpUntil([] { return homeRequests() == 1; }));
+        }
+        cVideoPlayer* playerBefore = manager->currentPlayer();
+        const int shownBefore = cTextureScene::shown;
+
+        mGate->open = true;
+        ASSERT_TRUE(pumpUntil([] { return runningPlaylistFetches() == 0; }));
+        pumpFor(std::chrono::milliseconds(50)); // anything the fetch might have posted
+        EXPECT_EQ(manager->currentPlayer(), playerBefore);
+        EXPECT_EQ(cTextureScene::shown, shownBefore);
+        if (meanwhile == NewerPlayRequest) {
+            EXPECT_EQ(manager->currentPlayer()->getPlayList()->getName(), u"Plain");
+            EXPECT_EQ(homeRequests(), 0);
+        } else {
+            EXPECT_EQ(manager->currentPlayer(), nullptr);
+            EXPECT_EQ(homeRequests(), 1);
+        }
+        manager->destroyCurrentPlayer();
+    }
+}
+
+TEST_F(AsxFetchTest, AFailedFetchLeadsHomeWithoutAPlayerScene)
+{
+    const std::string url = "http://127.0.0.1:" + std::to_string(closedPort()) + "/list.asx";
+    chooseFavourite(u"Nowhere", url);
+    requestPlayerScene();
+    ASSERT_TRUE(pumpUntil([] { return homeRequests() == 1; }));
+    EXPECT_EQ(cTextureScene::shown, 0);
+    EXPECT_EQ(cPlayerManager::instance()->currentPlayer(), nullptr);
+    EXPECT_EQ(cRecent::instance()->entryName(0), u"Nowhere");
+}
+
+// Shutdown does not wait for a fetch that a silent server holds, and the
+// fetch ending after it changes nothing.
+TEST_F(AsxFetchTest, ShutdownDoesNotWaitForAHeldFetch)
+{
+    playGatedChannel();
+    destroyCurrentPlayer(); // the shutdown's first step, as the application takes it
+    closeCurrentScene();
+    const auto start = std::chrono::steady_clock::now();
+    shutdownPlayback();
+    const auto took = std::chrono::steady_clock::now() - start;
+    // The server would hold the fetch for the playlist's whole network
+    // time-out.
+    EXPECT_LT(took, std::chrono::seconds(cPlayList::NetworkTimeoutSeconds / 2));
+    EXPECT_EQ(runningPlaylistFetches(), 0);
+
+    mGate->open = true;
+    ASSERT_TRUE(pumpUntil([this] { return mGate->written.load(); }));
+    pumpFor(std::chrono::milliseconds(200)); // anything the fetch might have posted
+    EXPECT_EQ(cPlayerManager::instance()->currentPlayer(), nullptr);
+    EXPECT_EQ(cTextureScene::shown, 0);
+    EXPECT_EQ(homeRequests(), 0);
 }

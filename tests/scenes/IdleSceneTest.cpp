@@ -219,6 +219,9 @@ TEST_F(IdleSceneTest, ThreeRecentEntriesFillThePlacesAroundTheCentre)
     const sRegion lower = regionOf(shot, 380, 360, 420, 400);
     EXPECT_GT(lower.blue, 200);
     EXPECT_LT(lower.red, 60);
+    // Its reflection mirrors the blue bottom edge the viewer sees.
+    const sRegion mirrored = regionOf(shot, 380, 435, 420, 445);
+    EXPECT_GT(mirrored.blue, mirrored.red + 20);
     float side = 0, middle = 0;
     pointOnTile(home, 4, side, middle);
     const sRegion left = regionOf(shot, int(side) + 2, 290, int(side) + 22, 310);

@@ -1,0 +1,152 @@
+#pragma once
+// The player scene: the playing channel's video, upright, with its
+// reflection on the background; a busy icon while the stream is opened;
+// controls that fade in when the mouse moves and out 3 seconds after it
+// stopped (back, full screen, add to favourites, the channel's name, the
+// volume knob and the zoom slider).
+//
+// Main loop only, with the toolkit lock held. The busy start and end come
+// from the player's play task through notifyBusyStart()/notifyBusyEnd(),
+// which carry them onto the main loop. The scene reaches the player only as
+// the player manager's current player.
+
+#include <memory>
+
+#include "app/Effects.h"
+#include "app/Scene.h"
+
+class cScalerWidget;
+class cVolumeWidget;
+
+// --- layout, as plain functions --------------------------------------------
+
+struct sVideoSize {
+    int width = 0;
+    int height = 0;
+};
+
+// The video's size in the layout: in full screen the frame (vw x vh) fitted
+// to the stage's width when it is wider than high, to its height
+// otherwise, the ratio in single precision; windowed, the frame's own size.
+sVideoSize playerLayoutVideoSize(int stageWidth, int stageHeight, int frameWidth, int frameHeight, bool fullScreen);
+// The video's size when the frame size changes: in full screen the frame
+// stretched to the stage's height on a stage wider than high, to its width
+// otherwise, the ratio in single precision; windowed, the frame's size.
+sVideoSize playerSizeChangeVideoSize(int stageWidth, int stageHeight, int frameWidth, int frameHeight,
+                                     bool fullScreen);
+// The reflection's top-left corner under a video of w x h centred on the
+// stage: 5 pixels below its bottom edge.
+void playerReflectionPosition(int stageWidth, int stageHeight, int width, int height, int& x, int& y);
+// The video's depth for a zoom slider value (0 to 5): 0 to 500.
+int playerZoomDepth(float value);
+
+// The opacities at frame f of the controls' fade (frames in all): the
+// controls rise to 255 while the video dims to 128 and its reflection to
+// 33; fading out runs the other way.
+struct sControlsOpacity {
+    guint8 controls = 0;
+    guint8 video = 255;
+    guint8 reflection = 64;
+};
+sControlsOpacity playerControlsOpacity(int frame, int frames, bool visible);
+
+// --- the scene ----------------------------------------------------------------
+
+class cPlayerScene : public cScene {
+public:
+    // Controls hide this long after the last motion.
+    static constexpr unsigned ControlsTimeoutMilliseconds = 3000;
+
+    explicit cPlayerScene(ClutterActor* root);
+    ~cPlayerScene() override;
+
+    void show() override;
+    void hide() override;
+    void busyStart() override;
+    void busyEnd() override;
+    // Places everything for the stage's size and the full-screen state.
+    virtual void layout();
+
+    // For checks.
+    ClutterActor* videoTexture() const { return mVideoTexture; }
+    ClutterActor* reflection() const { return mReflection; }
+    ClutterActor* videoGroup() const { return mVideoGroup; }
+    ClutterActor* controlsGroup() const { return mControlsGroup; }
+    ClutterActor* background() const { return mBackground; }
+    ClutterActor* busyIcon() const { return mBusyIcon; }
+    ClutterActor* backButton() const { return mBackButton; }
+    ClutterActor* fullScreenButton() const { return mFullScreenButton; }
+    ClutterActor* addToFavouritesButton() const { return mAddToFavouritesButton; }
+    ClutterActor* nameLabel() const { return mNameLabel; }
+    cVolumeWidget* volumeKnob() const { return mVolumeKnob.get(); }
+    cScalerWidget* zoomSlider() const { return mZoomSlider.get(); }
+    bool controlsVisible() const { return mControlsVisible; }
+    bool controlsFading() const { return mControlsTimeline->isPlaying(); }
+    bool isFullScreen() const { return mFullScreen; }
+    // The pending auto-hide timeout's source id, 0 when none is pending.
+    guint pendingHideTimer() const;
+    int frameWidth() const { return mFrameWidth; }
+    int frameHeight() const { return mFrameHeight; }
+
+private:
+    // The stage handlers, one per connected signal; the key release goes to
+    // the button handler.
+    enum eStageHandler { HandlerEnter, HandlerLeave, HandlerButton, HandlerMotion, HandlerScroll };
+    template <eStageHandler handler>
+    static gboolean onStageEvent(ClutterActor* stage, ClutterEvent* event, gpointer self);
+    // The table of the stage handlers: true when the event is consumed.
+    bool handleStageEvent(eStageHandler handler, ClutterEvent* event);
+
+    static void onSizeChange(ClutterTexture* texture, gint width, gint height, gpointer self);
+    static void onStageAllocation(ClutterActor* stage, ClutterActorBox* box, ClutterAllocationFlags flags,
+                                  gpointer self);
+    static gboolean onHideTimer(gpointer self);
+
+    void sizeChanged(int width, int height);
+    void placeVideo(int stageWidth, int stageHeight, int width, int height);
+    void zoomChanged();
+    void volumeChanged();
+    void showControls(bool show);
+    void startHideTimer();
+    void controlsFrame(int frame);
+    void controlsCompleted();
+    void toggleFullScreen();
+    void addToFavourites();
+    void spin(ClutterActor* button);
+    int stageWidth() const;
+    int stageHeight() const;
+
+    // Every field: main loop only. The actors belong to the stage or to the
+    // two groups from construction until the destructor removes them; the
+    // video texture is shared with the player's frame callback, which holds
+    // a reference of its own.
+    ClutterActor* mVideoGroup;
+    ClutterActor* mControlsGroup;
+    ClutterActor* mNameLabel;
+    ClutterActor* mBackground;
+    ClutterActor* mBusyIcon;
+    ClutterActor* mBackButton;
+    ClutterActor* mFullScreenButton;
+    ClutterActor* mAddToFavouritesButton;
+    std::unique_ptr<cTimeline> mBusyTimeline;     // 360 frames at 120 per second, looping
+    std::unique_ptr<cTimeline> mControlsTimeline; // 10 frames at 30 per second
+    std::unique_ptr<cEffectTemplate> mShortTemplate; // 300 ms, ramp
+    std::unique_ptr<cEffectTemplate> mLongTemplate;  // 600 ms, ramp
+    ClutterActor* mVideoTexture;
+    ClutterActor* mReflection;
+    std::unique_ptr<cVolumeWidget> mVolumeKnob;
+    std::unique_ptr<cScalerWidget> mZoomSlider;
+
+    bool mControlsVisible = false;
+    guint mHideTimer = 0; // the last auto-hide timeout started; 0 before the first
+    bool mFullScreen = false;
+    int mFrameWidth = 256;
+    int mFrameHeight = 256;
+    // The stage size the last layout was made for.
+    int mLaidOutWidth = 0;
+    int mLaidOutHeight = 0;
+
+    gulong mSizeChangeHandler = 0;
+    gulong mStageHandlers[6] = {};
+    gulong mAllocationHandler = 0;
+};

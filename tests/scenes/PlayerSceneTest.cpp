@@ -1,0 +1,653 @@
+// The player scene on the real toolkit, built by the real play-channel
+// procedure for channels of a real catalogue whose clips are made by the
+// test and served from a loopback HTTP server: the layout windowed and in
+// full screen, the upright picture and its reflection on a screenshot, the
+// zoom, the controls' fade and time-out, the stage handlers' table, the
+// volume, the favourites, the busy icon and the way back home.
+
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <X11/Xlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "../playback/PlayerFixture.h"
+#include "SceneDriver.h"
+#include "app/Effects.h"
+#include "app/Reflection.h"
+#include "app/Scene.h"
+#include "app/Stage.h"
+#include "catalogue/AddressCodec.h"
+#include "catalogue/PlayerDatabase.h"
+#include "kestrel/Unicode.h"
+#include "playback/MediaGraph.h"
+#include "playback/PlayerManager.h"
+#include "playback/Playback.h"
+#include "scenes/IdleScene.h"
+#include "scenes/PlayerScene.h"
+#include "scenes/Scenes.h"
+#include "state/Recent.h"
+#include "state/Settings.h"
+#include "widgets/ScalerWidget.h"
+#include "widgets/VolumeWidget.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// What the stage and the window looked like when the home scene was built.
+struct sAtHome {
+    int built = 0;
+    bool stageFullScreen = false;
+    bool placementRead = false;
+    int windowX = 0;
+    int windowY = 0;
+};
+sAtHome atHome; // main loop only
+
+cPlayerScene* currentPlayerScene()
+{
+    return dynamic_cast<cPlayerScene*>(currentScene);
+}
+
+void motionAt(float x, float y)
+{
+    ClutterEvent* event = clutter_event_new(CLUTTER_MOTION);
+    clutter_event_set_coords(event, x, y);
+    clutter_event_set_stage(event, stage());
+    clutter_event_set_time(event, CLUTTER_CURRENT_TIME);
+    clutter_event_put(event);
+    clutter_event_free(event);
+}
+
+float depthOf(ClutterActor* actor)
+{
+    return clutter_actor_get_z_position(actor);
+}
+
+void positionOf(ClutterActor* actor, float& x, float& y)
+{
+    clutter_actor_get_position(actor, &x, &y);
+}
+
+// The zoom slider's group: the last actor the controls group holds.
+ClutterActor* sliderGroup(cPlayerScene* scene)
+{
+    return clutter_actor_get_last_child(scene->controlsGroup());
+}
+
+void countNotify(GObject*, GParamSpec*, gpointer count)
+{
+    ++*static_cast<int*>(count);
+}
+
+gboolean countEvent(ClutterActor*, ClutterEvent*, gpointer count)
+{
+    ++*static_cast<int*>(count);
+    return FALSE;
+}
+
+std::string readUtf16File(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::string ascii;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        ascii += bytes[i + 1] == 0 ? bytes[i] : '?';
+    }
+    return ascii;
+}
+
+int occurrences(const std::string& text, const std::string& part)
+{
+    int count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+class PlayerSceneTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(ensureUi()) << uiFailure();
+        ASSERT_TRUE(initializeMedia());
+        sFolder = new testsupport::cTempFolder("player-scene");
+        sServer = new cTestHttpServer;
+        cSettings::instance()->reset();
+        cSettings::instance()->setDataFolder(kestrel::fromUtf8(sFolder->path() + "/"));
+        cRecent::destroyInstance();
+
+        // A 320 x 240 clip, red above blue as seen, long enough to play
+        // through a test without reopening.
+        cClipRecipe recipe;
+        recipe.seconds = 30;
+        recipe.fps = 15;
+        ASSERT_TRUE(makeClip(sFolder->path() + "/long.mkv", recipe));
+        sServer->addFile("/long.mkv", sFolder->path() + "/long.mkv", contentTypeOf(recipe));
+        sServer->addStall("/stall.mkv");
+
+        // The catalogue as the update installs it.
+        sChannels = sFolder->path() + "/channels";
+        std::filesystem::create_directories(sChannels);
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open((sChannels + "/database").c_str(), &db), SQLITE_OK);
+        std::string sql = "create table channels (country text, type text, name text, description text, url text);";
+        const std::pair<const char*, std::string> channels[] = {
+            {"Loopback TV", sServer->url("/long.mkv")},
+            {"Stalled", sServer->url("/stall.mkv")},
+            {"Unreachable", "http://127.0.0.1:" + std::to_string(closedPort()) + "/gone.mkv"},
+        };
+        for (const auto& [name, url] : channels) {
+            sql += std::string("insert into channels values ('Testland', 'News', '") + name + "', 'Made by the test', '" +
+                   kestrel::toUtf8(encodeAddress(kestrel::fromUtf8(url))) + "');";
+        }
+        ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+        ASSERT_TRUE(cPlayerDatabase::instance()->open(kestrel::fromUtf8(sChannels)));
+
+        installPlayback();
+        installScenes();
+        // The real home scene, with a note of the stage and the window at
+        // the moment it is built.
+        registerSceneFactory(SceneHome, [](ClutterActor* root) {
+            ++atHome.built;
+            atHome.stageFullScreen = stageFullScreenRequested();
+            bool visible = false;
+            atHome.placementRead =
+                readWindowPlacement(windowTableEntry(0).window, atHome.windowX, atHome.windowY, visible);
+            return new cIdleScene(root);
+        });
+    }
+
+    static void TearDownTestSuite()
+    {
+        closeCurrentScene();
+        waitForEffectsToEnd();
+        cPlayerDatabase::destroyInstance();
+        shutdownPlayback();
+        cRecent::destroyInstance();
+        cSettings::instance()->reset();
+        delete sServer;
+        sServer = nullptr;
+        delete sFolder;
+        sFolder = nullptr;
+    }
+
+    void SetUp() override
+    {
+        parkPointer();
+        setStageSize(800, 600);
+        cSettings::instance()->reset();
+        cSettings::instance()->setDataFolder(kestrel::fromUtf8(sFolder->path() + "/"));
+        atHome = {};
+    }
+
+    void TearDown() override
+    {
+        cPlayerManager::instance()->destroyCurrentPlayer();
+        closeCurrentScene();
+        waitForEffectsToEnd();
+        cPlayerManager::instance()->waitForDestroyers();
+        setStageFullScreen(false);
+        runMainLoopFor(20);
+        setStageSize(800, 600);
+    }
+
+    static void setStageSize(float width, float height)
+    {
+        clutter_actor_set_size(stageActor(), width, height);
+        runMainLoopUntil([&] {
+            float w = 0, h = 0;
+            clutter_actor_get_size(stageActor(), &w, &h);
+            return w == width && h == height;
+        }, 3000);
+    }
+
+    // Plays a channel of the catalogue through the play-channel procedure
+    // and returns its scene once it is shown.
+    cPlayerScene* play(const char16_t* name)
+    {
+        cPlayerDatabase* database = cPlayerDatabase::instance();
+        database->setCurrentCountry(u"Testland");
+        database->setCurrentType(u"News");
+        database->setCurrentName(name);
+        cScene* before = currentScene;
+        requestPlayerScene();
+        runMainLoopUntil([before] { return currentPlayerScene() != nullptr && currentScene != before; }, 5000);
+        return currentScene != before ? currentPlayerScene() : nullptr;
+    }
+
+    // Plays the clip and waits for its first frame to be laid out and every
+    // entrance animation to end.
+    cPlayerScene* playClip()
+    {
+        cPlayerScene* scene = play(u"Loopback TV");
+        if (scene == nullptr) {
+            return nullptr;
+        }
+        if (!runMainLoopUntil([scene] { return scene->frameWidth() == 320; }, 15000)) {
+            return nullptr;
+        }
+        waitForEffectsToEnd();
+        return scene;
+    }
+
+    // Moves the pointer and waits for the controls' fade to end.
+    static void showControlsAndWait(cPlayerScene* scene)
+    {
+        motionAt(400, 300);
+        settle();
+        runMainLoopUntil([scene] { return !scene->controlsFading(); }, 3000);
+    }
+
+    static testsupport::cTempFolder* sFolder;
+    static cTestHttpServer* sServer;
+    static std::string sChannels;
+};
+
+testsupport::cTempFolder* PlayerSceneTest::sFolder = nullptr;
+cTestHttpServer* PlayerSceneTest::sServer = nullptr;
+std::string PlayerSceneTest::sChannels;
+
+TEST(PlayerSceneLayout, PlainFunctions)
+{
+    struct sCase {
+        int sw, sh, vw, vh;
+        bool fullScreen;
+        sVideoSize layout, sizeChange;
+    } cases[] = {
+        {800, 600, 320, 240, false, {320, 240}, {320, 240}},
+        {1280, 1024, 320, 240, true, {1280, 960}, {1365, 1024}},
+        {1280, 1024, 240, 320, true, {768, 1024}, {768, 1024}},
+        {1024, 1280, 320, 240, true, {1024, 768}, {1024, 768}},
+        {1920, 1080, 1280, 720, true, {1920, 1080}, {1920, 1080}},
+    };
+    for (const sCase& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.sw << "x" << c.sh << " " << c.vw << "x" << c.vh);
+        const sVideoSize layout = playerLayoutVideoSize(c.sw, c.sh, c.vw, c.vh, c.fullScreen);
+        EXPECT_EQ(layout.width, c.layout.width);
+        EXPECT_EQ(layout.height, c.layout.height);
+        const sVideoSize changed = playerSizeChangeVideoSize(c.sw, c.sh, c.vw, c.vh, c.fullScreen);
+        EXPECT_EQ(changed.width, c.sizeChange.width);
+        EXPECT_EQ(changed.height, c.sizeChange.height);
+    }
+    int x = 0, y = 0;
+    playerReflectionPosition(800, 600, 320, 240, x, y);
+    EXPECT_EQ(x, 240);
+    EXPECT_EQ(y, 425);
+    EXPECT_EQ(playerZoomDepth(2.5f), 250);
+    EXPECT_EQ(playerZoomDepth(5.0f), 500);
+    EXPECT_EQ(playerZoomDepth(0.0f), 0);
+
+    const sControlsOpacity shown = playerControlsOpacity(10, 10, true);
+    EXPECT_EQ(shown.controls, 255);
+    EXPECT_EQ(shown.video, 128);
+    EXPECT_EQ(shown.reflection, 33);
+    const sControlsOpacity hidden = playerControlsOpacity(10, 10, false);
+    EXPECT_EQ(hidden.controls, 0);
+    EXPECT_EQ(hidden.video, 255);
+    EXPECT_EQ(hidden.reflection, 64);
+    EXPECT_EQ(playerControlsOpacity(5, 10, true).controls, 127);
+}
+
+TEST_F(PlayerSceneTest, WindowedLayoutShowsTheVideoUprightWithItsReflection)
+{
+    setRememberedIdleFocus(2);
+    cPlayerScene* scene = playClip();
+    ASSERT_NE(scene, nullptr);
+    EXPECT_EQ(rememberedIdleFocus(), IdleCentrePlace);
+    EXPECT_STREQ(clutter_stage_get_title(stage()), "Loopback TV");
+    EXPECT_STREQ(clutter_text_get_text(CLUTTER_TEXT(scene->nameLabel())), "Loopback TV");
+    EXPECT_EQ(lumivex_texture_reflection_get_reflection_height(LUMIVEX_TEXTURE_REFLECTION(scene->reflection())), -50);
+
+    // Stacking, bottom to top.
+    std::vector<ClutterActor*> order;
+    for (ClutterActor* child = clutter_actor_get_first_child(stageActor()); child != nullptr;
+         child = clutter_actor_get_next_sibling(child)) {
+        if (child == scene->background() || child == scene->videoGroup() || child == scene->busyIcon() ||
+            child == scene->controlsGroup()) {
+            order.push_back(child);
+        }
+    }
+    EXPECT_EQ(order, (std::vector<ClutterActor*>{scene->background(), scene->videoGroup(), scene->busyIcon(),
+                                                 scene->controlsGroup()}));
+
+    float x = 0, y = 0, ax = 0, ay = 0;
+    ClutterActor* video = scene->videoTexture();
+    EXPECT_FLOAT_EQ(clutter_actor_get_width(video), 320);
+    EXPECT_FLOAT_EQ(clutter_actor_get_height(video), 240);
+    positionOf(video, x, y);
+    EXPECT_FLOAT_EQ(x, 400);
+    EXPECT_FLOAT_EQ(y, 300);
+    clutter_actor_get_anchor_point(video, &ax, &ay);
+    EXPECT_FLOAT_EQ(ax, 160);
+    EXPECT_FLOAT_EQ(ay, 120);
+    EXPECT_DOUBLE_EQ(clutter_actor_get_rotation_angle(video, CLUTTER_X_AXIS), 180.0);
+    positionOf(scene->reflection(), x, y);
+    EXPECT_FLOAT_EQ(x, 240);
+    EXPECT_FLOAT_EQ(y, 425);
+    EXPECT_FLOAT_EQ(clutter_actor_get_width(scene->reflection()), 320);
+    EXPECT_FLOAT_EQ(clutter_actor_get_height(scene->reflection()), 240);
+    EXPECT_EQ(clutter_actor_get_opacity(video), 255);
+    EXPECT_EQ(clutter_actor_get_opacity(scene->reflection()), 64);
+    EXPECT_FALSE(CLUTTER_ACTOR_IS_VISIBLE(scene->controlsGroup()));
+
+    // The picture upright: red above blue; the reflection under it mirrors
+    // the blue bottom edge the viewer sees.
+    sScreenshot shot = takeScreenshot();
+    ASSERT_EQ(shot.width, 800);
+    keepScreenshot(shot, "player-video");
+    const sRegion upper = regionOf(shot, 380, 200, 420, 260);
+    EXPECT_GT(upper.red, 200);
+    EXPECT_LT(upper.blue, 60);
+    const sRegion lower = regionOf(shot, 380, 340, 420, 400);
+    EXPECT_GT(lower.blue, 200);
+    EXPECT_LT(lower.red, 60);
+    const sRegion mirrored = regionOf(shot, 380, 427, 420, 440);
+    EXPECT_GT(mirrored.blue, mirrored.red + 20);
+
+    // With the controls shown: the picture kept for the documentation.
+    showControlsAndWait(scene);
+    ASSERT_TRUE(scene->controlsVisible());
+    shot = takeScreenshot();
+    keepScreenshot(shot, "player");
+    // The name at the top in white, the back button standing at y 500,
+    // the dimmed video between them.
+    EXPECT_GT(regionOf(shot, 300, 45, 500, 75).bright, 20);
+    EXPECT_GT(regionOf(shot, 40, 505, 200, 550).bright, 50);
+    EXPECT_LT(regionOf(shot, 380, 200, 420, 260).red, 200);
+    EXPECT_GT(regionOf(shot, 380, 200, 420, 260).red, 80);
+}
+
+TEST_F(PlayerSceneTest, FullScreenLayoutZoomAndTheWayBack)
+{
+    setStageSize(1280, 1024);
+    cPlayerScene* scene = playClip();
+    ASSERT_NE(scene, nullptr);
+    ClutterActor* video = scene->videoTexture();
+    float x = 0, y = 0;
+    positionOf(video, x, y);
+    EXPECT_FLOAT_EQ(x, 640);
+    EXPECT_FLOAT_EQ(y, 512);
+
+    // Zoom 2.5 windowed: depth 250.
+    scene->zoomSlider()->setValue(2.5f);
+    waitForEffectsToEnd();
+    EXPECT_FLOAT_EQ(depthOf(video), 250);
+    EXPECT_FLOAT_EQ(depthOf(scene->reflection()), 250);
+
+    // Full screen through the button, which spins.
+    showControlsAndWait(scene);
+    int turns = 0;
+    const gulong spinHandler =
+        g_signal_connect(scene->fullScreenButton(), "notify::rotation-angle-y", G_CALLBACK(countNotify), &turns);
+    clickAt(1280 - 78, 64);
+    settle();
+    EXPECT_TRUE(scene->isFullScreen());
+    EXPECT_TRUE(stageFullScreenRequested());
+    cSettings* settings = cSettings::instance();
+    EXPECT_NE(settings->getInteger(u"window_main_pos_x", -65535), -65535);
+    EXPECT_NE(settings->getInteger(u"window_main_pos_y", -65535), -65535);
+    EXPECT_EQ(settings->getInteger(u"window_main_size_x", -65535), 1280);
+    EXPECT_EQ(settings->getInteger(u"window_main_size_y", -65535), 1024);
+    EXPECT_FALSE(settings->getBoolean(u"window_main_maxi", true));
+    EXPECT_EQ(clutter_actor_get_width(video), 1280);
+    EXPECT_EQ(clutter_actor_get_height(video), 960);
+    waitForEffectsToEnd();
+    EXPECT_GT(turns, 0);
+    g_signal_handler_disconnect(scene->fullScreenButton(), spinHandler);
+    EXPECT_FLOAT_EQ(depthOf(video), 0);
+    EXPECT_FLOAT_EQ(depthOf(scene->reflection()), 0);
+    EXPECT_FALSE(CLUTTER_ACTOR_IS_VISIBLE(sliderGroup(scene)));
+
+    // A new frame size in full screen: stretched to the stage's height.
+    g_signal_emit_by_name(video, "size-change", 320, 240);
+    EXPECT_EQ(clutter_actor_get_width(video), 1365);
+    EXPECT_EQ(clutter_actor_get_height(video), 1024);
+    positionOf(scene->reflection(), x, y);
+    EXPECT_FLOAT_EQ(x, (1280 - 1365) / 2);
+    EXPECT_FLOAT_EQ(y, 0 + 1024 + 5);
+
+    // Leaving full screen: the zoom is back, the slider too.
+    showControlsAndWait(scene);
+    EXPECT_FALSE(CLUTTER_ACTOR_IS_VISIBLE(sliderGroup(scene))) << "hidden in full screen while the controls show";
+    clickAt(1280 - 78, 64);
+    settle();
+    EXPECT_FALSE(scene->isFullScreen());
+    EXPECT_FALSE(stageFullScreenRequested());
+    waitForEffectsToEnd();
+    EXPECT_FLOAT_EQ(depthOf(video), 250);
+    EXPECT_TRUE(CLUTTER_ACTOR_IS_VISIBLE(sliderGroup(scene)));
+    EXPECT_EQ(clutter_actor_get_width(video), 320);
+
+    // Back in full screen: full screen is left and the window put back
+    // where it was before the home scene is asked for.
+    showControlsAndWait(scene);
+    clickAt(1280 - 78, 64);
+    settle();
+    ASSERT_TRUE(scene->isFullScreen());
+    ASSERT_TRUE(stageFullScreenRequested());
+    const int storedX = settings->getInteger(u"window_main_pos_x", -65535);
+    const int storedY = settings->getInteger(u"window_main_pos_y", -65535);
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    XMoveWindow(display, windowTableEntry(0).window, storedX + 37, storedY + 23);
+    XSync(display, False);
+    XCloseDisplay(display);
+    runMainLoopFor(20);
+    waitForEffectsToEnd();
+    clickAt(30 + 20, 1024 - 100 + 20);
+    settle();
+    ASSERT_TRUE(runMainLoopUntil([] { return atHome.built == 1; }, 3000));
+    EXPECT_FALSE(atHome.stageFullScreen);
+    ASSERT_TRUE(atHome.placementRead);
+    EXPECT_EQ(atHome.windowX, storedX);
+    EXPECT_EQ(atHome.windowY, storedY);
+    EXPECT_NE(dynamic_cast<cIdleScene*>(currentScene), nullptr);
+    EXPECT_EQ(cPlayerManager::instance()->currentPlayer(), nullptr);
+}
+
+TEST_F(PlayerSceneTest, ControlsFadeInOnMotionAndOutThreeSecondsAfterTheLast)
+{
+    cPlayerScene* scene = playClip();
+    ASSERT_NE(scene, nullptr);
+
+    // Fade in over about a third of a second.
+    const double start = nowMilliseconds();
+    motionAt(400, 300);
+    settle();
+    EXPECT_TRUE(scene->controlsVisible());
+    EXPECT_TRUE(scene->controlsFading());
+    const guint firstTimer = scene->pendingHideTimer();
+    EXPECT_NE(firstTimer, 0u);
+    // Motion during the fade changes nothing.
+    motionAt(410, 310);
+    settle();
+    EXPECT_EQ(scene->pendingHideTimer(), firstTimer);
+    ASSERT_TRUE(runMainLoopUntil([scene] { return !scene->controlsFading(); }, 3000));
+    const double fadeIn = nowMilliseconds() - start;
+    EXPECT_GE(fadeIn, 300);
+    EXPECT_LT(fadeIn, 1500);
+    EXPECT_TRUE(CLUTTER_ACTOR_IS_VISIBLE(scene->controlsGroup()));
+    EXPECT_EQ(clutter_actor_get_opacity(scene->controlsGroup()), 255);
+    EXPECT_EQ(clutter_actor_get_opacity(scene->videoTexture()), 128);
+    EXPECT_EQ(clutter_actor_get_opacity(scene->reflection()), 33);
+
+    // A second motion within the 3 seconds starts the time-out again.
+    runMainLoopFor(1000);
+    motionAt(420, 300);
+    settle();
+    const double secondMotion = nowMilliseconds();
+    const guint secondTimer = scene->pendingHideTimer();
+    EXPECT_NE(secondTimer, 0u);
+    EXPECT_NE(secondTimer, firstTimer);
+    EXPECT_EQ(g_main_context_find_source_by_id(nullptr, firstTimer), nullptr);
+
+    // Three seconds without motion: the controls fade out.
+    ASSERT_TRUE(runMainLoopUntil([scene] { return !scene->controlsVisible(); }, 5000));
+    EXPECT_GE(nowMilliseconds() - secondMotion, 2900);
+    EXPECT_TRUE(scene->controlsFading());
+    // Motion during the fade-out neither reverses it nor starts a timer.
+    motionAt(400, 300);
+    settle();
+    EXPECT_FALSE(scene->controlsVisible());
+    ASSERT_TRUE(runMainLoopUntil([scene] { return !scene->controlsFading(); }, 3000));
+    EXPECT_FALSE(CLUTTER_ACTOR_IS_VISIBLE(scene->controlsGroup()));
+    EXPECT_EQ(clutter_actor_get_opacity(scene->videoTexture()), 255);
+    EXPECT_EQ(clutter_actor_get_opacity(scene->reflection()), 64);
+    EXPECT_EQ(scene->pendingHideTimer(), 0u);
+
+    // After the fade, motion brings them back.
+    motionAt(400, 300);
+    settle();
+    EXPECT_TRUE(scene->controlsVisible());
+}
+
+TEST_F(PlayerSceneTest, ScrollIsSwallowedAndKeysDoNothing)
+{
+    cPlayerScene* scene = playClip();
+    ASSERT_NE(scene, nullptr);
+    // Handlers connected after the scene's see only what it passes on.
+    int scrolls = 0;
+    int keys = 0;
+    const gulong scrollHandler = g_signal_connect(stageActor(), "scroll-event", G_CALLBACK(countEvent), &scrolls);
+    const gulong keyHandler = g_signal_connect(stageActor(), "key-release-event", G_CALLBACK(countEvent), &keys);
+    for (ClutterScrollDirection direction : {CLUTTER_SCROLL_UP, CLUTTER_SCROLL_DOWN}) {
+        scrollAt(400, 300, direction);
+    }
+    for (guint key : {CLUTTER_KEY_Escape, CLUTTER_KEY_f, CLUTTER_KEY_space, CLUTTER_KEY_BackSpace}) {
+        typeKey(key);
+    }
+    settle();
+    g_signal_handler_disconnect(stageActor(), scrollHandler);
+    g_signal_handler_disconnect(stageActor(), keyHandler);
+    EXPECT_EQ(scrolls, 0);
+    EXPECT_EQ(keys, 4);
+    EXPECT_EQ(currentScene, scene);
+    EXPECT_FALSE(scene->isFullScreen());
+    EXPECT_FALSE(scene->controlsVisible());
+    EXPECT_EQ(atHome.built, 0);
+}
+
+TEST_F(PlayerSceneTest, TheKnobSetsAndStoresTheVolumeAndKeepsTheMute)
+{
+    for (bool muted : {false, true}) {
+        SCOPED_TRACE(muted ? "muted" : "not muted");
+        cSettings* settings = cSettings::instance();
+        settings->setInteger(u"volume", 40);
+        settings->setBoolean(u"muted", muted);
+        cPlayerScene* scene = playClip();
+        ASSERT_NE(scene, nullptr);
+        cVideoPlayer* player = cPlayerManager::instance()->currentPlayer();
+        ASSERT_NE(player, nullptr);
+        EXPECT_EQ(scene->volumeKnob()->getValue(), 40);
+        EXPECT_EQ(player->getVolume(), 40);
+        EXPECT_EQ(settings->getString(u"volume", u""), u"40");
+        ASSERT_TRUE(runMainLoopUntil([player] { return player->isLoaded(); }, 10000));
+
+        // One notch up on the knob.
+        showControlsAndWait(scene);
+        scrollAt(800 - 126 + 48, 600 - 130 + 48, CLUTTER_SCROLL_UP);
+        settle();
+        EXPECT_EQ(scene->volumeKnob()->getValue(), 45);
+        EXPECT_EQ(player->getVolume(), 45);
+        EXPECT_EQ(settings->getInteger(u"volume", 0), 45);
+        EXPECT_EQ(player->isMuted(), muted);
+        EXPECT_EQ(settings->getBoolean(u"muted", !muted), muted);
+        EXPECT_EQ(player->impl().appliedAttenuation(), cVideoPlayerImpl::attenuationForVolume(muted ? 0 : 45));
+        cPlayerManager::instance()->destroyCurrentPlayer();
+        closeCurrentScene();
+        waitForEffectsToEnd();
+    }
+}
+
+TEST_F(PlayerSceneTest, VolumeIsStoredWhenTheSceneIsSetUp)
+{
+    // Nothing stored: the knob starts at 100, which the scene stores.
+    ASSERT_EQ(cSettings::instance()->getString(u"volume", u"none"), u"none");
+    cPlayerScene* scene = play(u"Loopback TV");
+    ASSERT_NE(scene, nullptr);
+    EXPECT_EQ(scene->volumeKnob()->getValue(), 100);
+    EXPECT_EQ(cSettings::instance()->getString(u"volume", u"none"), u"100");
+}
+
+TEST_F(PlayerSceneTest, AddingToFavouritesTwiceKeepsOneAndSpinsBothTimes)
+{
+    cPlayerScene* scene = playClip();
+    ASSERT_NE(scene, nullptr);
+    auto count = [] {
+        int n = 0;
+        for (const std::u16string& name : cPlayerDatabase::instance()->favouriteNames()) {
+            n += name == u"Loopback TV" ? 1 : 0;
+        }
+        return n;
+    };
+    EXPECT_EQ(count(), 0);
+    for (int click = 1; click <= 2; ++click) {
+        SCOPED_TRACE(click);
+        showControlsAndWait(scene);
+        int turns = 0;
+        const gulong handler = g_signal_connect(scene->addToFavouritesButton(), "notify::rotation-angle-y",
+                                                G_CALLBACK(countNotify), &turns);
+        clickAt(78, 64);
+        settle();
+        waitForEffectsToEnd();
+        g_signal_handler_disconnect(scene->addToFavouritesButton(), handler);
+        EXPECT_GT(turns, 2);
+        EXPECT_EQ(count(), 1);
+        EXPECT_EQ(currentScene, scene);
+    }
+
+    // The database writes favorites.xml when it goes, as at shutdown.
+    cPlayerManager::instance()->destroyCurrentPlayer();
+    closeCurrentScene();
+    waitForEffectsToEnd();
+    cPlayerDatabase::destroyInstance();
+    const std::string saved = readUtf16File(sChannels + "/favorites.xml");
+    EXPECT_EQ(occurrences(saved, "Loopback TV"), 1) << saved;
+    ASSERT_TRUE(cPlayerDatabase::instance()->open(kestrel::fromUtf8(sChannels)));
+    EXPECT_EQ(count(), 1);
+}
+
+TEST_F(PlayerSceneTest, BusyIconTurnsWhileTheLoadIsHeldAndGoesAfterTheFirstFrame)
+{
+    cPlayerScene* stalled = play(u"Stalled");
+    ASSERT_NE(stalled, nullptr);
+    ClutterActor* busy = stalled->busyIcon();
+    ASSERT_TRUE(runMainLoopUntil([busy] { return CLUTTER_ACTOR_IS_VISIBLE(busy); }, 5000));
+    ASSERT_TRUE(runMainLoopUntil([busy] { return clutter_actor_get_opacity(busy) == 255; }, 3000));
+    EXPECT_FLOAT_EQ(depthOf(busy), 1);
+    const double angle = clutter_actor_get_rotation_angle(busy, CLUTTER_Z_AXIS);
+    EXPECT_TRUE(runMainLoopUntil(
+        [busy, angle] { return clutter_actor_get_rotation_angle(busy, CLUTTER_Z_AXIS) != angle; }, 1000));
+    runMainLoopFor(500);
+    EXPECT_TRUE(CLUTTER_ACTOR_IS_VISIBLE(busy)) << "still held by the server";
+
+    cPlayerScene* playing = playClip();
+    ASSERT_NE(playing, nullptr);
+    EXPECT_TRUE(runMainLoopUntil(
+        [playing] {
+            return !CLUTTER_ACTOR_IS_VISIBLE(playing->busyIcon()) && clutter_actor_get_opacity(playing->busyIcon()) == 0;
+        },
+        3000));
+}
+
+TEST_F(PlayerSceneTest, AnUnreachableChannelReturnsHomeAndIsAmongTheRecentOnes)
+{
+    cPlayerScene* scene = play(u"Unreachable");
+    ASSERT_NE(scene, nullptr);
+    ASSERT_TRUE(runMainLoopUntil([] { return dynamic_cast<cIdleScene*>(currentScene) != nullptr; }, 15000));
+    EXPECT_EQ(atHome.built, 1);
+    EXPECT_EQ(cRecent::instance()->entryName(0), u"Unreachable");
+    EXPECT_EQ(cPlayerManager::instance()->currentPlayer(), nullptr);
+}
