@@ -44,7 +44,7 @@ trap 'exit 143' TERM HUP
 
 if answers; then
   if ! is_catalogue_server; then
-    echo "run: something that is not a catalogue server answers on $address; stop it and run again (or name your own server in the \`server\` key of ~/.local/share/Lumivex/Lumivex2/settings.xml and start $out/build/bin/lumivex)" >&2
+    echo "run: $address answers but is not a catalogue server (no number at /dbversion.php); stop what listens there and run again" >&2
     exit 1
   fi
   echo "run: using the catalogue server already answering on $address" >&2
