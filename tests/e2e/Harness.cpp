@@ -750,6 +750,9 @@ void cPlayer::installCatalogue(const std::string& database)
     if (!mDisplay.isOpen()) {
         return ::testing::AssertionFailure() << "cannot connect to the X server (DISPLAY)";
     }
+    // The pointer starts away from the stage, so no button of the first
+    // scene shows its hover state unasked.
+    runCommand({"xdotool", "mousemove", "4000", "4000"}, 10000, mFolder);
     // Only this home: the data folder comes from HOME alone. The working
     // folder is the root, so nothing is found beside the caller.
     mProgram.emplace(std::vector<std::string>{installation.player()},
