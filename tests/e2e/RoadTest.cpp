@@ -1,0 +1,255 @@
+// The installed program, end to end: `cmake --install` into a temporary
+// prefix, then the installed lumivex under the test's X server, in a
+// temporary home, against the installed catalogue server, driven from
+// outside with the pointer and the wheel and watched through its window
+// title, screenshots and the files it keeps.
+
+#include "Harness.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Stage coordinates of what the road clicks (800 x 600 stage).
+constexpr int ContinueX = 400, ContinueY = 528;  // the database-updated scene's continue button
+constexpr int ChannelsX = 120, ChannelsY = 528;  // the home scene's channels button
+constexpr int CarouselX = 400, CarouselY = 300;  // the home carousel's focused tile
+
+// What the screenshots are checked against: a region and the mean colour
+// it shows once the scene has settled, with a tolerance that survives small
+// font and rasteriser differences yet tells the scenes apart.
+constexpr cRect ContinueButton{330, 512, 140, 32};
+constexpr cColour ContinueBlue{102, 146, 239};
+constexpr cRect ChannelsButton{60, 515, 130, 26};
+constexpr cColour ChannelsGrey{66, 73, 88};
+constexpr cRect Logo{250, 20, 60, 60};
+constexpr cColour LogoBlue{128, 170, 253};
+constexpr cRect BusyIcon{352, 252, 96, 96};
+constexpr int Tolerance = 30;
+
+std::string settingsItem(const std::string& name, const std::string& value)
+{
+    // One line of a user file as it lies on disk, without the byte-order mark.
+    return utf16File("<item name=\"" + name + "\">" + value + "</item>\n").substr(2);
+}
+
+class RoadTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* display = std::getenv("DISPLAY");
+        ASSERT_TRUE(display != nullptr && *display != '\0') << "DISPLAY is not set: this test needs an X server";
+        ASSERT_FALSE(cInstallation::instance().prefix().empty()) << cInstallation::instance().error();
+        mFolder = makeTempFolder("e2e");
+        ASSERT_FALSE(mFolder.empty());
+        mPlayer.emplace(mFolder);
+    }
+
+    void TearDown() override
+    {
+        mPlayer.reset();
+        mCatalogue.reset();
+        // A failed road keeps its folder (screenshots, standard error).
+        if (HasFailure()) {
+            std::cout << "kept for a look: " << mFolder << "\n";
+        } else if (!mFolder.empty()) {
+            std::error_code ignored;
+            fs::remove_all(mFolder, ignored);
+        }
+    }
+
+    // A catalogue of version 1 on the installed server: four channels, one
+    // with a clip the server serves, one on an address that never answers.
+    void startCatalogueServer()
+    {
+        mCatalogue.emplace(mFolder + "/server",
+                           std::vector<cChannel>{
+                               {"France", "News", "Red Line", "A red test clip", "red.mp4", "", "red"},
+                               {"France", "Music", "Blue Hour", "Not served", "blue.mp4", "", ""},
+                               {"Spain", "News", "Dead Air", "Never answers", "", "http://127.0.0.1:9/dead.mp4", ""},
+                               {"Italy", "Nature", "Green Hills", "Not served", "green.mp4", "", ""},
+                           },
+                           1);
+        ASSERT_TRUE(mCatalogue->ready()) << mCatalogue->problem();
+    }
+
+    cPlayer& player() { return *mPlayer; }
+
+    std::string mFolder;
+    std::optional<cCatalogueServer> mCatalogue;
+    std::optional<cPlayer> mPlayer;
+};
+
+TEST(Install, LaysOutTheProgramBesideItsFilesWithALinkAMenuEntryAndTheTools)
+{
+    const cInstallation& installation = cInstallation::instance();
+    ASSERT_FALSE(installation.prefix().empty()) << installation.error();
+    const fs::path prefix = installation.prefix();
+    const fs::path program = prefix / "lib/lumivex/lumivex";
+
+    // bin/lumivex is a relative link: the kernel resolves /proc/self/exe
+    // through it to the folder that holds skin/, language/ and icons/.
+    ASSERT_TRUE(fs::is_symlink(prefix / "bin/lumivex"));
+    EXPECT_TRUE(fs::read_symlink(prefix / "bin/lumivex").is_relative());
+    EXPECT_EQ(fs::canonical(prefix / "bin/lumivex"), fs::canonical(program));
+    EXPECT_EQ(fs::status(program).permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+    for (const char* file : {"skin/idle-bg.png", "skin/update-bg.png", "skin/continue-button.png", "skin/busy.png",
+                             "skin/logo.png", "skin/play-orb.png", "language/english.xml", "icons/lumivex-48.png",
+                             "icons/lumivex-32.png"}) {
+        EXPECT_TRUE(fs::is_regular_file(prefix / "lib/lumivex" / file)) << file;
+    }
+    // Every skin image of the build is installed, and nothing else there.
+    size_t built = 0;
+    for (const auto& entry : fs::directory_iterator(fs::path(LUMIVEX_BUILD_DIR) / "bin/skin")) {
+        ++built;
+        EXPECT_TRUE(fs::exists(prefix / "lib/lumivex/skin" / entry.path().filename())) << entry.path();
+    }
+    EXPECT_EQ(built, static_cast<size_t>(std::distance(fs::directory_iterator(prefix / "lib/lumivex/skin"),
+                                                       fs::directory_iterator())));
+
+    // The menu entry and its icon in the desktop's icon theme.
+    const std::string entry = readFile((prefix / "share/applications/lumivex.desktop").string());
+    EXPECT_EQ(entry.rfind("[Desktop Entry]\n", 0), 0u) << entry;
+    for (const char* line : {"\nType=Application\n", "\nName=Lumivex\n", "\nExec=lumivex\n", "\nIcon=lumivex\n",
+                             "\nTerminal=false\n", "\nCategories=AudioVideo;Video;Player;TV;\n"}) {
+        EXPECT_NE(entry.find(line), std::string::npos) << line;
+    }
+    EXPECT_TRUE(fs::is_regular_file(prefix / "share/icons/hicolor/48x48/apps/lumivex.png"));
+    EXPECT_TRUE(fs::is_regular_file(prefix / "share/icons/hicolor/32x32/apps/lumivex.png"));
+    EXPECT_TRUE(fs::is_regular_file(prefix / "share/icons/hicolor/scalable/apps/lumivex.svg"));
+    EXPECT_EQ(readFile((prefix / "share/icons/hicolor/48x48/apps/lumivex.png").string()),
+              readFile((prefix / "lib/lumivex/icons/lumivex-48.png").string()));
+
+    // The catalogue tools run from the prefix.
+    for (const std::string& tool : {installation.catalogueTool(), installation.serverTool()}) {
+        EXPECT_TRUE(fs::is_regular_file(tool)) << tool;
+    }
+}
+
+// First start against a catalogue server: the catalogue arrives, the
+// database-updated scene's continue button leads home, the wheel turns the
+// carousel, the channels button leads on, and closing the window keeps the
+// settings.
+TEST_F(RoadTest, FirstStartInstallsTheCatalogueAndLeadsHomeAndOn)
+{
+    startCatalogueServer();
+    player().writeSettings(mCatalogue->address());
+
+    ASSERT_TRUE(player().start());
+    ASSERT_TRUE(player().waitForTitle("Updating"));
+    ASSERT_TRUE(player().waitForRegion("newdb", ContinueButton, ContinueBlue, Tolerance));
+    EXPECT_EQ(player().userFile("channels/database"), readFile(mCatalogue->database()));
+    ASSERT_TRUE(player().click(ContinueX, ContinueY));
+    ASSERT_TRUE(player().waitForTitle("Recent channels..."));
+    ASSERT_TRUE(player().waitForStill("home"));
+    EXPECT_TRUE(player().lastShot().near(ChannelsButton, ChannelsGrey, Tolerance));
+    // The skin comes from the installed folder, not a grey stand-in.
+    EXPECT_TRUE(player().lastShot().near(Logo, LogoBlue, Tolerance));
+    ASSERT_TRUE(player().wheel(CarouselX, CarouselY, true, 2));
+    ASSERT_TRUE(player().wheel(CarouselX, CarouselY, false, 1));
+    ASSERT_TRUE(player().waitForStill("home-turned"));
+    ASSERT_EQ(player().title(), "Recent channels...");
+    ASSERT_TRUE(player().click(ChannelsX, ChannelsY));
+    ASSERT_TRUE(player().waitForTitle("Select channel..."));
+    ASSERT_TRUE(player().waitForStill("channels"));
+    EXPECT_FALSE(player().lastShot().near(ChannelsButton, ChannelsGrey, Tolerance));
+    ASSERT_TRUE(player().closeWindow());
+    ASSERT_TRUE(player().waitForExit());
+
+    EXPECT_EQ(player().exitStatus(), 0) << player().errorText();
+    const std::string settings = player().userFile("settings.xml");
+    EXPECT_EQ(settings.rfind(utf16File("<settings>\n"), 0), 0u);
+    EXPECT_NE(settings.find(settingsItem("dbversion", "1")), std::string::npos);
+    EXPECT_NE(settings.find(settingsItem("language", "english")), std::string::npos);
+    EXPECT_NE(settings.find(settingsItem("server", mCatalogue->address())), std::string::npos);
+    EXPECT_EQ(player().errorText().find("Application"), std::string::npos) << player().errorText();
+}
+
+// No server and no catalogue: the program says it cannot open the channel
+// database, still writes the settings and ends with a failure status. The
+// box shows where the display can draw it (SDL needs X core fonts or zenity
+// for it); the test closes it as the user would.
+TEST_F(RoadTest, NoServerAndNoCatalogueReportsTheDatabaseAndEnds)
+{
+    const std::string server = refusedAddress();
+    player().writeSettings(server);
+    ASSERT_TRUE(player().start());
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (player().running() && std::chrono::steady_clock::now() < end) {
+        player().closeWindowTitled("Application exception");
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(player().waitForExit(1000));
+    EXPECT_NE(player().exitStatus(), 0);
+    EXPECT_NE(player().errorText().find(
+                  "Application exception: Can't initialize player database. Please, re-install application.\n"),
+              std::string::npos)
+        << player().errorText();
+    const std::string settings = player().userFile("settings.xml");
+    EXPECT_NE(settings.find(settingsItem("dbversion", "0")), std::string::npos) << settings.size();
+    EXPECT_NE(settings.find(settingsItem("server", server)), std::string::npos);
+}
+
+// No server but a catalogue from an earlier start: the update scene for
+// about two seconds, then the home scene on the old catalogue.
+TEST_F(RoadTest, NoServerWithACatalogueShowsTheUpdateSceneThenHome)
+{
+    startCatalogueServer();
+    player().installCatalogue(mCatalogue->database());
+    player().writeSettings(refusedAddress(), "<item name=\"dbversion\">1</item>\n");
+
+    ASSERT_TRUE(player().start());
+    ASSERT_TRUE(player().waitForTitle("Updating"));
+    const auto updating = std::chrono::steady_clock::now();
+    // The update scene: its logo, and the busy icon turning.
+    ASSERT_TRUE(player().waitForRegion("update", Logo, LogoBlue, Tolerance, 5000));
+    ASSERT_TRUE(player().waitForChange("update-busy", BusyIcon, 5000));
+    ASSERT_TRUE(player().waitForTitle("Recent channels..."));
+    const auto waited = std::chrono::steady_clock::now() - updating;
+    // The update waits two seconds after the failed request; the title was
+    // seen at most a poll after the scene came up.
+    EXPECT_GE(waited, std::chrono::milliseconds(1500));
+    ASSERT_TRUE(player().waitForRegion("home-old-catalogue", ChannelsButton, ChannelsGrey, Tolerance));
+    ASSERT_TRUE(player().closeWindow());
+    ASSERT_TRUE(player().waitForExit());
+    EXPECT_EQ(player().exitStatus(), 0) << player().errorText();
+    EXPECT_EQ(player().userFile("channels/database"), readFile(mCatalogue->database()));
+    EXPECT_NE(player().userFile("settings.xml").find(settingsItem("dbversion", "1")), std::string::npos);
+}
+
+// The window closed while a newer catalogue is still arriving: the program
+// ends cleanly and keeps the catalogue and the version it had.
+TEST_F(RoadTest, ClosingTheWindowDuringTheDownloadKeepsTheOldCatalogue)
+{
+    startCatalogueServer();
+    player().installCatalogue(mCatalogue->database());
+    cStallingServer stalling(2);
+    ASSERT_TRUE(stalling.ready());
+    player().writeSettings(stalling.address(), "<item name=\"dbversion\">1</item>\n");
+
+    ASSERT_TRUE(player().start());
+    ASSERT_TRUE(player().waitForTitle("Updating"));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (stalling.bodyBytesSent() <= 4096 && player().running() && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    ASSERT_GT(stalling.bodyBytesSent(), 4096) << "the download never started\n" << player().errorText();
+    ASSERT_TRUE(player().closeWindow());
+    ASSERT_TRUE(player().waitForExit());
+    EXPECT_EQ(player().exitStatus(), 0) << player().errorText();
+    EXPECT_EQ(player().userFile("channels/database"), readFile(mCatalogue->database()));
+    const std::string settings = player().userFile("settings.xml");
+    EXPECT_NE(settings.find(settingsItem("dbversion", "1")), std::string::npos);
+    EXPECT_EQ(settings.find(settingsItem("dbversion", "2")), std::string::npos);
+}
+
+} // namespace
+} // namespace e2e
