@@ -14,6 +14,8 @@ packages=(
   libpoco-dev libsqlite3-dev sqlite3 libsigc++-2.0-dev libsdl2-dev
   # display for tests, software OpenGL, fonts
   xvfb xauth libgl1-mesa-dri x11-utils xdotool imagemagick fonts-dejavu-core
+  # the X core fonts that the error box draws its text with
+  xfonts-base
   # renders the skin from its SVG sources
   librsvg2-bin
   # tests and test media
