@@ -1,6 +1,8 @@
 #include "scenes/Scenes.h"
 
 #include "app/Scene.h"
+#include "scenes/ChannelsScene.h"
+#include "scenes/FavoritesScene.h"
 #include "scenes/IdleScene.h"
 #include "scenes/UpdateScenes.h"
 
@@ -9,4 +11,6 @@ void installScenes()
     registerSceneFactory(SceneHome, [](ClutterActor* root) { return new cIdleScene(root); });
     registerSceneFactory(SceneUpdate, [](ClutterActor* root) { return new cUpdateScene(root); });
     registerSceneFactory(SceneNewDB, [](ClutterActor* root) { return new cNewDBScene(root); });
+    registerSceneFactory(SceneChannels, [](ClutterActor* root) { return new cChannelsScene(root); });
+    registerSceneFactory(SceneFavorites, [](ClutterActor* root) { return new cFavoritesScene(root); });
 }
