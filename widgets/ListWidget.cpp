@@ -155,6 +155,7 @@ void cListWidget::setItems(const std::vector<std::u16string>& items)
     mTexts = std::move(texts);
     mTextStarts = std::move(starts);
     mRows.assign(items.size(), nullptr);
+    mMeasuredPitches.clear();
     mTops.clear();
     mLaidOut = false;
 }
@@ -434,17 +435,32 @@ int cListWidget::rowPitch(int index)
     if (index < 0 || index >= getCount()) {
         return mRowHeight;
     }
-    if (mRows[index] == nullptr && isPrintableAscii(rowText(index))) {
-        if (mAsciiPitch == -1) {
-            ClutterActor* probe = clutter_text_new_full(RowFont, "Ag", &RowColour);
-            g_object_ref_sink(probe);
-            mAsciiPitch = actorHeight(probe) + 5;
-            clutter_actor_destroy(probe);
-            g_object_unref(probe);
-        }
+    if (mRows[index] != nullptr) {
+        return actorHeight(mRows[index]) + 5;
+    }
+    const bool ascii = isPrintableAscii(rowText(index));
+    if (ascii && mAsciiPitch != -1) {
         return mAsciiPitch;
     }
-    return actorHeight(rowLabel(index)) + 5;
+    if (!ascii && !mMeasuredPitches.empty() && mMeasuredPitches[index] != -1) {
+        return mMeasuredPitches[index];
+    }
+    // Measured on a label of its own, which goes again: a row far from the
+    // window keeps only its pitch.
+    ClutterActor* probe = clutter_text_new_full(RowFont, ascii ? "Ag" : rowText(index), &RowColour);
+    g_object_ref_sink(probe);
+    const int pitch = actorHeight(probe) + 5;
+    clutter_actor_destroy(probe);
+    g_object_unref(probe);
+    if (ascii) {
+        mAsciiPitch = pitch;
+    } else {
+        if (mMeasuredPitches.empty()) {
+            mMeasuredPitches.assign(mRows.size(), -1);
+        }
+        mMeasuredPitches[index] = pitch;
+    }
+    return pitch;
 }
 
 std::vector<int> cListWidget::rowPitchesFrom(int from)

@@ -144,8 +144,10 @@ private:
     std::vector<size_t> mTextStarts;  // where each row's text starts in mTexts
     std::vector<ClutterActor*> mRows; // one per row: its label (a child of mRowGroup) or null
     // Rows of printable ASCII are all as high as the font's line, measured
-    // once on a probe label; other rows are measured on their own labels.
+    // once on a probe label; other rows are measured on a label of their
+    // own text, and the pitch is kept for rows that have no label.
     int mAsciiPitch = -1;
+    std::vector<int> mMeasuredPitches; // per row, -1 unknown; empty until one is measured
     bool mLaidOut = false;    // show has placed the rows since the last setItems
     std::vector<int> mTops;   // tops of the first rows, as far as they were needed since show
 
