@@ -6,6 +6,7 @@
 
 #include "app/Reflection.h"
 #include "app/Stage.h"
+#include "app/Wheel.h"
 #include "catalogue/PlayerDatabase.h"
 #include "state/Recent.h"
 
@@ -315,6 +316,7 @@ int cIdleScene::placeOfTile(ClutterActor* actor) const
 //   button press   tile                play its recent channel         yes
 //   button press   anything else       nothing                         yes
 //   scroll         -                   turn, unless animating          yes (no while animating)
+//   scroll         - (smooth twin)     nothing                         no
 //   key release    -                   nothing                         no
 
 gboolean cIdleScene::onCrossing(ClutterActor*, ClutterEvent* event, gpointer self)
@@ -393,17 +395,17 @@ bool cIdleScene::handleScroll(const ClutterEvent* event)
     if (mCarouselTimeline->isPlaying() || mHoverTimeline->isPlaying()) {
         return false;
     }
-    ClutterScrollDirection direction = clutter_event_get_scroll_direction(event);
-    if (direction == CLUTTER_SCROLL_SMOOTH) {
-        // A wheel that reports smooth deltas: upwards is a negative y.
-        gdouble dx = 0.0;
-        gdouble dy = 0.0;
-        clutter_event_get_scroll_delta(event, &dx, &dy);
-        if (dy == 0.0) {
-            return false;
-        }
-        direction = dy < 0.0 ? CLUTTER_SCROLL_UP : CLUTTER_SCROLL_DOWN;
+    // The interface's one wheel rule: a smooth-scroll twin is dropped and
+    // left to others, a step up turns towards the higher places.
+    switch (wheelStep(event)) {
+    case eWheelStep::Up:
+        setFocus(mFocus + 1);
+        return true;
+    case eWheelStep::Down:
+        setFocus(mFocus - 1);
+        return true;
+    case eWheelStep::None:
+        break;
     }
-    setFocus(direction == CLUTTER_SCROLL_UP ? mFocus + 1 : mFocus - 1);
-    return true;
+    return false;
 }

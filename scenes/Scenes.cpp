@@ -2,6 +2,8 @@
 
 #include "app/Scene.h"
 #include "playback/Playback.h"
+#include "scenes/ChannelsScene.h"
+#include "scenes/FavoritesScene.h"
 #include "scenes/IdleScene.h"
 #include "scenes/PlayerScene.h"
 #include "scenes/UpdateScenes.h"
@@ -11,5 +13,7 @@ void installScenes()
     registerSceneFactory(SceneHome, [](ClutterActor* root) { return new cIdleScene(root); });
     registerSceneFactory(SceneUpdate, [](ClutterActor* root) { return new cUpdateScene(root); });
     registerSceneFactory(SceneNewDB, [](ClutterActor* root) { return new cNewDBScene(root); });
+    registerSceneFactory(SceneChannels, [](ClutterActor* root) { return new cChannelsScene(root); });
+    registerSceneFactory(SceneFavorites, [](ClutterActor* root) { return new cFavoritesScene(root); });
     setPlayerSceneFactory([](ClutterActor* root) { return new cPlayerScene(root); });
 }

@@ -1,5 +1,7 @@
 #include "widgets/ListWidget.h"
 
+#include <algorithm>
+
 #include "app/Scene.h"
 
 #include "kestrel/Unicode.h"
@@ -18,6 +20,28 @@ constexpr ClutterColor RowColour = {255, 255, 255, 255};
 constexpr float StandInArrowWidth = 32.0f;
 constexpr float StandInArrowHeight = 16.0f;
 constexpr float StandInBarHeight = 24.0f;
+
+// Where a row label keeps its index (plus one, so that no index reads as 0).
+GQuark rowQuark()
+{
+    static const GQuark quark = g_quark_from_static_string("lumivex-list-row");
+    return quark;
+}
+
+// A non-empty text of printable ASCII characters: one line in the font's
+// own glyphs, as high as any other such line.
+bool isPrintableAscii(const char* text)
+{
+    if (*text == '\0') {
+        return false;
+    }
+    for (; *text != '\0'; ++text) {
+        if (*text < 0x20 || *text > 0x7e) {
+            return false;
+        }
+    }
+    return true;
+}
 
 } // namespace
 
@@ -91,9 +115,7 @@ cListWidget::cListWidget(cScene* scene, int x, int y, int width, int height)
 cListWidget::~cListWidget()
 {
     mConnections.disconnectAll();
-    for (ClutterActor* row : mRows) {
-        clutter_actor_destroy(row);
-    }
+    destroyRows();
     clutter_actor_destroy(mBackground);
     clutter_actor_destroy(mReflection);
     clutter_actor_destroy(mUpArrow);
@@ -101,24 +123,120 @@ cListWidget::~cListWidget()
     clutter_actor_destroy(mSelection);
     clutter_actor_destroy(mRowGroup);
     clutter_actor_destroy(mClip);
-    mRows.clear();
     // The timeline, the templates and the slot go with the members.
 }
 
 void cListWidget::setItems(const std::vector<std::u16string>& items)
 {
+    // Every text is converted before anything changes, so a malformed one
+    // leaves the list as it was. The texts go into one buffer, each ended
+    // by a zero; ASCII, the common case, is copied as it is.
+    size_t length = items.size();
+    for (const std::u16string& item : items) {
+        length += item.size();
+    }
+    std::string texts;
+    texts.reserve(length);
+    std::vector<size_t> starts;
+    starts.reserve(items.size() + 1);
+    for (const std::u16string& item : items) {
+        starts.push_back(texts.size());
+        if (std::all_of(item.begin(), item.end(), [](char16_t c) { return c != 0 && c < 0x80; })) {
+            const size_t at = texts.size();
+            texts.resize(at + item.size());
+            std::copy(item.begin(), item.end(), texts.begin() + at);
+        } else {
+            texts += kestrel::toUtf8(item);
+        }
+        texts.push_back('\0');
+    }
+    starts.push_back(texts.size());
+    destroyRows();
+    mTexts = std::move(texts);
+    mTextStarts = std::move(starts);
+    mRows.assign(items.size(), nullptr);
+    mMeasuredPitches.clear();
+    mTops.clear();
+    mLaidOut = false;
+}
+
+const char* cListWidget::rowText(int index) const
+{
+    return mTexts.data() + mTextStarts[index];
+}
+
+void cListWidget::destroyRows()
+{
     for (ClutterActor* row : mRows) {
-        clutter_actor_destroy(row);
+        if (row != nullptr) {
+            clutter_actor_destroy(row);
+        }
     }
     mRows.clear();
-    for (const std::u16string& item : items) {
-        ClutterActor* row = clutter_text_new_full(RowFont, kestrel::toUtf8(item).c_str(), &RowColour);
+}
+
+ClutterActor* cListWidget::rowLabel(int index)
+{
+    ClutterActor*& row = mRows[index];
+    if (row == nullptr) {
+        row = clutter_text_new_full(RowFont, rowText(index), &RowColour);
         // A selectable text would take the press for itself (to select
         // characters) and the list would never see the click.
         clutter_text_set_selectable(CLUTTER_TEXT(row), FALSE);
         clutter_actor_set_reactive(row, TRUE);
+        g_object_set_qdata(G_OBJECT(row), rowQuark(), GINT_TO_POINTER(index + 1));
         clutter_actor_add_child(mRowGroup, row);
-        mRows.push_back(row);
+        // Hidden until it is placed near the window.
+        clutter_actor_hide(row);
+    }
+    return row;
+}
+
+void cListWidget::placeRow(int index)
+{
+    ClutterActor* row = rowLabel(index);
+    // A row laid out before already has its anchor at its centre; place it
+    // from its corner again.
+    clutter_actor_set_anchor_point(row, 0.0f, 0.0f);
+    clutter_actor_set_position(row, (mWidth - actorWidth(row)) / 2, rowTop(index));
+    // Hover scaling then grows the row about its centre.
+    clutter_actor_move_anchor_point_from_gravity(row, CLUTTER_GRAVITY_CENTER);
+    clutter_actor_show(row);
+}
+
+int cListWidget::rowTop(int index)
+{
+    if (!mLaidOut) {
+        return 0; // where a label stands before show
+    }
+    while (static_cast<int>(mTops.size()) <= index) {
+        const int previous = static_cast<int>(mTops.size()) - 1;
+        mTops.push_back(mTops.back() + rowPitch(previous));
+    }
+    return mTops[index];
+}
+
+void cListWidget::buildRowsAround(int y)
+{
+    const int count = getCount();
+    if (!mLaidOut || count == 0) {
+        return;
+    }
+    // The window shows the row group from -y to -y + V.
+    const int from = -y - mHeight;
+    const int to = -y + 2 * mHeight;
+    // Tops grow with the index: measure on until the span's start, find
+    // the last row starting at or above it, then make every row from there
+    // to the span's end.
+    while (static_cast<int>(mTops.size()) < count && mTops.back() < from) {
+        rowTop(static_cast<int>(mTops.size()));
+    }
+    const auto after = std::upper_bound(mTops.begin(), mTops.end(), from);
+    const int first = std::max(0, static_cast<int>(after - mTops.begin()) - 1);
+    for (int index = first; index < count && rowTop(index) < to; ++index) {
+        if (!clutter_actor_is_visible(rowLabel(index))) {
+            placeRow(index);
+        }
     }
 }
 
@@ -126,25 +244,29 @@ void cListWidget::show(bool withBackground, bool updateArrows)
 {
     const int count = getCount();
     if (count > 0 && mRowHeight == -1) {
-        mRowHeight = actorHeight(mRows.front()) + 5;
+        mRowHeight = rowPitch(0);
     }
-    int top = listStartOffset(count, mRowHeight, mHeight);
+    const int top = listStartOffset(count, mRowHeight, mHeight);
 
     mTopElement = 0;
     stopEffects(mRowGroup);
     mScrollY = 0;
     clutter_actor_set_position(mRowGroup, 0.0f, 0.0f);
 
-    for (ClutterActor* row : mRows) {
-        mRowHeight = actorHeight(row) + 5;
-        // A row laid out before already has its anchor at its centre; place
-        // it from its corner again.
-        clutter_actor_set_anchor_point(row, 0.0f, 0.0f);
-        clutter_actor_set_position(row, (mWidth - actorWidth(row)) / 2, top);
-        top += mRowHeight;
-        // Hover scaling then grows the row about its centre.
-        clutter_actor_move_anchor_point_from_gravity(row, CLUTTER_GRAVITY_CENTER);
+    // Rows stand one under the other from the start offset, each taking its
+    // own pitch; the row height ends as the last row's.
+    mLaidOut = true;
+    mTops.assign(1, top);
+    if (count > 0) {
+        mRowHeight = rowPitch(count - 1);
     }
+    // Labels made before are placed again when they come near the window.
+    for (ClutterActor* row : mRows) {
+        if (row != nullptr) {
+            clutter_actor_hide(row);
+        }
+    }
+    buildRowsAround(0);
 
     setActive(-1);
     fadeList(255, BackgroundOpacity, WidgetReflectionOpacity, 0.0f, withBackground);
@@ -215,7 +337,7 @@ void cListWidget::scrollDown()
         --mTopElement;
         return;
     }
-    if (!listRowsFillFrom(rowPitches(), mTopElement, mHeight, mRowHeight)) {
+    if (!listRowsFillFrom(rowPitchesFrom(mTopElement), 0, mHeight, mRowHeight)) {
         --mTopElement;
         return;
     }
@@ -241,6 +363,7 @@ void cListWidget::scrollTo(int y)
     // Steps add up from where the rows rest, not from where a running move
     // has got to, so the offset always matches the top element.
     mScrollY = y;
+    buildRowsAround(y);
     mScrollTimeline.start();
     stopEffects(mRowGroup);
     effectMove(mScrollTemplate, mRowGroup, clutter_actor_get_x(mRowGroup), y);
@@ -256,11 +379,7 @@ void cListWidget::setActive(int index)
     clutter_actor_show(mSelection);
     mActive = index;
 
-    ClutterActor* row = mRows[index];
-    float anchorX = 0.0f;
-    float anchorY = 0.0f;
-    clutter_actor_get_anchor_point(row, &anchorX, &anchorY);
-    const float rowCentreY = clutter_actor_get_y(row) - anchorY + actorHeight(row) / 2;
+    const float rowCentreY = rowTop(index) + (rowPitch(index) - 5) / 2;
     // The bar slides from wherever it stands, also from half-way.
     stopEffects(mSelection);
     effectMove(mSelectionTemplate, mSelection, mWidth / 2, rowCentreY);
@@ -276,7 +395,7 @@ std::u16string cListWidget::getActiveText() const
     if (mActive < 0 || mActive >= getCount()) {
         return {};
     }
-    return kestrel::fromUtf8(clutter_text_get_text(CLUTTER_TEXT(mRows[mActive])));
+    return kestrel::fromUtf8(rowText(mActive));
 }
 
 int cListWidget::getCount() const
@@ -293,6 +412,7 @@ void cListWidget::setScrollY(int y)
 {
     stopEffects(mRowGroup);
     mScrollY = y;
+    buildRowsAround(y);
     clutter_actor_set_y(mRowGroup, y);
     updateArrows();
 }
@@ -304,28 +424,52 @@ void cListWidget::setClickSlot(const sigc::slot<void>& slot)
 
 int cListWidget::rowIndex(ClutterActor* actor) const
 {
-    for (size_t index = 0; index < mRows.size(); ++index) {
-        if (mRows[index] == actor) {
-            return static_cast<int>(index);
-        }
+    if (actor == nullptr || clutter_actor_get_parent(actor) != mRowGroup) {
+        return -1;
     }
-    return -1;
+    return GPOINTER_TO_INT(g_object_get_qdata(G_OBJECT(actor), rowQuark())) - 1;
 }
 
-int cListWidget::rowPitch(int index) const
+int cListWidget::rowPitch(int index)
 {
     if (index < 0 || index >= getCount()) {
         return mRowHeight;
     }
-    return actorHeight(mRows[index]) + 5;
+    if (mRows[index] != nullptr) {
+        return actorHeight(mRows[index]) + 5;
+    }
+    const bool ascii = isPrintableAscii(rowText(index));
+    if (ascii && mAsciiPitch != -1) {
+        return mAsciiPitch;
+    }
+    if (!ascii && !mMeasuredPitches.empty() && mMeasuredPitches[index] != -1) {
+        return mMeasuredPitches[index];
+    }
+    // Measured on a label of its own, which goes again: a row far from the
+    // window keeps only its pitch.
+    ClutterActor* probe = clutter_text_new_full(RowFont, ascii ? "Ag" : rowText(index), &RowColour);
+    g_object_ref_sink(probe);
+    const int pitch = actorHeight(probe) + 5;
+    clutter_actor_destroy(probe);
+    g_object_unref(probe);
+    if (ascii) {
+        mAsciiPitch = pitch;
+    } else {
+        if (mMeasuredPitches.empty()) {
+            mMeasuredPitches.assign(mRows.size(), -1);
+        }
+        mMeasuredPitches[index] = pitch;
+    }
+    return pitch;
 }
 
-std::vector<int> cListWidget::rowPitches() const
+std::vector<int> cListWidget::rowPitchesFrom(int from)
 {
     std::vector<int> pitches;
-    pitches.reserve(mRows.size());
-    for (size_t index = 0; index < mRows.size(); ++index) {
-        pitches.push_back(rowPitch(static_cast<int>(index)));
+    int sum = 0;
+    for (int index = from; index < getCount() && sum < mHeight - mRowHeight; ++index) {
+        pitches.push_back(rowPitch(index));
+        sum += pitches.back();
     }
     return pitches;
 }

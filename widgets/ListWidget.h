@@ -103,8 +103,22 @@ private:
     int rowIndex(ClutterActor* actor) const;
     // The row's label height + 5; the measured row height for an index
     // outside the rows (a restored top element is taken as stored).
-    int rowPitch(int index) const;
-    std::vector<int> rowPitches() const;
+    int rowPitch(int index);
+    // The pitches from row `from` on, as far as they are needed to fill the
+    // visible height minus one row (all of them when they never do).
+    std::vector<int> rowPitchesFrom(int from);
+    // The top of the row in the row group, as show lays the rows out.
+    int rowTop(int index);
+    // The row's text, UTF-8.
+    const char* rowText(int index) const;
+    // The label of the row, made (and placed, once the rows are laid out)
+    // the first time it is needed.
+    ClutterActor* rowLabel(int index);
+    void placeRow(int index);
+    // Makes the labels of the rows within one visible height above and
+    // below the window the rows show at offset y.
+    void buildRowsAround(int y);
+    void destroyRows();
     // Starts the scroll timeline and moves the rows to offset y in one frame.
     void scrollTo(int y);
     void fadeArrow(ClutterActor* arrow, guint8 opacity);
@@ -120,7 +134,22 @@ private:
     int mTopElement = 0;
     int mRowHeight = -1;
     int mScrollY = 0;          // the rows' resting offset
-    std::vector<ClutterActor*> mRows; // labels, children of mRowGroup
+
+    // The rows. A catalogue can hold hundreds of thousands of names, and a
+    // label per name would take seconds to make: a row's label is made only
+    // when the row comes near the window (or must be measured), and stays
+    // until the next setItems. What is seen is the same, as the clip group
+    // shows only the rows in the window.
+    std::string mTexts;               // every row's text, UTF-8, each ended by a zero
+    std::vector<size_t> mTextStarts;  // where each row's text starts in mTexts
+    std::vector<ClutterActor*> mRows; // one per row: its label (a child of mRowGroup) or null
+    // Rows of printable ASCII are all as high as the font's line, measured
+    // once on a probe label; other rows are measured on a label of their
+    // own text, and the pitch is kept for rows that have no label.
+    int mAsciiPitch = -1;
+    std::vector<int> mMeasuredPitches; // per row, -1 unknown; empty until one is measured
+    bool mLaidOut = false;    // show has placed the rows since the last setItems
+    std::vector<int> mTops;   // tops of the first rows, as far as they were needed since show
 
     // Owned actors.
     ClutterActor* mBackground;

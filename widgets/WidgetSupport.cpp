@@ -6,6 +6,7 @@
 #include "app/MainLoop.h"
 #include "app/Reflection.h"
 #include "app/Scene.h"
+#include "app/Wheel.h"
 
 ClutterActor* loadWidgetTexture(cScene* scene, const char* fileName, float standInWidth, float standInHeight)
 {
@@ -38,14 +39,14 @@ void applyWheel(ClutterEvent* event, const cTimeline& guard, const std::function
     if (guard.isPlaying()) {
         return;
     }
-    switch (clutter_event_get_scroll_direction(event)) {
-    case CLUTTER_SCROLL_UP:
+    switch (wheelStep(event)) {
+    case eWheelStep::Up:
         up();
         break;
-    case CLUTTER_SCROLL_SMOOTH:
-        break;
-    default:
+    case eWheelStep::Down:
         down();
+        break;
+    case eWheelStep::None:
         break;
     }
 }

@@ -31,11 +31,9 @@ ClutterActor* makeWidgetReflection(ClutterActor* texture);
 int actorWidth(ClutterActor* actor);
 int actorHeight(ClutterActor* actor);
 
-// A wheel notch: up calls up, any other direction down, unless the guard
-// timeline (the previous one-frame move) still plays. A wheel on X11
-// reports each notch twice, as a step with a direction and as a smooth
-// delta; the smooth twin is dropped so that a notch counts once and a notch
-// up is never read as one down.
+// A wheel notch read by the interface's one rule (app/Wheel.h): up calls
+// up, any other direction down, a smooth-scroll twin nothing; and nothing
+// while the guard timeline (the previous one-frame move) still plays.
 void applyWheel(ClutterEvent* event, const cTimeline& guard, const std::function<void()>& up,
                 const std::function<void()>& down);
 

@@ -1,5 +1,7 @@
 // Prints how long the channel browser's queries take on a large catalogue
-// (with the builder's indexes and without them), and how the start-up
+// (with the builder's indexes and without them), how long filling the
+// browser's channel list with their results takes on the real toolkit (in
+// the build with the toolkit, under a display), and how the start-up
 // download and installation of a large catalogue compares with copying the
 // same file with curl. Figures only: nothing here passes or fails on time.
 
@@ -22,6 +24,12 @@
 #include "tools/CatalogueBuilder.h"
 #include "tools/CatalogueServer.h"
 #include "tools/M3uImport.h"
+
+#ifdef LUMIVEX_BENCH_LIST_FILL
+#include "../app/TestSupport.h"
+#include "app/Scene.h"
+#include "widgets/ListWidget.h"
+#endif
 
 using namespace toolstest;
 using tClock = std::chrono::steady_clock;
@@ -167,6 +175,85 @@ void benchQueries(const std::string& folder, const char* label)
     std::printf("  (%zu names listed in all)\n", rows);
 }
 
+#ifdef LUMIVEX_BENCH_LIST_FILL
+// A scene that only lends its root container to the list.
+class cBenchScene : public cScene {
+public:
+    explicit cBenchScene(ClutterActor* root) : cScene(root) {}
+    void show() override {}
+    void hide() override {}
+};
+
+void countPaint(ClutterStage*, gpointer paints)
+{
+    ++*static_cast<int*>(paints);
+}
+
+// Runs the main loop until the stage has painted once more.
+void waitForPaint()
+{
+    ClutterActor* stage = clutter_stage_get_default();
+    int paints = 0;
+    const gulong handler = g_signal_connect(stage, "after-paint", G_CALLBACK(countPaint), &paints);
+    clutter_actor_queue_redraw(stage);
+    runMainLoopUntil([&] { return paints >= 1; }, 10000);
+    g_signal_handler_disconnect(stage, handler);
+}
+
+// What a click in the browser costs: the names query, then the channel
+// list's setItems and show with the result (the browser's own calls, at its
+// channel list's geometry), then the frame that paints it.
+void benchListFill(const std::string& folder)
+{
+    std::printf("a browser click: query, then filling the channel list (real toolkit)\n");
+    if (!ensureUi()) {
+        std::printf("  not measured: %s\n", uiFailure().c_str());
+        return;
+    }
+    cPlayerDatabase database;
+    database.open(kestrel::fromUtf8(folder));
+    cBenchScene scene(clutter_stage_get_default());
+    cListWidget list(&scene, 180, 160, 440, 250);
+    std::vector<std::u16string> names;
+    // The stage's first frames set up the drawing; they are not a click's.
+    for (int i = 0; i < 3; ++i) {
+        waitForPaint();
+    }
+    struct sClick {
+        const char* what;
+        std::u16string country, type;
+    };
+    const sClick clicks[] = {
+        {"any country, any type", u"*", u"*"},
+        {"one country, any type", kestrel::fromUtf8(country(3)), u"*"},
+        {"any country, one type", u"*", kestrel::fromUtf8(type(3))},
+        {"one country, one type", kestrel::fromUtf8(country(3)), kestrel::fromUtf8(type(3))},
+    };
+    for (const sClick& click : clicks) {
+        std::vector<double> queries, fills, paints;
+        for (int run = 0; run < 3; ++run) {
+            auto start = tClock::now();
+            database.names(click.country, click.type, names);
+            queries.push_back(millisecondsSince(start));
+            start = tClock::now();
+            list.setItems(names);
+            list.show(false, true);
+            fills.push_back(millisecondsSince(start));
+            start = tClock::now();
+            waitForPaint();
+            paints.push_back(millisecondsSince(start));
+
+        }
+        std::sort(queries.begin(), queries.end());
+        std::sort(fills.begin(), fills.end());
+        std::sort(paints.begin(), paints.end());
+        std::printf("  %-22s %7zu rows: query %8.2f ms, fill %8.2f ms, next frame %8.2f ms (medians)\n",
+                    click.what, names.size(), queries[1], fills[1], paints[1]);
+    }
+    list.setItems({});
+}
+#endif
+
 void benchDownload(const cTempFolder& scratch)
 {
     const std::string served = scratch.file("served");
@@ -282,15 +369,25 @@ void benchM3uImport(const cTempFolder& scratch)
 
 } // namespace
 
-int main()
+// With the argument "list-fill", only the browser's click figures are
+// printed (the catalogue is built with the indexes for them).
+int main(int argc, char** argv)
 {
+    const bool listFillOnly = argc > 1 && std::string(argv[1]) == "list-fill";
+    // Each figure shows as soon as it is measured.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     cTempFolder scratch;
     cSettings::instance()->setDataFolder(kestrel::fromUtf8(scratch.path()) + u"/");
-    benchM3uImport(scratch);
+    if (!listFillOnly) {
+        benchM3uImport(scratch);
+    }
     std::printf("catalogue of %d channels, %d countries, %d types\n", Channels, Countries, Types);
     const std::vector<cListingEntry> entries = generate(Channels, 0);
     std::string error;
     for (const bool indexes : {true, false}) {
+        if (listFillOnly && !indexes) {
+            continue;
+        }
         const std::string folder = scratch.file(indexes ? "indexed" : "plain");
         std::filesystem::create_directories(folder);
         const auto start = tClock::now();
@@ -301,9 +398,16 @@ int main()
         std::printf("built %s catalogue in %.0f ms (%.1f MB)\n", indexes ? "indexed" : "plain",
                     millisecondsSince(start), std::filesystem::file_size(folder + "/database") / 1e6);
     }
-    benchQueries(scratch.file("indexed"), "browser queries with the builder's indexes");
-    benchQueries(scratch.file("plain"), "browser queries without indexes");
-    benchDownload(scratch);
+    if (!listFillOnly) {
+        benchQueries(scratch.file("indexed"), "browser queries with the builder's indexes");
+        benchQueries(scratch.file("plain"), "browser queries without indexes");
+    }
+#ifdef LUMIVEX_BENCH_LIST_FILL
+    benchListFill(scratch.file("indexed"));
+#endif
+    if (!listFillOnly) {
+        benchDownload(scratch);
+    }
     cSettings::destroyInstance();
     return 0;
 }

@@ -489,6 +489,86 @@ TEST_F(ListWidgetTest, NonAsciiRowsRoundTripThroughTheActiveText)
     }
 }
 
+// The labels in the row group, by their text.
+std::vector<ClutterActor*> rowLabels(ClutterActor* group)
+{
+    std::vector<ClutterActor*> labels;
+    for (ClutterActor* child = clutter_actor_get_first_child(group); child != nullptr;
+         child = clutter_actor_get_next_sibling(child)) {
+        if (CLUTTER_IS_TEXT(child)) {
+            labels.push_back(child);
+        }
+    }
+    return labels;
+}
+
+// A label's height + 5, measured on a label of its own.
+int pitchOf(const std::string& text)
+{
+    const ClutterColor white = {255, 255, 255, 255};
+    ClutterActor* label = clutter_text_new_full("Monospace", text.c_str(), &white);
+    g_object_ref_sink(label);
+    const int height = static_cast<int>(std::lround(clutter_actor_get_height(label))) + 5;
+    clutter_actor_destroy(label);
+    g_object_unref(label);
+    return height;
+}
+
+TEST_F(ListWidgetTest, ALongListMakesLabelsOnlyNearItsWindowAndPlacesThemAsEveryRowWereThere)
+{
+    // Rows of every kind of height: printable ASCII, scripts from other
+    // fonts, an empty name and one with a line break.
+    const std::vector<std::string> kinds = {"Row plain", "東京テレビ", "", "Ελληνική", "two\nlines", "\U0001F4FA TV"};
+    std::vector<std::string> texts;
+    std::vector<std::u16string> items;
+    for (int index = 0; index < 3000; ++index) {
+        texts.push_back(kinds[index % kinds.size()] + " " + std::to_string(index));
+        items.push_back(kestrel::fromUtf8(texts.back()));
+    }
+    cListWidget& list = makeList(8, 1);
+    list.setItems(items);
+    list.show(true, true);
+    ASSERT_TRUE(waitForEffects());
+    ClutterActor* first = findLabel(texts[0].c_str());
+    ASSERT_NE(first, nullptr);
+    ClutterActor* group = clutter_actor_get_parent(first);
+    EXPECT_LT(rowLabels(group).size(), 100u);
+    EXPECT_EQ(list.getCount(), 3000);
+    EXPECT_EQ(list.getRowHeight(), pitchOf(texts.back()));
+
+    // Where each row must stand: one under the other, each by its own
+    // label's height.
+    std::vector<int> tops = {0};
+    for (const std::string& text : texts) {
+        tops.push_back(tops.back() + pitchOf(text));
+    }
+    // Jump deep, as a restored state does, then step on by the wheel's
+    // rule.
+    list.setScrollY(-tops[2000]);
+    list.scrollDown();
+    ASSERT_TRUE(waitForEffects());
+    int shown = 0;
+    for (ClutterActor* label : rowLabels(group)) {
+        if (!clutter_actor_is_visible(label)) {
+            continue;
+        }
+        const std::string text = clutter_text_get_text(CLUTTER_TEXT(label));
+        const int index = std::stoi(text.substr(text.rfind(' ') + 1));
+        float anchorX = 0, anchorY = 0;
+        clutter_actor_get_anchor_point(label, &anchorX, &anchorY);
+        EXPECT_FLOAT_EQ(clutter_actor_get_y(label) - anchorY, tops[index]) << index;
+        shown += index >= 2000 && index < 2005;
+    }
+    EXPECT_EQ(shown, 5);
+    EXPECT_LT(rowLabels(group).size(), 200u);
+
+    list.setActive(2003);
+    EXPECT_EQ(list.getActiveText(), items[2003]);
+    ASSERT_TRUE(press(findLabel(texts[2004].c_str())));
+    EXPECT_EQ(list.getActive(), 2004);
+    EXPECT_EQ(mTextInSlot, items[2004]);
+}
+
 TEST_F(ListWidgetTest, TheClickSlotMayDeleteTheList)
 {
     makeList(8, 20);

@@ -1,0 +1,333 @@
+#include "scenes/ChannelsScene.h"
+
+#include <vector>
+
+#include "app/MainLoop.h"
+#include "app/Stage.h"
+#include "catalogue/PlayerDatabase.h"
+#include "scenes/IdleScene.h"
+
+const char16_t* const CountryListState = u"countryList";
+const char16_t* const ChannelListState = u"channelsList";
+const char16_t* const TypeListState = u"typeList";
+
+namespace {
+
+const ClutterColor White = {255, 255, 255, 255};
+
+constexpr unsigned SceneMilliseconds = 300;
+// The orb's pulse and hover: 20 frames at 120 per second (about 167 ms).
+constexpr unsigned OrbFrames = 20;
+constexpr unsigned FramesPerSecond = 120;
+constexpr double OrbGrown = 1.1;
+
+const char16_t* const AnyRow = u"Any";
+const char16_t* const AnyFilter = u"*";
+
+std::unique_ptr<cListWidget> makeList(cScene* scene, const sListPlace& place)
+{
+    return std::make_unique<cListWidget>(scene, place.x, place.y, place.width, place.height);
+}
+
+// "Any", then the rows.
+std::vector<std::u16string> withAny(const std::vector<std::u16string>& rows)
+{
+    std::vector<std::u16string> items;
+    items.reserve(rows.size() + 1);
+    items.emplace_back(AnyRow);
+    items.insert(items.end(), rows.begin(), rows.end());
+    return items;
+}
+
+} // namespace
+
+// --- cPickerFrame --------------------------------------------------------
+
+cPickerFrame::cPickerFrame(ClutterActor* root, bool lowQualityOrb)
+    : mRoot(root)
+    , mSceneTemplate(SceneMilliseconds, AlphaRampInc)
+    , mOrbTimeline(OrbFrames, FramesPerSecond)
+    , mOrbTemplate(mOrbTimeline, AlphaRampInc)
+{
+    mSceneGroup = clutter_actor_new();
+    mCaption = clutter_text_new_full("Monospace", "Select channel to play", &White);
+    mBackground = loadSkinTexture("channels-by-type-bg.png", 800.0f, 600.0f);
+    mLogo = loadSkinTexture("logo.png", 400.0f, 150.0f);
+    mBackButton = loadSkinTexture("back-button.png", 180.0f, 56.0f);
+    mFavoritesButton = loadSkinTexture("fav-button.png", 180.0f, 56.0f);
+    mPlayOrb = loadSkinTexture("play-orb.png", 96.0f, 96.0f);
+    clutter_actor_set_reactive(mBackButton, TRUE);
+    clutter_actor_set_reactive(mFavoritesButton, TRUE);
+    clutter_actor_set_reactive(mPlayOrb, TRUE);
+    if (lowQualityOrb && CLUTTER_IS_TEXTURE(mPlayOrb) && !(cogl_get_features() & COGL_FEATURE_TEXTURE_NPOT)) {
+        clutter_texture_set_filter_quality(CLUTTER_TEXTURE(mPlayOrb), CLUTTER_TEXTURE_QUALITY_LOW);
+    }
+
+    clutter_actor_add_child(mSceneGroup, mCaption);
+    clutter_actor_add_child(mSceneGroup, mBackButton);
+    clutter_actor_add_child(mSceneGroup, mFavoritesButton);
+    clutter_actor_add_child(mSceneGroup, mPlayOrb);
+    clutter_actor_add_child(mRoot, mBackground);
+    clutter_actor_add_child(mRoot, mSceneGroup);
+    clutter_actor_add_child(mRoot, mLogo);
+    clutter_actor_show_all(mRoot);
+}
+
+cPickerFrame::~cPickerFrame()
+{
+    // A running pulse would call back into the frame; it stops here, with
+    // every other effect on the frame's actors.
+    for (ClutterActor* actor :
+         {mSceneGroup, mCaption, mBackground, mLogo, mBackButton, mFavoritesButton, mPlayOrb}) {
+        stopEffects(actor);
+    }
+    mOrbTimeline.stop();
+    clutter_actor_destroy(mCaption);
+    clutter_actor_destroy(mBackground);
+    clutter_actor_destroy(mLogo);
+    clutter_actor_destroy(mBackButton);
+    clutter_actor_destroy(mFavoritesButton);
+    clutter_actor_destroy(mPlayOrb);
+    clutter_actor_destroy(mSceneGroup);
+}
+
+void cPickerFrame::layOut(const char* title)
+{
+    const float sw = clutter_actor_get_width(mRoot);
+    const float sh = clutter_actor_get_height(mRoot);
+    clutter_stage_set_title(stage(), title);
+
+    clutter_actor_set_z_position(mSceneGroup, 100.0f);
+    clutter_actor_set_opacity(mSceneGroup, 0);
+    clutter_actor_set_scale(mBackground, 1.5, 1.5);
+
+    float x = 0.0f;
+    float y = 0.0f;
+    captionPosition(sw, sh, clutter_actor_get_width(mCaption), clutter_actor_get_height(mCaption), x, y);
+    clutter_actor_set_position(mCaption, x, y);
+
+    // Anchored at their centres: the background scales about the stage
+    // centre, the logo hangs from the top edge, the orb grows about its
+    // middle.
+    clutter_actor_set_anchor_point_from_gravity(mBackground, CLUTTER_GRAVITY_CENTER);
+    clutter_actor_set_position(mBackground, clutter_actor_get_width(mBackground) / 2.0f,
+                               clutter_actor_get_height(mBackground) / 2.0f);
+    clutter_actor_set_anchor_point_from_gravity(mLogo, CLUTTER_GRAVITY_CENTER);
+    clutter_actor_set_position(mLogo, sw / 2.0f, clutter_actor_get_height(mLogo) / 3.0f);
+
+    clutter_actor_set_position(mBackButton, PickerButtonMargin, PickerButtonY);
+    clutter_actor_set_position(mFavoritesButton, sw - clutter_actor_get_width(mFavoritesButton) - PickerButtonMargin,
+                               PickerButtonY);
+
+    clutter_actor_set_anchor_point_from_gravity(mPlayOrb, CLUTTER_GRAVITY_CENTER);
+    clutter_actor_set_position(mPlayOrb, sw / 2.0f, PlayOrbCentreY);
+}
+
+void cPickerFrame::enter()
+{
+    effectFade(mSceneTemplate, mSceneGroup, 255);
+    effectDepth(mSceneTemplate, mSceneGroup, 0.0f);
+    effectScale(mSceneTemplate, mBackground, 1.0, 1.0);
+}
+
+void cPickerFrame::fadeOut(tEffectDone done)
+{
+    effectFade(mSceneTemplate, mSceneGroup, 0, std::move(done));
+}
+
+void cPickerFrame::scaleOrb(double scale, tEffectDone done)
+{
+    // The timeline runs beside the effect: while it plays, hover leaves the
+    // orb alone.
+    mOrbTimeline.start();
+    ++mOrbScalings;
+    effectScale(mOrbTemplate, mPlayOrb, scale, scale, std::move(done));
+}
+
+void cPickerFrame::pulseOrb()
+{
+    if (mOrbTimeline.isPlaying()) {
+        return;
+    }
+    scaleOrb(OrbGrown, [this] { scaleOrb(1.0); });
+}
+
+void cPickerFrame::hoverOrb(bool enter)
+{
+    if (!mOrbTimeline.isPlaying()) {
+        scaleOrb(enter ? OrbGrown : 1.0);
+    }
+}
+
+void cPickerFrame::hoverButton(ClutterActor* button, bool enter)
+{
+    effectDepth(mSceneTemplate, button, enter ? 10.0f : 0.0f);
+}
+
+// --- cStageHandlers ----------------------------------------------------------
+
+void cStageHandlers::connect(ClutterActor* root, tHandle handle)
+{
+    disconnect();
+    mRoot = root;
+    mHandle = std::move(handle);
+    const char* const signals[] = {"enter-event", "leave-event", "button-press-event", "key-release-event"};
+    for (int i = 0; i < 4; ++i) {
+        mIds[i] = g_signal_connect(root, signals[i], G_CALLBACK(onEvent), this);
+    }
+}
+
+void cStageHandlers::disconnect()
+{
+    for (gulong& id : mIds) {
+        if (id != 0) {
+            g_signal_handler_disconnect(mRoot, id);
+            id = 0;
+        }
+    }
+}
+
+gboolean cStageHandlers::onEvent(ClutterActor*, ClutterEvent* event, gpointer self)
+{
+    ClutterActor* source = clutter_event_get_source(event);
+    if (source == nullptr) {
+        return CLUTTER_EVENT_PROPAGATE;
+    }
+    bool consumed = false;
+    // A failure in a handler is reported as every main-loop failure is; the
+    // event goes on.
+    runGuarded([&] { consumed = static_cast<cStageHandlers*>(self)->mHandle(clutter_event_type(event), source); });
+    return consumed ? CLUTTER_EVENT_STOP : CLUTTER_EVENT_PROPAGATE;
+}
+
+// --- cChannelsScene ------------------------------------------------------------
+
+cChannelsScene::cChannelsScene(ClutterActor* root)
+    : cScene(root)
+    , mFrame(root, true)
+{
+    cPlayerDatabase* database = cPlayerDatabase::instance();
+    mCountryList = makeList(this, CountryListPlace);
+    mChannelList = makeList(this, ChannelListPlace);
+    mTypeList = makeList(this, TypeListPlace);
+    mCountryList->setItems(withAny(database->countries()));
+    mTypeList->setItems(withAny(database->types()));
+    mCountryList->setClickSlot([this] { refillChannels(); });
+    mTypeList->setClickSlot([this] { refillChannels(); });
+    mChannelList->setClickSlot([this] { chooseChannel(); });
+}
+
+cChannelsScene::~cChannelsScene()
+{
+    mHandlers.disconnect();
+    saveListState(CountryListState, *mCountryList);
+    saveListState(TypeListState, *mTypeList);
+    saveListState(ChannelListState, *mChannelList);
+    mCountryList.reset();
+    mChannelList.reset();
+    mTypeList.reset();
+    // The frame goes with the members.
+}
+
+void cChannelsScene::show()
+{
+    mFrame.layOut("Select channel...");
+
+    mCountryList->show(true, true);
+    mTypeList->show(true, true);
+    restoreListState(CountryListState, *mCountryList);
+    restoreListState(TypeListState, *mTypeList);
+
+    std::vector<std::u16string> names;
+    cPlayerDatabase::instance()->names(filterOf(*mCountryList), filterOf(*mTypeList), names);
+    mChannelList->setItems(names);
+    mChannelList->show(true, false);
+    restoreListState(ChannelListState, *mChannelList);
+    if (mChannelList->getActive() >= 0) {
+        chooseChannel();
+    }
+
+    mFrame.enter();
+    mHandlers.connect(mRoot, [this](ClutterEventType type, ClutterActor* source) { return handleEvent(type, source); });
+}
+
+void cChannelsScene::hide()
+{
+    mCountryList->hide();
+    mTypeList->hide();
+    mChannelList->hide();
+    mFrame.fadeOut([this] { delete this; });
+}
+
+std::u16string cChannelsScene::filterOf(const cListWidget& list)
+{
+    return list.getActive() == 0 ? std::u16string(AnyFilter) : list.getActiveText();
+}
+
+void cChannelsScene::refillChannels()
+{
+    // The channel list starts over without a selection; the current
+    // channel stays what it was.
+    std::vector<std::u16string> names;
+    cPlayerDatabase::instance()->names(filterOf(*mCountryList), filterOf(*mTypeList), names);
+    mChannelList->setItems(names);
+    mChannelList->show(false, true);
+}
+
+void cChannelsScene::chooseChannel()
+{
+    mFrame.pulseOrb();
+    cPlayerDatabase* database = cPlayerDatabase::instance();
+    database->setCurrentCountry(filterOf(*mCountryList));
+    database->setCurrentType(filterOf(*mTypeList));
+    database->setCurrentName(mChannelList->getActiveText());
+}
+
+// The stage's handlers: what each event does by its source, and whether it
+// is consumed. Events without a source never get here.
+//
+//   event          source              action                              consumed
+//   enter          back / favourites   depth 10                            yes
+//   enter          play orb            grow to 1.1, unless animating       no
+//   leave          back / favourites   depth 0                             yes
+//   leave          play orb            back to 1.0, unless animating       no
+//   button press   back button         home scene                          yes
+//   button press   favourites button   favourites scene                    yes
+//   button press   play orb            player scene, if a channel is
+//                                      selected                            no
+//   any            anything else       nothing                             no
+//   key release    -                   nothing (the mouse only)            no
+bool cChannelsScene::handleEvent(ClutterEventType type, ClutterActor* source)
+{
+    const bool isButton = source == mFrame.backButton() || source == mFrame.favoritesButton();
+    const bool isOrb = source == mFrame.playOrb();
+    switch (type) {
+    case CLUTTER_ENTER:
+    case CLUTTER_LEAVE:
+        if (isButton) {
+            mFrame.hoverButton(source, type == CLUTTER_ENTER);
+            return true;
+        }
+        if (isOrb) {
+            mFrame.hoverOrb(type == CLUTTER_ENTER);
+        }
+        return false;
+
+    case CLUTTER_BUTTON_PRESS:
+        if (source == mFrame.backButton()) {
+            requestHomeScene();
+            return true;
+        }
+        if (source == mFrame.favoritesButton()) {
+            requestFavoritesScene();
+            return true;
+        }
+        if (isOrb && mChannelList->getActive() >= 0) {
+            requestPlayerScene();
+        }
+        return false;
+
+    default:
+        return false;
+    }
+}

@@ -1,0 +1,36 @@
+#pragma once
+// The favourites scene: the user's favourite channels in one list, in their
+// stored order, at the place of the browser's channel list. Choosing a row
+// makes that favourite the catalogue's current channel; the play orb then
+// asks for the player scene. The list starts without a selection at every
+// visit, and the favourites button of the shared frame stays hidden.
+//
+// Everything here runs on the main loop.
+
+#include <memory>
+
+#include "app/Scene.h"
+#include "scenes/ChannelsScene.h"
+#include "widgets/ListWidget.h"
+
+class cFavoritesScene : public cScene {
+public:
+    explicit cFavoritesScene(ClutterActor* root);
+    ~cFavoritesScene() override;
+
+    void show() override;
+    void hide() override;
+
+    // For checks.
+    cListWidget& favouritesList() const { return *mList; }
+    const cPickerFrame& frame() const { return mFrame; }
+
+private:
+    void chooseFavourite();
+    bool handleEvent(ClutterEventType type, ClutterActor* source);
+
+    // All fields: main loop only. The list is deleted before the frame.
+    cPickerFrame mFrame;
+    std::unique_ptr<cListWidget> mList;
+    cStageHandlers mHandlers;
+};

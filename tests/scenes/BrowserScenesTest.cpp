@@ -1,0 +1,703 @@
+// The channel browser and the favourites scene on the real toolkit, over a
+// real SQLite catalogue made with the catalogue builder and real settings
+// and favourites in a temporary data folder. Clicks, hover and the wheel
+// travel the toolkit's own event path; the player scene request runs a
+// stand-in procedure that records the current channel.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../catalogue/TestSupport.h"
+#include "SceneDriver.h"
+#include "app/Effects.h"
+#include "app/Scene.h"
+#include "app/Stage.h"
+#include "catalogue/ChannelFolder.h"
+#include "catalogue/PlayerDatabase.h"
+#include "kestrel/Unicode.h"
+#include "scenes/ChannelsScene.h"
+#include "scenes/FavoritesScene.h"
+#include "scenes/IdleScene.h"
+#include "scenes/Scenes.h"
+#include "state/ListStates.h"
+#include "state/Settings.h"
+#include "tools/CatalogueBuilder.h"
+
+#include <clutter/clutter-keysyms.h>
+
+namespace {
+
+struct sPlayed {
+    cPlayerDatabase::eMode mode;
+    std::u16string country, type, name, address;
+};
+
+class cPlayerStandIn : public cScene {
+public:
+    explicit cPlayerStandIn(ClutterActor* root) : cScene(root)
+    {
+        mActor = clutter_actor_new();
+        clutter_actor_add_child(mRoot, mActor);
+    }
+    ~cPlayerStandIn() override { clutter_actor_destroy(mActor); }
+    void show() override { clutter_stage_set_title(stage(), "Player"); }
+    void hide() override
+    {
+        effectFade(cEffectTemplate(100, AlphaRampInc), mActor, 0, [this] { delete this; });
+    }
+
+private:
+    ClutterActor* mActor;
+};
+
+std::string address(const std::string& name)
+{
+    std::string path;
+    for (unsigned char c : name) {
+        path += std::isalnum(c) ? static_cast<char>(c) : '_';
+    }
+    return "http://streams.example.net/" + path + ".m3u8";
+}
+
+std::u16string wide(const std::string& text)
+{
+    return kestrel::fromUtf8(text);
+}
+
+std::string narrow(const std::u16string& text)
+{
+    return kestrel::toUtf8(text);
+}
+
+// Every actor under the root, depth first.
+void forEachActor(ClutterActor* root, const std::function<void(ClutterActor*)>& visit)
+{
+    for (ClutterActor* child = clutter_actor_get_first_child(root); child != nullptr;
+         child = clutter_actor_get_next_sibling(child)) {
+        visit(child);
+        forEachActor(child, visit);
+    }
+}
+
+// Inside the list's window: between its arrows (20 pixels high in the
+// skin, each with 5 pixels of space towards the rows).
+bool insidePlace(float x, float y, const sListPlace& place)
+{
+    return x >= place.x && x < place.x + place.width && y >= place.y + 25 && y < place.y + place.height - 25;
+}
+
+void stageCentre(ClutterActor* actor, float& x, float& y)
+{
+    ClutterVertex vertices[4];
+    clutter_actor_get_abs_allocation_vertices(actor, vertices);
+    x = (vertices[0].x + vertices[3].x) / 2.0f;
+    y = (vertices[0].y + vertices[3].y) / 2.0f;
+}
+
+// The texts of the rows shown in the list's window, top to bottom.
+std::vector<std::string> shownRows(const sListPlace& place)
+{
+    std::vector<std::pair<float, std::string>> rows;
+    forEachActor(stageActor(), [&](ClutterActor* actor) {
+        if (!CLUTTER_IS_TEXT(actor) || !clutter_actor_is_mapped(actor)) {
+            return;
+        }
+        float x = 0, y = 0;
+        stageCentre(actor, x, y);
+        if (insidePlace(x, y, place)) {
+            rows.emplace_back(y, clutter_text_get_text(CLUTTER_TEXT(actor)));
+        }
+    });
+    std::sort(rows.begin(), rows.end());
+    std::vector<std::string> texts;
+    for (const auto& row : rows) {
+        texts.push_back(row.second);
+    }
+    return texts;
+}
+
+// The shown row of the list with that text, null when there is none.
+ClutterActor* rowLabel(const sListPlace& place, const std::string& text)
+{
+    ClutterActor* found = nullptr;
+    forEachActor(stageActor(), [&](ClutterActor* actor) {
+        if (found != nullptr || !CLUTTER_IS_TEXT(actor) || !clutter_actor_is_mapped(actor) ||
+            text != clutter_text_get_text(CLUTTER_TEXT(actor))) {
+            return;
+        }
+        float x = 0, y = 0;
+        stageCentre(actor, x, y);
+        if (insidePlace(x, y, place)) {
+            found = actor;
+        }
+    });
+    return found;
+}
+
+void clickActor(ClutterActor* actor)
+{
+    float x = 0, y = 0;
+    stageCentre(actor, x, y);
+    clickAt(x, y);
+    settle();
+}
+
+// The catalogue's rows: country, type, name.
+struct sChannel {
+    std::string country, type, name;
+};
+
+class BrowserScenesTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!ensureUi()) {
+            GTEST_SKIP() << "no display";
+        }
+        parkPointer();
+        installScenes();
+        setCurrentPlayerDestroyer({});
+        setPlayChannelProcedure([this] {
+            cPlayerDatabase* database = cPlayerDatabase::instance();
+            mPlayed.push_back({database->mode(), database->currentCountry(), database->currentType(),
+                               database->currentName(), database->currentAddress()});
+            closeCurrentScene();
+            presentScene(new cPlayerStandIn(stageActor()));
+        });
+        closeCurrentScene();
+        waitForEffectsToEnd();
+        cPlayerDatabase::destroyInstance();
+        mData = std::make_unique<cUserData>();
+        mChannels = mData->widePath() + u"/channels";
+        ASSERT_TRUE(ensureChannelFolder(mChannels + u"/"));
+    }
+
+    void TearDown() override
+    {
+        closeCurrentScene();
+        waitForEffectsToEnd();
+        setPlayChannelProcedure({});
+        cPlayerDatabase::destroyInstance();
+        mData.reset();
+    }
+
+    // Builds the catalogue with the catalogue builder, stores the
+    // favourites in favorites.xml and opens both as the start-up does.
+    void openCatalogue(const std::vector<sChannel>& channels, const std::vector<std::string>& favourites = {})
+    {
+        std::vector<cListingEntry> entries;
+        for (const sChannel& channel : channels) {
+            entries.push_back({channel.country, channel.type, channel.name, "About " + channel.name,
+                               address(channel.name)});
+        }
+        std::string error;
+        ASSERT_TRUE(buildCatalogue(entries, narrow(mChannels) + "/database", {}, error)) << error;
+        cPlayerDatabase::destroyInstance();
+        if (!favourites.empty()) {
+            cPlayerDatabase writer;
+            for (const std::string& name : favourites) {
+                writer.addFavourite(wide(name), wide("About " + name), wide(address(name)));
+            }
+            ASSERT_TRUE(writer.saveFavourites(mChannels));
+        }
+        ASSERT_TRUE(cPlayerDatabase::instance()->open(mChannels));
+    }
+
+    // Requests the scene and waits until it is current and every
+    // animation (the previous scene's exit too) has ended.
+    template <typename tScene>
+    tScene* visit(void (*request)())
+    {
+        request();
+        runMainLoopUntil([] { return dynamic_cast<tScene*>(currentScene) != nullptr; }, 3000);
+        auto* scene = dynamic_cast<tScene*>(currentScene);
+        waitForEffectsToEnd();
+        return scene;
+    }
+    cChannelsScene* visitBrowser() { return visit<cChannelsScene>(requestChannelsScene); }
+    cFavoritesScene* visitFavourites() { return visit<cFavoritesScene>(requestFavoritesScene); }
+
+    // Leaves for the home scene and waits until the left scene has gone.
+    void leaveForHome()
+    {
+        visit<cIdleScene>(requestHomeScene);
+    }
+
+    void clickRow(const sListPlace& place, const std::string& text)
+    {
+        ClutterActor* row = rowLabel(place, text);
+        ASSERT_NE(row, nullptr) << text;
+        clickActor(row);
+    }
+
+    void clickOrb() { clickAt(400, PlayOrbCentreY); settle(); }
+
+    static void scrollList(const sListPlace& place, int notches)
+    {
+        for (int i = 0; i < notches; ++i) {
+            scrollAt(place.x + place.width / 2.0f, place.y + place.height / 2.0f, CLUTTER_SCROLL_DOWN);
+            settle();
+            waitForEffectsToEnd();
+        }
+    }
+
+    std::unique_ptr<cUserData> mData;
+    std::u16string mChannels; // the channel folder, without a trailing '/'
+    std::vector<sPlayed> mPlayed;
+};
+
+const std::vector<sChannel> SmallCatalogue = {
+    {"Chile", "News", "Andes 24"}, {"Chile", "Sport", "Gol Chile"},  {"Norway", "News", "Fjord News"},
+    {"Norway", "Music", "Nordlys"}, {"Ireland", "News", "Andes 24"}, {"Ireland", "Music", "Celtic Beat"},
+};
+
+} // namespace
+
+TEST_F(BrowserScenesTest, TheFirstVisitListsEveryChannelAndChoosesTheFirst)
+{
+    openCatalogue(SmallCatalogue);
+    cChannelsScene* browser = visitBrowser();
+    ASSERT_NE(browser, nullptr);
+    EXPECT_STREQ(clutter_stage_get_title(stage()), "Select channel...");
+    EXPECT_STREQ(clutter_text_get_text(CLUTTER_TEXT(browser->frame().caption())), "Select channel to play");
+
+    EXPECT_EQ(shownRows(CountryListPlace), (std::vector<std::string>{"Any", "Chile", "Ireland", "Norway"}));
+    EXPECT_EQ(shownRows(TypeListPlace), (std::vector<std::string>{"Any", "Music", "News", "Sport"}));
+    EXPECT_EQ(browser->countryList().getActive(), 0);
+    EXPECT_EQ(browser->typeList().getActive(), 0);
+    // Every name once (the one under two countries too), in ascending order.
+    EXPECT_EQ(shownRows(ChannelListPlace),
+              (std::vector<std::string>{"Andes 24", "Celtic Beat", "Fjord News", "Gol Chile", "Nordlys"}));
+    EXPECT_EQ(browser->channelList().getActive(), 0);
+
+    cPlayerDatabase* database = cPlayerDatabase::instance();
+    EXPECT_EQ(database->mode(), cPlayerDatabase::ModeCatalogue);
+    EXPECT_EQ(database->currentCountry(), u"*");
+    EXPECT_EQ(database->currentType(), u"*");
+    EXPECT_EQ(database->currentName(), u"Andes 24");
+    // One pulse: out to 1.1 and back to 1.0.
+    EXPECT_EQ(browser->frame().orbScalings(), 2);
+    double scaleX = 0, scaleY = 0;
+    clutter_actor_get_scale(browser->frame().playOrb(), &scaleX, &scaleY);
+    EXPECT_DOUBLE_EQ(scaleX, 1.0);
+
+    // The orb plays the chosen channel; its address is the first row with
+    // that name.
+    clickOrb();
+    ASSERT_EQ(mPlayed.size(), 1u);
+    EXPECT_EQ(mPlayed[0].name, u"Andes 24");
+    EXPECT_EQ(narrow(mPlayed[0].address), address("Andes 24"));
+    EXPECT_STREQ(clutter_stage_get_title(stage()), "Player");
+}
+
+TEST_F(BrowserScenesTest, FiltersRefillTheChannelListAndTheOrbWaitsForAChoice)
+{
+    openCatalogue(SmallCatalogue);
+    cChannelsScene* browser = visitBrowser();
+    ASSERT_NE(browser, nullptr);
+
+    clickRow(CountryListPlace, "Norway");
+    clickRow(TypeListPlace, "Any");
+    waitForEffectsToEnd();
+    EXPECT_EQ(shownRows(ChannelListPlace), (std::vector<std::string>{"Fjord News", "Nordlys"}));
+    EXPECT_EQ(browser->channelList().getActive(), -1);
+    // The refill changed nothing of the current channel.
+    EXPECT_EQ(cPlayerDatabase::instance()->currentName(), u"Andes 24");
+
+    clickRow(TypeListPlace, "Music");
+    waitForEffectsToEnd();
+    EXPECT_EQ(shownRows(ChannelListPlace), (std::vector<std::string>{"Nordlys"}));
+    clickRow(ChannelListPlace, "Nordlys");
+    waitForEffectsToEnd();
+    cPlayerDatabase* database = cPlayerDatabase::instance();
+    EXPECT_EQ(database->currentCountry(), u"Norway");
+    EXPECT_EQ(database->currentType(), u"Music");
+    EXPECT_EQ(database->currentName(), u"Nordlys");
+
+    // Another country: the list starts over without a selection and the
+    // orb does nothing until a row is chosen.
+    clickRow(CountryListPlace, "Ireland");
+    waitForEffectsToEnd();
+    EXPECT_EQ(shownRows(ChannelListPlace), (std::vector<std::string>{"Celtic Beat"}));
+    EXPECT_EQ(browser->channelList().getActive(), -1);
+    clickOrb();
+    runMainLoopFor(100);
+    EXPECT_TRUE(mPlayed.empty());
+    EXPECT_EQ(currentScene, browser);
+
+    clickRow(ChannelListPlace, "Celtic Beat");
+    clickOrb();
+    ASSERT_EQ(mPlayed.size(), 1u);
+    EXPECT_EQ(mPlayed[0].mode, cPlayerDatabase::ModeCatalogue);
+    EXPECT_EQ(mPlayed[0].country, u"Ireland");
+    EXPECT_EQ(mPlayed[0].type, u"Music");
+    EXPECT_EQ(mPlayed[0].name, u"Celtic Beat");
+    EXPECT_EQ(narrow(mPlayed[0].address), address("Celtic Beat"));
+}
+
+TEST_F(BrowserScenesTest, ButtonsLeadHomeAndToTheFavourites)
+{
+    openCatalogue(SmallCatalogue);
+    cChannelsScene* browser = visitBrowser();
+    ASSERT_NE(browser, nullptr);
+
+    crossActor(browser->frame().backButton(), true);
+    settle();
+    waitForEffectsToEnd();
+    EXPECT_FLOAT_EQ(clutter_actor_get_z_position(browser->frame().backButton()), 10);
+    crossActor(browser->frame().backButton(), false);
+    settle();
+    waitForEffectsToEnd();
+    EXPECT_FLOAT_EQ(clutter_actor_get_z_position(browser->frame().backButton()), 0);
+
+    // Keys do nothing.
+    typeKey(CLUTTER_KEY_Escape);
+    settle();
+    EXPECT_EQ(currentScene, browser);
+
+    clickAt(800 - 30 - 90, 528);
+    settle();
+    EXPECT_NE(dynamic_cast<cFavoritesScene*>(currentScene), nullptr);
+    EXPECT_STREQ(clutter_stage_get_title(stage()), "Favorite channels");
+    waitForEffectsToEnd();
+    clickAt(30 + 90, 528);
+    settle();
+    EXPECT_NE(dynamic_cast<cIdleScene*>(currentScene), nullptr);
+    waitForEffectsToEnd();
+    // The home scene's buttons lead here.
+    clickAt(30 + 90, 528);
+    settle();
+    EXPECT_NE(dynamic_cast<cChannelsScene*>(currentScene), nullptr);
+    waitForEffectsToEnd();
+    clickAt(30 + 90, 528);
+    settle();
+    waitForEffectsToEnd();
+    clickAt(800 - 30 - 90, 528);
+    settle();
+    EXPECT_NE(dynamic_cast<cFavoritesScene*>(currentScene), nullptr);
+}
+
+TEST_F(BrowserScenesTest, ComingBackRestoresTheListsAndANewCatalogueResetsThem)
+{
+    // Enough countries, types and names that every list scrolls.
+    std::vector<sChannel> channels;
+    for (int i = 0; i < 120; ++i) {
+        char country[32], type[32], name[32];
+        std::snprintf(country, sizeof(country), "Country %02d", i % 30);
+        std::snprintf(type, sizeof(type), "Type %02d", i % 20);
+        std::snprintf(name, sizeof(name), "Channel %03d", i);
+        channels.push_back({country, type, name});
+    }
+    for (int i = 0; i < 40; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof(name), "Extra %02d", i);
+        channels.push_back({"Country 07", "Type 07", name});
+    }
+    openCatalogue(channels);
+    cChannelsScene* browser = visitBrowser();
+    ASSERT_NE(browser, nullptr);
+
+    scrollList(CountryListPlace, 4);
+    clickRow(CountryListPlace, "Country 07");
+    scrollList(TypeListPlace, 3);
+    clickRow(TypeListPlace, "Type 07");
+    waitForEffectsToEnd();
+    ASSERT_GT(browser->channelList().getCount(), 20);
+    scrollList(ChannelListPlace, 6);
+    const std::vector<std::string> shown = shownRows(ChannelListPlace);
+    ASSERT_GT(shown.size(), 3u);
+    clickRow(ChannelListPlace, shown[2]);
+    waitForEffectsToEnd();
+
+    struct sSeen {
+        int active, top, scrollY;
+        std::string text;
+    };
+    auto seen = [](cListWidget& list) {
+        return sSeen{list.getActive(), list.getTopElement(), list.getScrollY(), narrow(list.getActiveText())};
+    };
+    const sSeen countries = seen(browser->countryList());
+    const sSeen types = seen(browser->typeList());
+    const sSeen names = seen(browser->channelList());
+    EXPECT_LT(countries.scrollY, 0);
+    EXPECT_LT(types.scrollY, 0);
+    EXPECT_LT(names.scrollY, 0);
+    EXPECT_EQ(countries.text, "Country 07");
+    EXPECT_EQ(names.text, shown[2]);
+
+    leaveForHome();
+    cPlayerDatabase::instance()->setCurrentName(u"something else");
+    browser = visitBrowser();
+    ASSERT_NE(browser, nullptr);
+    for (const auto& [list, before] : {std::pair{&browser->countryList(), countries},
+                                       std::pair{&browser->typeList(), types},
+                                       std::pair{&browser->channelList(), names}}) {
+        const sSeen after = seen(*list);
+        EXPECT_EQ(after.active, before.active);
+        EXPECT_EQ(after.top, before.top);
+        EXPECT_EQ(after.scrollY, before.scrollY);
+        EXPECT_EQ(after.text, before.text);
+    }
+    // The rows stand where they stood: the chosen channel is in view again,
+    // and it is the current channel once more, with a pulse.
+    EXPECT_EQ(shownRows(ChannelListPlace), shown);
+    cPlayerDatabase* database = cPlayerDatabase::instance();
+    EXPECT_EQ(database->currentCountry(), u"Country 07");
+    EXPECT_EQ(database->currentType(), u"Type 07");
+    EXPECT_EQ(narrow(database->currentName()), shown[2]);
+    EXPECT_EQ(browser->frame().orbScalings(), 2);
+    leaveForHome();
+
+    // The catalogue update installs a new catalogue from the server and
+    // resets the saved states: the next visit starts as the first did.
+    testsupport::cTestServer server;
+    const std::string served = mData->path() + "/served.sqlite";
+    std::string error;
+    ASSERT_TRUE(buildCatalogue({{"Peru", "News", "Lima Hoy", "", address("Lima Hoy")}}, served, {}, error)) << error;
+    server.serve("/dbversion.php", "9");
+    server.serve("/database", testsupport::readBytes(served));
+    cSettings::instance()->setString(u"server", wide(server.address()));
+    cPlayerDatabase::destroyInstance();
+    cUpdateLimits limits;
+    limits.networkTimeoutMs = 5000;
+    limits.idlePauseMs = 0;
+    limits.installedPauseMs = 0;
+    cPlayerDatabase::instance()->setUpdateLimits(limits);
+    cPlayerDatabase::instance()->runUpdate(mChannels);
+    ASSERT_EQ(cPlayerDatabase::instance()->lastUpdateOutcome(), eUpdateOutcome::Installed)
+        << cPlayerDatabase::instance()->lastUpdateError();
+    ASSERT_TRUE(cPlayerDatabase::instance()->open(mChannels));
+
+    browser = visitBrowser();
+    ASSERT_NE(browser, nullptr);
+    EXPECT_EQ(browser->countryList().getActive(), 0);
+    EXPECT_EQ(browser->typeList().getActive(), 0);
+    EXPECT_EQ(browser->countryList().getScrollY(), 0);
+    EXPECT_EQ(browser->typeList().getScrollY(), 0);
+    EXPECT_EQ(browser->channelList().getScrollY(), 0);
+    EXPECT_EQ(shownRows(ChannelListPlace), (std::vector<std::string>{"Lima Hoy"}));
+    EXPECT_EQ(browser->channelList().getActive(), 0);
+    EXPECT_EQ(cPlayerDatabase::instance()->currentName(), u"Lima Hoy");
+}
+
+TEST_F(BrowserScenesTest, HoveringTheOrbDuringItsPulseStartsNoSecondScaling)
+{
+    openCatalogue(SmallCatalogue);
+    cChannelsScene* browser = visitBrowser();
+    ASSERT_NE(browser, nullptr);
+    const cPickerFrame& frame = browser->frame();
+    ASSERT_EQ(frame.orbScalings(), 2);
+
+    clickRow(ChannelListPlace, "Nordlys");
+    EXPECT_EQ(frame.orbScalings(), 3);
+    ASSERT_TRUE(frame.isOrbAnimating());
+    crossActor(frame.playOrb(), true);
+    settle();
+    EXPECT_EQ(frame.orbScalings(), 3);
+    waitForEffectsToEnd();
+    // The pulse ran its course: out and back.
+    EXPECT_EQ(frame.orbScalings(), 4);
+    double scaleX = 0, scaleY = 0;
+    clutter_actor_get_scale(frame.playOrb(), &scaleX, &scaleY);
+    EXPECT_DOUBLE_EQ(scaleX, 1.0);
+
+    // At rest, hover grows the orb and leaving shrinks it.
+    crossActor(frame.playOrb(), true);
+    settle();
+    waitForEffectsToEnd();
+    EXPECT_EQ(frame.orbScalings(), 5);
+    clutter_actor_get_scale(frame.playOrb(), &scaleX, &scaleY);
+    EXPECT_DOUBLE_EQ(scaleX, 1.1);
+    crossActor(frame.playOrb(), false);
+    settle();
+    waitForEffectsToEnd();
+    clutter_actor_get_scale(frame.playOrb(), &scaleX, &scaleY);
+    EXPECT_DOUBLE_EQ(scaleX, 1.0);
+}
+
+TEST_F(BrowserScenesTest, AnEmptyCatalogueGivesAnyOnlyFiltersAndNoChannels)
+{
+    testsupport::makeCatalogue(narrow(mChannels) + "/database", {});
+    ASSERT_TRUE(cPlayerDatabase::instance()->open(mChannels));
+    cChannelsScene* browser = visitBrowser();
+    ASSERT_NE(browser, nullptr);
+    EXPECT_EQ(browser->countryList().getCount(), 1);
+    EXPECT_EQ(browser->typeList().getCount(), 1);
+    EXPECT_EQ(shownRows(CountryListPlace), (std::vector<std::string>{"Any"}));
+    EXPECT_EQ(shownRows(TypeListPlace), (std::vector<std::string>{"Any"}));
+    EXPECT_EQ(browser->channelList().getCount(), 0);
+    EXPECT_EQ(browser->channelList().getActive(), -1);
+    EXPECT_EQ(browser->frame().orbScalings(), 0);
+    clickOrb();
+    runMainLoopFor(100);
+    EXPECT_TRUE(mPlayed.empty());
+    EXPECT_EQ(currentScene, browser);
+}
+
+TEST_F(BrowserScenesTest, NonAsciiNamesShowAndPlay)
+{
+    openCatalogue({{"España", "Noticias", "Télé Ñandú"},
+                   {"Österreich", "Musik", "Ö3 Ärger"},
+                   {"Ελλάδα", "Ειδήσεις", "Ελληνική Τηλεόραση"}});
+    cChannelsScene* browser = visitBrowser();
+    ASSERT_NE(browser, nullptr);
+    clickRow(CountryListPlace, "Österreich");
+    waitForEffectsToEnd();
+    EXPECT_EQ(shownRows(ChannelListPlace), (std::vector<std::string>{"Ö3 Ärger"}));
+    clickRow(CountryListPlace, "Ελλάδα");
+    clickRow(TypeListPlace, "Ειδήσεις");
+    waitForEffectsToEnd();
+    clickRow(ChannelListPlace, "Ελληνική Τηλεόραση");
+    clickOrb();
+    ASSERT_EQ(mPlayed.size(), 1u);
+    EXPECT_EQ(narrow(mPlayed[0].country), "Ελλάδα");
+    EXPECT_EQ(narrow(mPlayed[0].type), "Ειδήσεις");
+    EXPECT_EQ(narrow(mPlayed[0].name), "Ελληνική Τηλεόραση");
+    EXPECT_EQ(narrow(mPlayed[0].address), address("Ελληνική Τηλεόραση"));
+}
+
+// --- favourites -----------------------------------------------------------
+
+TEST_F(BrowserScenesTest, FavouritesStartUnselectedAndPlayTheChosenOneInStoredOrder)
+{
+    const std::vector<std::string> favourites = {"Zulu One", "Alpha Two", "Mitte Drei", "Ünïcødé Vier", "Echo Five"};
+    openCatalogue(SmallCatalogue, favourites);
+    cFavoritesScene* scene = visitFavourites();
+    ASSERT_NE(scene, nullptr);
+    EXPECT_STREQ(clutter_stage_get_title(stage()), "Favorite channels");
+    // Stored order, not sorted.
+    EXPECT_EQ(shownRows(ChannelListPlace), favourites);
+    EXPECT_EQ(scene->favouritesList().getActive(), -1);
+    EXPECT_EQ(scene->favouritesList().getScrollY(), 0);
+
+    // Before a choice the orb does nothing.
+    clickOrb();
+    runMainLoopFor(100);
+    EXPECT_TRUE(mPlayed.empty());
+
+    // The favourites button is hidden: a click where it would stand
+    // reaches nothing.
+    EXPECT_FALSE(clutter_actor_is_visible(scene->frame().favoritesButton()));
+    clickAt(800 - 30 - 90, 528);
+    settle();
+    runMainLoopFor(100);
+    EXPECT_EQ(currentScene, scene);
+
+    clickRow(ChannelListPlace, favourites[3]);
+    EXPECT_EQ(scene->favouritesList().getActive(), 3);
+    EXPECT_EQ(scene->frame().orbScalings(), 1);
+    waitForEffectsToEnd();
+    clickOrb();
+    ASSERT_EQ(mPlayed.size(), 1u);
+    EXPECT_EQ(mPlayed[0].mode, cPlayerDatabase::ModeFavourite);
+    EXPECT_EQ(narrow(mPlayed[0].name), favourites[3]);
+    EXPECT_EQ(narrow(mPlayed[0].address), address(favourites[3]));
+    waitForEffectsToEnd();
+
+    // The next visit starts without a selection again.
+    scene = visitFavourites();
+    ASSERT_NE(scene, nullptr);
+    EXPECT_EQ(scene->favouritesList().getActive(), -1);
+    clickAt(30 + 90, 528);
+    settle();
+    EXPECT_NE(dynamic_cast<cIdleScene*>(currentScene), nullptr);
+}
+
+TEST_F(BrowserScenesTest, NoFavouritesGiveAnEmptyListWithoutArrowsAndAnIdleOrb)
+{
+    openCatalogue(SmallCatalogue);
+    cFavoritesScene* scene = visitFavourites();
+    ASSERT_NE(scene, nullptr);
+    EXPECT_EQ(scene->favouritesList().getCount(), 0);
+    EXPECT_TRUE(shownRows(ChannelListPlace).empty());
+    // The arrows, picked where they stand, are transparent.
+    const float middle = ChannelListPlace.x + ChannelListPlace.width / 2.0f;
+    for (float y : {ChannelListPlace.y + 2.0f, ChannelListPlace.y + ChannelListPlace.height - 2.0f}) {
+        ClutterActor* arrow = clutter_stage_get_actor_at_pos(stage(), CLUTTER_PICK_REACTIVE, middle, y);
+        ASSERT_NE(arrow, nullptr);
+        EXPECT_NE(arrow, stageActor());
+        EXPECT_EQ(clutter_actor_get_opacity(arrow), 0) << y;
+    }
+    clickOrb();
+    runMainLoopFor(100);
+    EXPECT_TRUE(mPlayed.empty());
+    EXPECT_EQ(scene->frame().orbScalings(), 0);
+    EXPECT_EQ(currentScene, scene);
+}
+
+// --- screenshots ----------------------------------------------------------
+
+namespace {
+
+// The list's panel: brighter than the dark background around it.
+void expectPanel(const sScreenshot& shot, const sListPlace& place, const sRegion& outside)
+{
+    const sRegion panel = regionOf(shot, place.x + 10, place.y + 30, place.x + place.width - 10, place.y + place.height - 30);
+    EXPECT_GT(panel.red + panel.green + panel.blue, outside.red + outside.green + outside.blue + 15) << place.x;
+}
+
+void expectButtonsAndOrb(const sScreenshot& shot, bool favouritesButton)
+{
+    // The back button's bluish face with its white label, nothing of it
+    // above y 500; the favourites button likewise, or nothing where it
+    // would stand.
+    const sRegion back = regionOf(shot, 40, 505, 200, 550);
+    EXPECT_GT(back.bright, 100);
+    EXPECT_GT(back.blue, back.red);
+    EXPECT_EQ(regionOf(shot, 40, 480, 200, 497).bright, 0);
+    const sRegion favourites = regionOf(shot, 600, 505, 760, 550);
+    if (favouritesButton) {
+        EXPECT_GT(favourites.bright, 100);
+        EXPECT_GT(favourites.blue, favourites.red);
+    } else {
+        EXPECT_EQ(favourites.bright, 0);
+    }
+    // The orb's vivid face around (400, 480).
+    EXPECT_GT(regionOf(shot, 380, 460, 420, 500).vivid, 200);
+    EXPECT_EQ(regionOf(shot, 380, 400, 420, 420).vivid, 0);
+}
+
+} // namespace
+
+TEST_F(BrowserScenesTest, ScreenshotOfTheBrowser)
+{
+    openCatalogue(SmallCatalogue);
+    cChannelsScene* browser = visitBrowser();
+    ASSERT_NE(browser, nullptr);
+    const sScreenshot shot = takeScreenshot();
+    ASSERT_EQ(shot.width, 800);
+    keepScreenshot(shot, "channels");
+    // Between the lists the background shows.
+    const sRegion gap = regionOf(shot, 172, 200, 178, 400);
+    expectPanel(shot, CountryListPlace, gap);
+    expectPanel(shot, ChannelListPlace, gap);
+    expectPanel(shot, TypeListPlace, gap);
+    // White text rows inside each list.
+    EXPECT_GT(regionOf(shot, CountryListPlace.x, 180, CountryListPlace.x + 160, 440).bright, 50);
+    EXPECT_GT(regionOf(shot, ChannelListPlace.x, 180, ChannelListPlace.x + 440, 390).bright, 100);
+    EXPECT_GT(regionOf(shot, TypeListPlace.x, 180, TypeListPlace.x + 160, 440).bright, 50);
+    expectButtonsAndOrb(shot, true);
+}
+
+TEST_F(BrowserScenesTest, ScreenshotOfTheFavourites)
+{
+    openCatalogue(SmallCatalogue, {"Andes 24", "Nordlys", "Celtic Beat"});
+    cFavoritesScene* scene = visitFavourites();
+    ASSERT_NE(scene, nullptr);
+    const sScreenshot shot = takeScreenshot();
+    ASSERT_EQ(shot.width, 800);
+    keepScreenshot(shot, "favorites");
+    const sRegion left = regionOf(shot, 40, 200, 160, 400);
+    expectPanel(shot, ChannelListPlace, left);
+    EXPECT_GT(regionOf(shot, ChannelListPlace.x, 180, ChannelListPlace.x + 440, 390).bright, 50);
+    // No list on either side.
+    EXPECT_EQ(regionOf(shot, 20, 200, 160, 400).bright, 0);
+    EXPECT_EQ(regionOf(shot, 640, 200, 780, 400).bright, 0);
+    expectButtonsAndOrb(shot, false);
+}
