@@ -185,8 +185,8 @@ protected:
 
     void SetUp() override
     {
-        parkPointer();
         setStageSize(800, 600);
+        parkPointer();
         cSettings::instance()->reset();
         cSettings::instance()->setDataFolder(kestrel::fromUtf8(sFolder->path() + "/"));
         atHome = {};

@@ -1,6 +1,7 @@
 #include "SceneDriver.h"
 
 #include <X11/Xlib.h>
+#include <clutter/x11/clutter-x11.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -19,12 +20,28 @@ void parkPointer()
     if (display == nullptr) {
         return;
     }
+    // The stage's window follows a size change of the stage only once the
+    // server has carried it out. A pointer parked in the corner of a window
+    // still at full-screen size would land inside it and its motion would
+    // reach the next test, so wait for the window to have the stage's size
+    // first.
+    const Window window = clutter_x11_get_stage_window(stage());
+    float width = 0;
+    float height = 0;
+    clutter_actor_get_size(stageActor(), &width, &height);
+    runMainLoopUntil([&] {
+        XWindowAttributes attributes{};
+        return window != 0 && XGetWindowAttributes(display, window, &attributes) != 0 &&
+               attributes.width == static_cast<int>(width) && attributes.height == static_cast<int>(height);
+    }, 3000);
     const int screen = DefaultScreen(display);
     XWarpPointer(display, None, RootWindow(display, screen), 0, 0, 0, 0, DisplayWidth(display, screen) - 1,
                  DisplayHeight(display, screen) - 1);
     XSync(display, False);
     XCloseDisplay(display);
+    // Whatever the move sent is dispatched now, before the test starts.
     runMainLoopFor(50);
+    settle();
 }
 
 namespace {
