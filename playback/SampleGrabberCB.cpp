@@ -75,6 +75,11 @@ constexpr CoglPixelFormat StorageFormat = COGL_PIXEL_FORMAT_BGRA_8888_PRE;
 
 void putIntoTexture(ClutterTexture* texture, const uint8_t* pixels, int width, int height)
 {
+    // A texture whose actor the scene has destroyed has let its material go
+    // and shows nothing any more.
+    if (clutter_texture_get_cogl_material(texture) == COGL_INVALID_HANDLE) {
+        return;
+    }
     const int rowstride = width * cVideoFrame::BytesPerPixel;
     CoglHandle current = clutter_texture_get_cogl_texture(texture);
     if (current != COGL_INVALID_HANDLE && cogl_object_get_user_data(COGL_OBJECT(current), &gVideoStorageKey) &&

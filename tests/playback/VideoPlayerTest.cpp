@@ -450,6 +450,15 @@ TEST_F(VideoPlayerTest, FramePathUploadsDropsAndStoresPictures)
     // and the callback's; the callback's goes with it.
     ASSERT_TRUE(pumpUntil([] { return frameStats().waiting == 0; }));
     EXPECT_EQ(refCount(CLUTTER_TEXTURE(texture)), 2u);
+
+    // A frame that reaches the main loop after the scene destroyed the
+    // texture's actor is dropped there.
+    clutter_actor_destroy(texture);
+    const uint64_t uploadsBefore = frameStats().uploaded;
+    callback->sampleCB(0, red.view);
+    ASSERT_TRUE(pumpUntil([] { return frameStats().waiting == 0; }));
+    EXPECT_EQ(frameStats().uploaded, uploadsBefore + 1);
+
     callback.reset();
     pumpFor(20ms);
     EXPECT_EQ(refCount(CLUTTER_TEXTURE(texture)), 1u);
