@@ -1,6 +1,9 @@
 // Plays one address through the real play-channel procedure, player and
 // toolkit for a while and prints what the frame path did, as one line of
-// key=value pairs:
+// key=value pairs (frames decoded, uploaded, replaced before upload, the
+// most waiting at once, peak resident size, drift between the wall clock
+// and the stream clock over the uploads, CPU seconds, time to the first
+// upload, stage paints):
 //   playback_bench <address> <seconds> [<stall ms> <stall every ms>]
 // The optional stall keeps the main loop busy for <stall ms> every
 // <stall every ms>, as a slow scene or a busy machine would.
@@ -40,6 +43,11 @@ gboolean stallMainLoop(gpointer data)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<cStall*>(data)->milliseconds));
     return G_SOURCE_CONTINUE;
+}
+
+void countPaint(ClutterStage*, gpointer paints)
+{
+    ++*static_cast<uint64_t*>(paints);
 }
 
 gboolean quitLoop(gpointer loop)
@@ -93,6 +101,10 @@ int main(int argc, char** argv)
     database->selectFavourite(0);
 
     GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+    // Stage paints, to set beside the frames uploaded: one paint per frame
+    // is the least that shows them all.
+    uint64_t paints = 0;
+    g_signal_connect(stageActor(), "after-paint", G_CALLBACK(countPaint), &paints);
     resetFrameStats();
     struct rusage before;
     getrusage(RUSAGE_SELF, &before);
@@ -114,12 +126,13 @@ int main(int argc, char** argv)
     const double wallUploads = (stats.lastUploadUs - stats.firstUploadUs) / 1e6;
     const double streamUploads = stats.lastUploadPts - stats.firstUploadPts;
     std::printf("decoded=%llu uploaded=%llu replaced=%llu max_waiting=%llu peak_rss_mb=%.1f drift_s=%.3f cpu_s=%.2f "
-                "first_frame_ms=%.0f\n",
+                "first_frame_ms=%.0f paints=%llu\n",
                 static_cast<unsigned long long>(stats.delivered), static_cast<unsigned long long>(stats.uploaded),
                 static_cast<unsigned long long>(stats.replaced),
                 static_cast<unsigned long long>(stats.maxWaiting), after.ru_maxrss / 1024.0,
                 wallUploads - streamUploads, cpu(after) - cpu(before),
-                stats.firstUploadUs > 0 ? (stats.firstUploadUs - requested) / 1000.0 : -1.0);
+                stats.firstUploadUs > 0 ? (stats.firstUploadUs - requested) / 1000.0 : -1.0,
+                static_cast<unsigned long long>(paints));
     std::fflush(stdout);
 
     shutdownPlayback();

@@ -169,7 +169,10 @@ bool cMediaGraph::addSampleGrabber(cFrameCallback* callback)
     if (sink == nullptr) {
         return false;
     }
-    GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr);
+    // The layout the video texture stores, so the upload converts nothing.
+    // The fourth byte is alpha: opaque (the converter's default) for every
+    // stream without alpha of its own.
+    GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRA", nullptr);
     // Frames are handed over at their presentation time, so the picture
     // follows the clock as a video sink would.
     g_object_set(sink, "caps", caps, "sync", TRUE, "emit-signals", FALSE, "max-buffers", 2u, "drop", FALSE,
@@ -640,24 +643,23 @@ int cMediaGraph::deliverSample(GstAppSink* sink)
     GstVideoFrame frame;
     if (buffer != nullptr && caps != nullptr && gst_video_info_from_caps(&info, caps) &&
         gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
-        const int width = GST_VIDEO_FRAME_WIDTH(&frame);
-        const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
-        const size_t stride = static_cast<size_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0));
-        const auto* pixels = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-        const size_t row = static_cast<size_t>(width) * 3;
-        // Packed rows, bottom row first.
-        mPacked.resize(row * static_cast<size_t>(height));
-        for (int y = 0; y < height; ++y) {
-            std::memcpy(mPacked.data() + static_cast<size_t>(height - 1 - y) * row,
-                        pixels + static_cast<size_t>(y) * stride, row);
-        }
-        gst_video_frame_unmap(&frame);
+        cVideoFrame view;
+        view.width = GST_VIDEO_FRAME_WIDTH(&frame);
+        view.height = GST_VIDEO_FRAME_HEIGHT(&frame);
+        view.stride = static_cast<size_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0));
+        view.data = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+        GstMapInfo& map = frame.map[0];
+        view.length = map.size - static_cast<size_t>(view.data - map.data);
         const GstClockTime pts = GST_BUFFER_PTS(buffer);
         const double sampleTime = GST_CLOCK_TIME_IS_VALID(pts) ? static_cast<double>(pts) / GST_SECOND : -1.0;
-        std::lock_guard<std::mutex> lock(mCallbackLock);
-        if (mCallback != nullptr) {
-            mCallback->sampleCB(sampleTime, mPacked.data(), mPacked.size(), width, height);
+        {
+            // The frame is read in place: the callback copies what it keeps.
+            std::lock_guard<std::mutex> lock(mCallbackLock);
+            if (mCallback != nullptr && view.isWhole()) {
+                mCallback->sampleCB(sampleTime, view);
+            }
         }
+        gst_video_frame_unmap(&frame);
     }
     gst_sample_unref(sample);
     return GST_FLOW_OK;

@@ -3,8 +3,8 @@
 // It offers the few operations the video player needs, each with a plain
 // result: a source that loads an address (blocking: it connects and finds
 // the streams), a sample grabber that hands every decoded video frame to a
-// callback as 24-bit blue-green-red pixels, rows of width × 3 bytes, bottom
-// row first, a null renderer, the default audio renderer, run and stop,
+// callback as 32-bit pixels (blue, green, red, alpha) in the framework's
+// own memory, rows counted from the bottom, a null renderer, the default audio renderer, run and stop,
 // the connected frame size, a non-blocking completion event and the audio
 // attenuation. Every operation may be called from any thread; none of them
 // throws.
@@ -30,14 +30,41 @@ bool initializeMedia();
 // no graph can be made afterwards.
 void shutdownMedia();
 
+// One decoded frame as the sample grabber hands it over: 32-bit pixels in
+// the order blue, green, red, alpha (opaque unless the stream has alpha of
+// its own; the layout the texture stores, so it is uploaded without
+// conversion), read in place from the framework's
+// buffer. Rows lie `stride` bytes apart in memory, top row first there; the
+// frame path counts them from the bottom (row(0) is the bottom row), as the
+// video texture holds them.
+struct cVideoFrame {
+    static constexpr int BytesPerPixel = 4;
+
+    const uint8_t* data = nullptr; // the top row; valid only during the call
+    size_t length = 0;             // bytes readable from data
+    size_t stride = 0;             // bytes from one row to the next in memory
+    int width = 0;
+    int height = 0;
+
+    size_t rowBytes() const { return static_cast<size_t>(width) * BytesPerPixel; }
+    // Every row lies within the readable bytes.
+    bool isWhole() const
+    {
+        return data != nullptr && width > 0 && height > 0 && stride >= rowBytes() &&
+               static_cast<size_t>(height - 1) * stride + rowBytes() <= length;
+    }
+    // Row `fromBottom` counted from the bottom row (0).
+    const uint8_t* row(int fromBottom) const { return data + static_cast<size_t>(height - 1 - fromBottom) * stride; }
+};
+
 class cMediaGraph {
 public:
     // Receives each decoded frame on the streaming thread.
     class cFrameCallback {
     public:
-        // data: width × 3 × height bytes, blue-green-red, bottom row first;
-        // valid only during the call. sampleTime in seconds, -1 if unknown.
-        virtual void sampleCB(double sampleTime, const uint8_t* data, size_t length, int width, int height) = 0;
+        // The frame is valid only during the call. sampleTime in seconds,
+        // -1 if unknown.
+        virtual void sampleCB(double sampleTime, const cVideoFrame& frame) = 0;
 
     protected:
         ~cFrameCallback() = default;
@@ -63,7 +90,8 @@ public:
     // The linear gain that an attenuation gives.
     static double volumeForAttenuation(long attenuation);
 
-    // A sink that accepts only 24-bit video and calls back for every frame.
+    // A sink that accepts only 32-bit blue-green-red-alpha video and calls back
+    // for every frame.
     bool addSampleGrabber(cFrameCallback* callback);
     // A sink that discards.
     bool addNullRenderer();
@@ -155,5 +183,4 @@ private:
     // destructor can take it away and know that no call is in progress.
     std::mutex mCallbackLock;
     cFrameCallback* mCallback = nullptr;  // guarded by mCallbackLock
-    std::vector<uint8_t> mPacked;         // video streaming thread only
 };

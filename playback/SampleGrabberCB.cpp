@@ -51,7 +51,7 @@ struct cFrameSlot {
 
     std::mutex lock;
     ClutterTexture* texture = nullptr; // guarded by lock; one reference of its own
-    std::vector<uint8_t> pending;      // guarded by lock; the frame waiting for upload
+    std::vector<uint8_t> pending;      // guarded by lock; the frame waiting for upload, 32-bit rows bottom first
     std::vector<uint8_t> spare;        // guarded by lock; a buffer to reuse for the next copy
     int width = 0;                     // guarded by lock; the pending frame's size
     int height = 0;                    // guarded by lock
@@ -61,6 +61,48 @@ struct cFrameSlot {
 };
 
 namespace {
+
+// Marks the toolkit textures that the frame path made for the video, so
+// that a later frame of the same size is written into the same storage.
+CoglUserDataKey gVideoStorageKey;
+
+// The pixel layout of the slot's rows and of the texture's storage, the
+// same so that the upload is a plain copy (storage without alpha would make
+// the OpenGL driver repack every pixel). Video frames are opaque, so
+// premultiplied alpha is the frame itself.
+constexpr CoglPixelFormat FrameFormat = COGL_PIXEL_FORMAT_BGRA_8888_PRE;
+constexpr CoglPixelFormat StorageFormat = COGL_PIXEL_FORMAT_BGRA_8888_PRE;
+
+void putIntoTexture(ClutterTexture* texture, const uint8_t* pixels, int width, int height)
+{
+    // A texture whose actor the scene has destroyed has let its material go
+    // and shows nothing any more.
+    if (clutter_texture_get_cogl_material(texture) == COGL_INVALID_HANDLE) {
+        return;
+    }
+    const int rowstride = width * cVideoFrame::BytesPerPixel;
+    CoglHandle current = clutter_texture_get_cogl_texture(texture);
+    if (current != COGL_INVALID_HANDLE && cogl_object_get_user_data(COGL_OBJECT(current), &gVideoStorageKey) &&
+        static_cast<int>(cogl_texture_get_width(current)) == width &&
+        static_cast<int>(cogl_texture_get_height(current)) == height) {
+        cogl_texture_set_region(current, 0, 0, 0, 0, width, height, width, height, FrameFormat, rowstride, pixels);
+        // The toolkit does not see a change made to the storage itself.
+        clutter_actor_queue_redraw(CLUTTER_ACTOR(texture));
+        return;
+    }
+    // The first frame, or one of a new size: fresh storage of the frame's
+    // size. Kept out of the shared atlas, whose space is not given back when
+    // the texture goes; the toolkit emits "size-change" when the size differs
+    // from the texture's previous contents.
+    CoglHandle storage = cogl_texture_new_from_data(width, height, COGL_TEXTURE_NO_ATLAS, FrameFormat, StorageFormat,
+                                                    rowstride, pixels);
+    if (storage == COGL_INVALID_HANDLE) {
+        return;
+    }
+    cogl_object_set_user_data(COGL_OBJECT(storage), &gVideoStorageKey, &gVideoStorageKey, nullptr);
+    clutter_texture_set_cogl_texture(texture, storage);
+    cogl_handle_unref(storage);
+}
 
 void uploadFrame(cFrameSlot& slot)
 {
@@ -82,8 +124,7 @@ void uploadFrame(cFrameSlot& slot)
         height = slot.height;
         sampleTime = slot.sampleTime;
     }
-    clutter_texture_set_from_rgb_data(texture, pixels.data(), FALSE, width, height, width * 3, 3,
-                                      CLUTTER_TEXTURE_RGB_FLAG_BGR, nullptr);
+    putIntoTexture(texture, pixels.data(), width, height);
     g_object_unref(texture);
     {
         // The buffer goes back for the next copy instead of being freed.
@@ -94,6 +135,28 @@ void uploadFrame(cFrameSlot& slot)
     }
     noteUpload(sampleTime);
     redrawStage();
+}
+
+// The frame's rows, bottom row first, packed without gaps: `bytesPerPixel`
+// 4 keeps the 32-bit pixels, 3 keeps blue, green and red only (the recent
+// picture's file layout).
+void copyBottomUp(const cVideoFrame& frame, int bytesPerPixel, std::vector<uint8_t>& out)
+{
+    const size_t outRow = static_cast<size_t>(frame.width) * bytesPerPixel;
+    out.resize(outRow * static_cast<size_t>(frame.height));
+    uint8_t* to = out.data();
+    for (int y = 0; y < frame.height; ++y, to += outRow) {
+        const uint8_t* from = frame.row(y);
+        if (bytesPerPixel == cVideoFrame::BytesPerPixel) {
+            std::memcpy(to, from, outRow);
+        } else {
+            for (int x = 0; x < frame.width; ++x) {
+                to[x * 3] = from[x * 4];
+                to[x * 3 + 1] = from[x * 4 + 1];
+                to[x * 3 + 2] = from[x * 4 + 2];
+            }
+        }
+    }
 }
 
 } // namespace
@@ -165,8 +228,7 @@ int cSampleGrabberCB::frameCounter()
     return mFrameCounter;
 }
 
-void cSampleGrabberCB::sampleCB(double sampleTime, const uint8_t* data, size_t length, int sampleWidth,
-                                int sampleHeight)
+void cSampleGrabberCB::sampleCB(double sampleTime, const cVideoFrame& frame)
 {
     int width = 0;
     int height = 0;
@@ -179,17 +241,16 @@ void cSampleGrabberCB::sampleCB(double sampleTime, const uint8_t* data, size_t l
         }
         // The stream's own size wins over the one stored by an earlier
         // open, so that a frame is never read with the wrong shape.
-        if (sampleWidth > 0 && sampleHeight > 0 && (sampleWidth != mFrameWidth || sampleHeight != mFrameHeight)) {
-            mFrameWidth = sampleWidth;
-            mFrameHeight = sampleHeight;
+        if (frame.width > 0 && frame.height > 0 && (frame.width != mFrameWidth || frame.height != mFrameHeight)) {
+            mFrameWidth = frame.width;
+            mFrameHeight = frame.height;
         }
         width = mFrameWidth;
         height = mFrameHeight;
         hasTexture = mTexture != nullptr;
     }
-    const size_t size = static_cast<size_t>(width) * 3 * static_cast<size_t>(height);
-    // Never read past the sample.
-    if (size > length || data == nullptr) {
+    // Never read past the frame.
+    if (!frame.isWhole()) {
         return;
     }
     {
@@ -202,7 +263,7 @@ void cSampleGrabberCB::sampleCB(double sampleTime, const uint8_t* data, size_t l
             std::lock_guard<std::mutex> lock(mSlot->lock);
             buffer.swap(mSlot->spare);
         }
-        buffer.assign(data, data + size);
+        copyBottomUp(frame, cVideoFrame::BytesPerPixel, buffer);
         bool schedule = false;
         bool replaced = false;
         {
@@ -247,6 +308,7 @@ void cSampleGrabberCB::sampleCB(double sampleTime, const uint8_t* data, size_t l
         // Only a copy is made here: the picture writer's thread takes it to
         // the disk, so a slow disk never holds up decoding. A failure is
         // handled by the recent list and does not concern the frame path.
-        cRecent::instance()->postPicture(mPicturePath, data, width, height);
+        copyBottomUp(frame, 3, mPicture);
+        cRecent::instance()->postPicture(mPicturePath, mPicture.data(), width, height);
     }
 }

@@ -1,14 +1,19 @@
 #pragma once
 // The bridge between the media graph and the scene graph: receives every
-// decoded frame on the streaming thread, copies it into a one-frame slot,
-// and has the main loop put it into the player scene's video texture,
-// followed by an immediate redraw. When the main loop is slower than the
+// decoded frame on the streaming thread, copies it bottom row first into a
+// one-frame slot (the one copy between the framework's buffer and the
+// texture), and has the main loop put it into the player scene's video
+// texture, followed by a redraw. The texture keeps 32-bit rows in the
+// layout the frames arrive in, so the upload is a plain copy; it has
+// storage of its own, outside the toolkit's shared atlas, which later
+// frames of the same size overwrite in place. When the main loop is slower than the
 // stream, a newer frame replaces the one still waiting, so the picture
 // stays current and memory stays flat. Every 125th frame also becomes the
 // picture of the channel that was at the front of the recent list when the
 // callback was made (the play-channel procedure adds the channel just
 // before it creates the player); the recent list's picture writer stores
-// it on a thread of its own.
+// it on a thread of its own, in its 24-bit file layout (blue, green, red,
+// bottom row first, rows of width × 3 bytes).
 
 #include "playback/MediaGraph.h"
 
@@ -18,6 +23,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct cFrameSlot;
 
@@ -49,7 +55,7 @@ public:
     cSampleGrabberCB& operator=(const cSampleGrabberCB&) = delete;
 
     // The frame path; streaming thread.
-    void sampleCB(double sampleTime, const uint8_t* data, size_t length, int width, int height) override;
+    void sampleCB(double sampleTime, const cVideoFrame& frame) override;
 
     // Main loop, before the player opens: the texture to fill; a reference
     // is taken on it.
@@ -67,4 +73,5 @@ private:
     int mFrameHeight = 0;               // guarded by mLock
     int mFrameCounter = 0;              // streaming thread; guarded by mLock for readers
     std::shared_ptr<cFrameSlot> mSlot;  // shared with the scheduled upload; see cFrameSlot
+    std::vector<uint8_t> mPicture;      // streaming thread only; the 24-bit picture being posted
 };

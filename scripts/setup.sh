@@ -22,6 +22,8 @@ packages=(
   googletest libgtest-dev libgmock-dev ffmpeg curl
   # stream kinds: RTSP client and server library (the tests serve RTSP)
   gstreamer1.0-rtsp libgstrtspserver-1.0-dev
+  # the playback benchmark's peers (bench/run-playback-bench.sh)
+  mpv gstreamer1.0-plugins-base-apps gstreamer1.0-x gstreamer1.0-gl
 )
 
 missing=()

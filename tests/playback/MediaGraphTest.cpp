@@ -22,15 +22,16 @@ using namespace std::chrono_literals;
 
 class cFrameRecorder : public cMediaGraph::cFrameCallback {
 public:
-    void sampleCB(double, const uint8_t* data, size_t length, int width, int height) override
+    void sampleCB(double, const cVideoFrame& frame) override
     {
         std::lock_guard<std::mutex> lock(mLock);
         ++mFrames;
-        mWidth = width;
-        mHeight = height;
-        mLength = length;
-        mFirstRow.assign(data, data + std::min<size_t>(length, static_cast<size_t>(width) * 3));
-        mLastRow.assign(data + length - static_cast<size_t>(width) * 3, data + length);
+        mWidth = frame.width;
+        mHeight = frame.height;
+        mWhole = frame.isWhole();
+        mStride = frame.stride;
+        mFirstRow.assign(frame.row(0), frame.row(0) + frame.rowBytes());
+        mLastRow.assign(frame.row(frame.height - 1), frame.row(frame.height - 1) + frame.rowBytes());
     }
     int frames()
     {
@@ -42,9 +43,10 @@ public:
     int mFrames = 0;
     int mWidth = 0;
     int mHeight = 0;
-    size_t mLength = 0;
-    std::vector<uint8_t> mFirstRow; // first row handed over
-    std::vector<uint8_t> mLastRow;  // last row handed over
+    bool mWhole = false;
+    size_t mStride = 0;
+    std::vector<uint8_t> mFirstRow; // row(0): the bottom row
+    std::vector<uint8_t> mLastRow;  // the top row
 };
 
 // Waits for a condition with a deadline; true when it became true.
@@ -109,13 +111,16 @@ protected:
 
 cTempFolder* MediaGraphTest::sFolder = nullptr;
 
+// A row of 32-bit pixels (blue, green, red, alpha), every one of the colour
+// and opaque.
 bool isColour(const std::vector<uint8_t>& row, int blue, int green, int red)
 {
-    if (row.size() < 3) {
+    if (row.size() < 4) {
         return false;
     }
-    for (size_t i = 0; i + 2 < row.size(); i += 3) {
-        if (std::abs(row[i] - blue) > 40 || std::abs(row[i + 1] - green) > 40 || std::abs(row[i + 2] - red) > 40) {
+    for (size_t i = 0; i + 3 < row.size(); i += 4) {
+        if (std::abs(row[i] - blue) > 40 || std::abs(row[i + 1] - green) > 40 || std::abs(row[i + 2] - red) > 40 ||
+            row[i + 3] != 255) {
             return false;
         }
     }
@@ -152,13 +157,15 @@ TEST_F(MediaGraphTest, PlaysVideoAndAudioWithBottomRowFirstAndCompletes)
     EXPECT_LE(mRecorder.mFrames, 50);
     EXPECT_EQ(mRecorder.mWidth, 320);
     EXPECT_EQ(mRecorder.mHeight, 240);
-    EXPECT_EQ(mRecorder.mLength, 320u * 3 * 240);
-    // The clip is red above and blue below; blue comes first.
+    EXPECT_TRUE(mRecorder.mWhole);
+    EXPECT_GE(mRecorder.mStride, 320u * 4);
+    // The clip is red above and blue below; counted from the bottom, blue
+    // comes first.
     EXPECT_TRUE(isColour(mRecorder.mFirstRow, 255, 0, 0)) << int(mRecorder.mFirstRow[0]);
     EXPECT_TRUE(isColour(mRecorder.mLastRow, 0, 0, 255)) << int(mRecorder.mLastRow[2]);
 }
 
-TEST_F(MediaGraphTest, PaddedRowsArePacked)
+TEST_F(MediaGraphTest, OddWidthsKeepEveryPixelOfTheirRows)
 {
     cMediaGraph graph;
     ASSERT_TRUE(buildAndLoad(graph, mServer.url("/odd.mp4"))) << graph.lastError();
@@ -169,7 +176,8 @@ TEST_F(MediaGraphTest, PaddedRowsArePacked)
     ASSERT_TRUE(eventually([&] { return mRecorder.frames() > 3; }));
     std::lock_guard<std::mutex> lock(mRecorder.mLock);
     EXPECT_EQ(mRecorder.mWidth, 322);
-    EXPECT_EQ(mRecorder.mLength, 322u * 3 * 240);
+    EXPECT_TRUE(mRecorder.mWhole);
+    EXPECT_EQ(mRecorder.mFirstRow.size(), 322u * 4);
     EXPECT_TRUE(isColour(mRecorder.mFirstRow, 255, 0, 0));
     EXPECT_TRUE(isColour(mRecorder.mLastRow, 0, 0, 255));
 }

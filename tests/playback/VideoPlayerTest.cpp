@@ -51,17 +51,37 @@ bool rowIs(const std::vector<uint8_t>& pixels, int width, int row, int red, int 
     return true;
 }
 
-// Frames of a solid colour made in the test, in the grabber's layout.
-std::vector<uint8_t> solidFrame(int width, int height, uint8_t blue, uint8_t green, uint8_t red)
-{
-    std::vector<uint8_t> frame(static_cast<size_t>(width) * 3 * height);
-    for (size_t i = 0; i < frame.size(); i += 3) {
-        frame[i] = blue;
-        frame[i + 1] = green;
-        frame[i + 2] = red;
+// A frame made in the test in the grabber's layout (32-bit blue, green,
+// red, alpha; top row first in memory, rows `stride` bytes apart, 0 for
+// width × 4): the top half of one colour, the bottom half of another.
+struct cTestFrame {
+    cTestFrame(int width, int height, uint32_t topBgr, uint32_t bottomBgr, size_t stride = 0)
+    {
+        view.width = width;
+        view.height = height;
+        view.stride = stride != 0 ? stride : static_cast<size_t>(width) * 4;
+        bytes.assign(view.stride * height, 0xee);
+        for (int y = 0; y < height; ++y) {
+            const uint32_t bgr = y < height / 2 ? topBgr : bottomBgr;
+            uint8_t* p = bytes.data() + y * view.stride;
+            for (int x = 0; x < width; ++x, p += 4) {
+                p[0] = bgr >> 16;
+                p[1] = (bgr >> 8) & 0xff;
+                p[2] = bgr & 0xff;
+                p[3] = 255;
+            }
+        }
+        view.data = bytes.data();
+        view.length = bytes.size();
     }
-    return frame;
-}
+    std::vector<uint8_t> bytes;
+    cVideoFrame view;
+};
+
+// Colours as blue << 16 | green << 8 | red.
+constexpr uint32_t Blue = 0xff0000;
+constexpr uint32_t Green = 0x00ff00;
+constexpr uint32_t Red = 0x0000ff;
 
 unsigned refCount(ClutterTexture* texture) { return G_OBJECT(texture)->ref_count; }
 
@@ -334,17 +354,19 @@ TEST_F(VideoPlayerTest, FramePathUploadsDropsAndStoresPictures)
     EXPECT_EQ(refCount(CLUTTER_TEXTURE(texture)), 2u);
 
     // Before the size is known, frames are neither queued nor counted.
-    const std::vector<uint8_t> blue = solidFrame(320, 240, 255, 0, 0);
-    callback->sampleCB(0, blue.data(), blue.size(), 320, 240);
+    const cTestFrame blue(320, 240, Blue, Blue);
+    callback->sampleCB(0, blue.view);
     EXPECT_EQ(frameStats().delivered, 0u);
     EXPECT_EQ(callback->frameCounter(), 0);
 
     // A sample shorter than its size says is never read.
     callback->setFrameSize(320, 240);
-    callback->sampleCB(0, blue.data(), blue.size() - 1, 320, 240);
+    cVideoFrame shortFrame = blue.view;
+    --shortFrame.length;
+    callback->sampleCB(0, shortFrame);
     EXPECT_EQ(frameStats().delivered, 0u);
 
-    callback->sampleCB(0, blue.data(), blue.size(), 320, 240);
+    callback->sampleCB(0, blue.view);
     ASSERT_TRUE(pumpUntil([] { return frameStats().uploaded == 1; }));
     int width = 0;
     int height = 0;
@@ -353,25 +375,40 @@ TEST_F(VideoPlayerTest, FramePathUploadsDropsAndStoresPictures)
     EXPECT_EQ(height, 240);
     EXPECT_TRUE(rowIs(pixels, width, 0, 0, 0, 255));
 
-    // A frame of another size (a new stream) is taken with its own shape.
-    const std::vector<uint8_t> small = solidFrame(160, 120, 0, 255, 0);
-    callback->sampleCB(0, small.data(), small.size(), 160, 120);
+    // A frame of another size (a new stream) is taken with its own shape;
+    // its rows are read by their stride and reach the texture bottom row
+    // first, in their colours.
+    const cTestFrame small(160, 120, Red, Green, 160 * 4 + 64);
+    callback->sampleCB(0, small.view);
     ASSERT_TRUE(pumpUntil([] { return frameStats().uploaded == 2; }));
     pixels = texturePixels(CLUTTER_TEXTURE(texture), width, height);
     EXPECT_EQ(width, 160);
+    EXPECT_EQ(height, 120);
     EXPECT_TRUE(rowIs(pixels, width, 0, 0, 255, 0));
+    EXPECT_TRUE(rowIs(pixels, width, height - 1, 255, 0, 0));
     callback->getFrameSize(width, height);
     EXPECT_EQ(width, 160);
 
-    // The 125th queued frame becomes the recent picture.
-    for (int i = 3; i < cSampleGrabberCB::PictureInterval; ++i) {
-        callback->sampleCB(0, small.data(), small.size(), 160, 120);
+    // The next frame of the same size is written into the same storage.
+    CoglHandle storage = clutter_texture_get_cogl_texture(CLUTTER_TEXTURE(texture));
+    const cTestFrame swapped(160, 120, Green, Red);
+    callback->sampleCB(0, swapped.view);
+    ASSERT_TRUE(pumpUntil([] { return frameStats().uploaded == 3; }));
+    EXPECT_EQ(clutter_texture_get_cogl_texture(CLUTTER_TEXTURE(texture)), storage);
+    pixels = texturePixels(CLUTTER_TEXTURE(texture), width, height);
+    EXPECT_TRUE(rowIs(pixels, width, 0, 255, 0, 0));
+    EXPECT_TRUE(rowIs(pixels, width, height - 1, 0, 255, 0));
+
+    // The 125th queued frame becomes the recent picture, in its file
+    // layout: 24-bit blue, green, red, bottom row first, no gaps.
+    for (int i = 4; i < cSampleGrabberCB::PictureInterval; ++i) {
+        callback->sampleCB(0, swapped.view);
         if (i % 10 == 0) {
             pumpFor(1ms);
         }
     }
     EXPECT_EQ(cRecent::instance()->entry(0).pictureCount, 0);
-    callback->sampleCB(0, small.data(), small.size(), 160, 120);
+    callback->sampleCB(0, small.view);
     EXPECT_EQ(callback->frameCounter(), 0);
     // The picture writer's thread stores it.
     cRecent::instance()->flushPictures();
@@ -380,16 +417,25 @@ TEST_F(VideoPlayerTest, FramePathUploadsDropsAndStoresPictures)
     ASSERT_TRUE(cRecent::instance()->loadPicture(0, picture, width, height));
     EXPECT_EQ(width, 160);
     EXPECT_EQ(height, 120);
-    EXPECT_EQ(picture[1], 255);
+    const uint8_t* bottomRow = picture;
+    const uint8_t* topRow = picture + static_cast<size_t>(height - 1) * width * 3;
+    for (int x = 0; x < width; x += 53) {
+        EXPECT_EQ(bottomRow[x * 3], 0);
+        EXPECT_EQ(bottomRow[x * 3 + 1], 255);
+        EXPECT_EQ(bottomRow[x * 3 + 2], 0);
+        EXPECT_EQ(topRow[x * 3], 0);
+        EXPECT_EQ(topRow[x * 3 + 1], 0);
+        EXPECT_EQ(topRow[x * 3 + 2], 255);
+    }
     cRecent::freePicture(picture);
 
     // A main loop slower than the stream: only the newest frame waits, the
     // others are replaced and never queued.
     pumpFor(5ms);
     const cFrameStats before = frameStats();
-    const std::vector<uint8_t> red = solidFrame(160, 120, 0, 0, 255);
+    const cTestFrame red(160, 120, Red, Red);
     for (int i = 0; i < 40; ++i) {
-        callback->sampleCB(0, i + 1 < 40 ? small.data() : red.data(), small.size(), 160, 120);
+        callback->sampleCB(0, i + 1 < 40 ? small.view : red.view);
     }
     EXPECT_EQ(frameStats().waiting, 1u);
     EXPECT_LE(frameStats().maxWaiting, 1u);
@@ -404,6 +450,15 @@ TEST_F(VideoPlayerTest, FramePathUploadsDropsAndStoresPictures)
     // and the callback's; the callback's goes with it.
     ASSERT_TRUE(pumpUntil([] { return frameStats().waiting == 0; }));
     EXPECT_EQ(refCount(CLUTTER_TEXTURE(texture)), 2u);
+
+    // A frame that reaches the main loop after the scene destroyed the
+    // texture's actor is dropped there.
+    clutter_actor_destroy(texture);
+    const uint64_t uploadsBefore = frameStats().uploaded;
+    callback->sampleCB(0, red.view);
+    ASSERT_TRUE(pumpUntil([] { return frameStats().waiting == 0; }));
+    EXPECT_EQ(frameStats().uploaded, uploadsBefore + 1);
+
     callback.reset();
     pumpFor(20ms);
     EXPECT_EQ(refCount(CLUTTER_TEXTURE(texture)), 1u);
