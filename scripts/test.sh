@@ -53,7 +53,7 @@ ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1
 echo "== thread sanitizer build (ThreadSanitizer)"
 cmake -S "$root" -B "$out/tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMIVEX_TSAN=ON -DLUMIVEX_GUI=OFF >/dev/null
 cmake --build "$out/tsan" -j "$jobs"
-TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" run_ctest "$out/tsan" -LE bench
+TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/scripts/tsan.supp" run_ctest "$out/tsan" -LE bench
 
 echo "== fuzzing (${fuzz_seconds}s a target)"
 CC=clang CXX=clang++ cmake -S "$root" -B "$out/fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
