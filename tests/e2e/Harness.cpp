@@ -1003,8 +1003,13 @@ cImage cPlayer::shot(const std::string& name)
         std::error_code ignored;
         for (const auto& entry : std::filesystem::directory_iterator(dataFolder(), ignored)) {
             const std::string name = entry.path().filename().string();
-            if (name.rfind("rec", 0) == 0 && name.size() > 7 && name.compare(name.size() - 4, 4, ".tmp") == 0 &&
-                entry.is_regular_file(ignored) && entry.file_size(ignored) > 0) {
+            // "rec", one to four hexadecimal digits, ".tmp"; not the
+            // picture's own temporary file (rec*.tmp.tmp) while it is
+            // written.
+            const bool pictureName = name.size() >= 8 && name.size() <= 11 && name.rfind("rec", 0) == 0 &&
+                                     name.compare(name.size() - 4, 4, ".tmp") == 0 &&
+                                     name.find_first_not_of("0123456789ABCDEF", 3) == name.size() - 4;
+            if (pictureName && entry.is_regular_file(ignored) && entry.file_size(ignored) > 0) {
                 path = entry.path().string();
                 return ::testing::AssertionSuccess();
             }

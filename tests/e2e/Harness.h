@@ -277,7 +277,7 @@ public:
     bool running() { return mProgram && mProgram->running(); }
     std::string errorText() const { return mProgram ? mProgram->errorText() : std::string(); }
     // Waits until the data folder holds a recent channel's picture (a
-    // non-empty rec*.tmp) and gives its path.
+    // non-empty rec<hex>.tmp) and gives its path.
     ::testing::AssertionResult waitForPicture(std::string& path, int timeoutMs = 30000);
     // A file of the data folder, as bytes.
     std::string userFile(const std::string& name) const { return readFile(dataFolder() + "/" + name); }

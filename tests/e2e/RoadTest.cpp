@@ -316,7 +316,7 @@ TEST_F(RoadTest, FirstStartInstallsTheCatalogueAndLeadsHomeAndOn)
     ASSERT_TRUE(player().click(PlayOrbX, PlayOrbY));
     ASSERT_TRUE(player().waitForTitle("Red Line"));
     ASSERT_TRUE(player().waitForRegion("playing", VideoTop, ClipRed, VideoTolerance));
-    ASSERT_TRUE(player().waitForChange("moving", Video, 5000));
+    ASSERT_TRUE(player().waitForChange("moving", Video, 15000));
     // A picture of the channel is kept once enough frames have played.
     std::string picture;
     ASSERT_TRUE(player().waitForPicture(picture, 30000));
@@ -341,7 +341,7 @@ TEST_F(RoadTest, FirstStartInstallsTheCatalogueAndLeadsHomeAndOn)
     ASSERT_TRUE(player().waitForRegion("favourite-playing", VideoTop, ClipRed, VideoTolerance));
     ASSERT_TRUE(revealControls(FullScreenX, FullScreenY));
     ASSERT_TRUE(player().click(FullScreenX, FullScreenY));
-    ASSERT_TRUE(player().waitForChange("full-screen-moving", Video, 5000));
+    ASSERT_TRUE(player().waitForChange("full-screen-moving", Video, 15000));
     EXPECT_EQ(player().title(), "Red Line");
     ASSERT_TRUE(revealControls(PlayerBackX, PlayerBackY));
     ASSERT_TRUE(player().click(PlayerBackX, PlayerBackY));
