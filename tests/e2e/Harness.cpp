@@ -587,7 +587,7 @@ cCatalogueServer::cCatalogueServer(const std::string& folder, const std::vector<
                 {"ffmpeg", "-loglevel", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
                  "color=c=" + channel.clipColour +
                      ":size=320x240:rate=25,drawbox=x=mod(t*100\\,280):y=100:w=40:h=40:c=white:t=fill",
-                 "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000", "-t", "10", "-c:v", "libx264",
+                 "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000", "-t", "30", "-c:v", "libx264",
                  "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac", "-movflags", "+faststart",
                  folder + "/" + channel.file},
                 60000, folder);
@@ -805,6 +805,22 @@ std::string cPlayer::title() { return mDisplay.title(window()); }
     return ::testing::AssertionSuccess();
 }
 
+::testing::AssertionResult cPlayer::move(int x, int y)
+{
+    const Window stage = window();
+    if (stage == 0) {
+        return failure("no window to move the pointer in");
+    }
+    const cCommandResult result = runCommand(
+        {"xdotool", "mousemove", "--window", std::to_string(stage), std::to_string(x), std::to_string(y)}, 10000,
+        mFolder);
+    if (!result.finished || result.status != 0) {
+        return failure("xdotool could not move the pointer to " + std::to_string(x) + "," + std::to_string(y) + ": " +
+                       result.error);
+    }
+    return ::testing::AssertionSuccess();
+}
+
 ::testing::AssertionResult cPlayer::wheel(int x, int y, bool up, int notches)
 {
     const Window stage = window();
@@ -899,6 +915,33 @@ cImage cPlayer::shot(const std::string& name)
     }
 }
 
+::testing::AssertionResult cPlayer::waitForShare(const std::string& name, const cRect& rect, cColour colour,
+                                                 int tolerance, double share, int timeoutMs)
+{
+    const auto end = deadline(timeoutMs);
+    const std::string path = mFolder + "/shots/share.ppm";
+    std::string problem;
+    double found = 0.0;
+    for (;;) {
+        cImage image;
+        if (capture(path, image, problem)) {
+            found = image.shareNear(rect, colour, tolerance);
+            if (found >= share) {
+                keep(path, name, image);
+                return ::testing::AssertionSuccess();
+            }
+        }
+        if (!running()) {
+            return failure("the program ended (status " + std::to_string(exitStatus()) + ") before " + name);
+        }
+        if (tClock::now() >= end) {
+            return failure("only " + std::to_string(found) + " of the region near the colour for " + name + " " +
+                           problem);
+        }
+        pause(100);
+    }
+}
+
 ::testing::AssertionResult cPlayer::waitForChange(const std::string& name, const cRect& rect, int timeoutMs)
 {
     const auto end = deadline(timeoutMs);
@@ -948,6 +991,35 @@ cImage cPlayer::shot(const std::string& name)
         }
         if (tClock::now() >= end) {
             return failure("the picture did not settle for " + name + " " + problem);
+        }
+        pause(100);
+    }
+}
+
+::testing::AssertionResult cPlayer::waitForPicture(std::string& path, int timeoutMs)
+{
+    const auto end = deadline(timeoutMs);
+    for (;;) {
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator(dataFolder(), ignored)) {
+            const std::string name = entry.path().filename().string();
+            // "rec", one to four hexadecimal digits, ".tmp"; not the
+            // picture's own temporary file (rec*.tmp.tmp) while it is
+            // written.
+            const bool pictureName = name.size() >= 8 && name.size() <= 11 && name.rfind("rec", 0) == 0 &&
+                                     name.compare(name.size() - 4, 4, ".tmp") == 0 &&
+                                     name.find_first_not_of("0123456789ABCDEF", 3) == name.size() - 4;
+            if (pictureName && entry.is_regular_file(ignored) && entry.file_size(ignored) > 0) {
+                path = entry.path().string();
+                return ::testing::AssertionSuccess();
+            }
+        }
+        if (!running()) {
+            return failure("the program ended (status " + std::to_string(exitStatus()) +
+                           ") before it kept a picture");
+        }
+        if (tClock::now() >= end) {
+            return failure("no picture (rec*.tmp) in " + dataFolder());
         }
         pause(100);
     }

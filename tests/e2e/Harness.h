@@ -245,6 +245,8 @@ public:
     std::string title();
     // A click of the left button at stage coordinates.
     ::testing::AssertionResult click(int x, int y);
+    // Moves the pointer to stage coordinates without a click.
+    ::testing::AssertionResult move(int x, int y);
     // Turns the wheel at stage coordinates: up (away from the user) or down.
     ::testing::AssertionResult wheel(int x, int y, bool up, int notches = 1);
     // A screenshot of the stage, kept as <folder>/shots/NN-<name>.png.
@@ -252,6 +254,10 @@ public:
     // Takes screenshots until the region's mean colour is near the colour.
     ::testing::AssertionResult waitForRegion(const std::string& name, const cRect& rect, cColour colour,
                                              int tolerance, int timeoutMs = 30000);
+    // Takes screenshots until at least the share (0 to 1) of the region's
+    // pixels is within tolerance of the colour (letters of a colour, say).
+    ::testing::AssertionResult waitForShare(const std::string& name, const cRect& rect, cColour colour,
+                                            int tolerance, double share, int timeoutMs = 30000);
     // Takes screenshots until two in a row agree in the region (the whole
     // stage by default): every animation there has ended. Keeps the last
     // one as the named shot.
@@ -270,6 +276,9 @@ public:
     int exitStatus() const { return mProgram ? mProgram->exitStatus() : -1; }
     bool running() { return mProgram && mProgram->running(); }
     std::string errorText() const { return mProgram ? mProgram->errorText() : std::string(); }
+    // Waits until the data folder holds a recent channel's picture (a
+    // non-empty rec<hex>.tmp) and gives its path.
+    ::testing::AssertionResult waitForPicture(std::string& path, int timeoutMs = 30000);
     // A file of the data folder, as bytes.
     std::string userFile(const std::string& name) const { return readFile(dataFolder() + "/" + name); }
 

@@ -104,6 +104,57 @@ constexpr cColour LogoBlue{128, 170, 253};
 constexpr cRect BusyIcon{352, 252, 96, 96};
 constexpr int Tolerance = 30;
 
+// The pickers (channel browser, favourites): back and favourites buttons
+// at y 500, 180 x 56, 30 from the edges; the play orb's centre at
+// (400, 480).
+constexpr int PickerBackX = 120, PickerBackY = 528;
+constexpr int FavoritesX = 680, FavoritesY = 528; // the home scene's favourites button stands there too
+constexpr int PlayOrbX = 400, PlayOrbY = 480;
+
+// A list's rows stand centred in its window, which starts below the
+// 20-pixel scroll arrow and a 5-pixel gap and is 50 pixels shorter than the
+// list; a row is a line of the Monospace font plus 5 pixels.
+constexpr int RowPitch = 25;
+struct cList {
+    int x, y, width, height;
+};
+constexpr cList CountryList{10, 160, 160, 300};
+constexpr cList ChannelList{180, 160, 440, 250};
+constexpr cList TypeList{630, 160, 160, 300};
+// The stage point at the middle of row index of a list of count rows.
+int rowX(const cList& list)
+{
+    return list.x + list.width / 2;
+}
+int rowY(const cList& list, int index, int count)
+{
+    const int window = list.height - 50;
+    return list.y + 25 + (window - count * RowPitch) / 2 + index * RowPitch + RowPitch / 2;
+}
+// The middle of a row, where the white letters of a short name stand.
+cRect rowBand(const cList& list, int index, int count)
+{
+    return {rowX(list) - 40, rowY(list, index, count) - 8, 80, 16};
+}
+constexpr cColour White{255, 255, 255};
+
+// The player scene: the video of the 320 x 240 test clip centred on the
+// stage; its top rows hold only the clip's colour (the moving square runs
+// lower). Controls fade in on motion: add to favourites and full screen
+// 48 x 48 centred 78 from the sides at y 64, back at (30, 500) 180 x 56.
+constexpr cRect Video{240, 180, 320, 240};
+constexpr cRect VideoTop{250, 188, 300, 80};
+constexpr cColour ClipRed{255, 0, 0};
+constexpr int VideoTolerance = 70;
+constexpr int AddToFavouritesX = 78, AddToFavouritesY = 64;
+constexpr cRect AddToFavouritesButton{54, 40, 48, 48};
+constexpr int FullScreenX = 722, FullScreenY = 64;
+constexpr int PlayerBackX = 120, PlayerBackY = 528;
+constexpr cRect PlayerBackButton{30, 500, 180, 56};
+// The home carousel's centre tile (256 x 256 about the stage centre), its
+// upper part away from the clip's square.
+constexpr cRect CentreTileTop{290, 180, 220, 80};
+
 std::string settingsItem(const std::string& name, const std::string& value)
 {
     // One line of a user file as it lies on disk, without the byte-order mark.
@@ -151,6 +202,25 @@ protected:
     }
 
     cPlayer& player() { return *mPlayer; }
+
+    // The player scene's controls show on motion and hide 3 seconds after
+    // the last; a move during their fade is ignored. Moves the pointer to
+    // (x, y), a pixel to and fro, until they show in full: the channel's
+    // name in white above the video.
+    ::testing::AssertionResult revealControls(int x, int y)
+    {
+        const cRect name{340, 48, 120, 24};
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            const ::testing::AssertionResult moved = player().move(x + attempt % 2, y);
+            if (!moved) {
+                return moved;
+            }
+            if (player().waitForShare("controls", name, White, 40, 0.03, 1500)) {
+                return ::testing::AssertionSuccess();
+            }
+        }
+        return ::testing::AssertionFailure() << "the controls did not show (title \"" << player().title() << "\")";
+    }
 
     std::string mFolder;
     std::optional<cCatalogueServer> mCatalogue;
@@ -205,8 +275,10 @@ TEST(Install, LaysOutTheProgramBesideItsFilesWithALinkAMenuEntryAndTheTools)
 
 // First start against a catalogue server: the catalogue arrives, the
 // database-updated scene's continue button leads home, the wheel turns the
-// carousel, the channels button leads on, and closing the window keeps the
-// settings.
+// carousel, the channel browser plays a channel, which is added to the
+// favourites and shows in the carousel, the favourites scene plays it
+// again, and closing the window keeps the settings, the recent channels
+// with the picture and the favourites.
 TEST_F(RoadTest, FirstStartInstallsTheCatalogueAndLeadsHomeAndOn)
 {
     startCatalogueServer();
@@ -229,8 +301,52 @@ TEST_F(RoadTest, FirstStartInstallsTheCatalogueAndLeadsHomeAndOn)
     ASSERT_TRUE(player().click(ChannelsX, ChannelsY));
     ASSERT_TRUE(player().waitForTitle("Select channel..."));
     ASSERT_TRUE(player().waitForStill("channels"));
-    // The browser stands on the skin too.
+    // The browser stands on the skin too, with its country and type lists
+    // (Any, France, Italy, Spain; Any, Music, Nature, News).
     EXPECT_TRUE(player().lastShot().near(Logo, LogoBlue, Tolerance));
+    EXPECT_GT(player().lastShot().shareNear(rowBand(CountryList, 1, 4), White, 60), 0.03);
+    EXPECT_GT(player().lastShot().shareNear(rowBand(TypeList, 3, 4), White, 60), 0.03);
+
+    // France, News, Red Line, the play orb: the player scene under the
+    // channel's name, then the clip's red, moving.
+    ASSERT_TRUE(player().click(rowX(CountryList), rowY(CountryList, 1, 4)));
+    ASSERT_TRUE(player().click(rowX(TypeList), rowY(TypeList, 3, 4)));
+    ASSERT_TRUE(player().waitForShare("france-news", rowBand(ChannelList, 0, 1), White, 60, 0.03, 5000));
+    ASSERT_TRUE(player().click(rowX(ChannelList), rowY(ChannelList, 0, 1)));
+    ASSERT_TRUE(player().click(PlayOrbX, PlayOrbY));
+    ASSERT_TRUE(player().waitForTitle("Red Line"));
+    ASSERT_TRUE(player().waitForRegion("playing", VideoTop, ClipRed, VideoTolerance));
+    ASSERT_TRUE(player().waitForChange("moving", Video, 15000));
+    // A picture of the channel is kept once enough frames have played.
+    std::string picture;
+    ASSERT_TRUE(player().waitForPicture(picture, 30000));
+    ASSERT_TRUE(revealControls(AddToFavouritesX, AddToFavouritesY));
+    ASSERT_TRUE(player().click(AddToFavouritesX, AddToFavouritesY));
+    ASSERT_TRUE(revealControls(PlayerBackX, PlayerBackY));
+    ASSERT_TRUE(player().click(PlayerBackX, PlayerBackY));
+    ASSERT_TRUE(player().waitForTitle("Recent channels..."));
+    // The carousel's centre tile shows the kept picture: the clip's red.
+    ASSERT_TRUE(player().waitForStill("home-recent"));
+    EXPECT_GT(player().lastShot().shareNear(CentreTileTop, ClipRed, VideoTolerance), 0.5);
+
+    // The favourites scene lists the channel and plays it; full screen
+    // (which nothing carries out without a window manager) keeps it
+    // playing, and back leads home.
+    ASSERT_TRUE(player().click(FavoritesX, FavoritesY));
+    ASSERT_TRUE(player().waitForTitle("Favorite channels"));
+    ASSERT_TRUE(player().waitForShare("favourites", rowBand(ChannelList, 0, 1), White, 60, 0.03, 5000));
+    ASSERT_TRUE(player().click(rowX(ChannelList), rowY(ChannelList, 0, 1)));
+    ASSERT_TRUE(player().click(PlayOrbX, PlayOrbY));
+    ASSERT_TRUE(player().waitForTitle("Red Line"));
+    ASSERT_TRUE(player().waitForRegion("favourite-playing", VideoTop, ClipRed, VideoTolerance));
+    ASSERT_TRUE(revealControls(FullScreenX, FullScreenY));
+    ASSERT_TRUE(player().click(FullScreenX, FullScreenY));
+    ASSERT_TRUE(player().waitForChange("full-screen-moving", Video, 15000));
+    EXPECT_EQ(player().title(), "Red Line");
+    ASSERT_TRUE(revealControls(PlayerBackX, PlayerBackY));
+    ASSERT_TRUE(player().click(PlayerBackX, PlayerBackY));
+    ASSERT_TRUE(player().waitForTitle("Recent channels..."));
+
     ASSERT_TRUE(player().closeWindow());
     ASSERT_TRUE(player().waitForExit());
 
@@ -240,7 +356,40 @@ TEST_F(RoadTest, FirstStartInstallsTheCatalogueAndLeadsHomeAndOn)
     EXPECT_NE(settings.find(settingsItem("dbversion", "1")), std::string::npos);
     EXPECT_NE(settings.find(settingsItem("language", "english")), std::string::npos);
     EXPECT_NE(settings.find(settingsItem("server", mCatalogue->address())), std::string::npos);
+    const std::string name = utf16File("Red Line").substr(2);
+    EXPECT_NE(player().userFile("recent.xml").find(name), std::string::npos);
+    EXPECT_NE(player().userFile("channels/favorites.xml").find(name), std::string::npos);
+    EXPECT_FALSE(readFile(picture).empty()) << picture;
     EXPECT_EQ(player().errorText().find("Application"), std::string::npos) << player().errorText();
+}
+
+// The unreachable channel: the player scene gives up and the home scene
+// comes back. The channel went to the front of the recent list when it
+// started, but a channel that never showed a picture is not kept in
+// recent.xml.
+TEST_F(RoadTest, AnUnreachableChannelLeadsHomeAndIsKeptAmongTheRecent)
+{
+    startCatalogueServer();
+    player().installCatalogue(mCatalogue->database());
+    player().writeSettings(mCatalogue->address(), "<item name=\"dbversion\">1</item>\n");
+
+    ASSERT_TRUE(player().start());
+    ASSERT_TRUE(player().waitForTitle("Recent channels..."));
+    ASSERT_TRUE(player().waitForStill("home"));
+    ASSERT_TRUE(player().click(ChannelsX, ChannelsY));
+    ASSERT_TRUE(player().waitForTitle("Select channel..."));
+    ASSERT_TRUE(player().waitForStill("channels"));
+    ASSERT_TRUE(player().click(rowX(CountryList), rowY(CountryList, 3, 4)));
+    ASSERT_TRUE(player().click(rowX(TypeList), rowY(TypeList, 3, 4)));
+    ASSERT_TRUE(player().waitForShare("spain-news", rowBand(ChannelList, 0, 1), White, 60, 0.03, 5000));
+    ASSERT_TRUE(player().click(rowX(ChannelList), rowY(ChannelList, 0, 1)));
+    ASSERT_TRUE(player().click(PlayOrbX, PlayOrbY));
+    ASSERT_TRUE(player().waitForTitle("Recent channels...", 60000));
+    ASSERT_TRUE(player().closeWindow());
+    ASSERT_TRUE(player().waitForExit());
+    EXPECT_EQ(player().exitStatus(), 0) << player().errorText();
+    EXPECT_NE(player().errorText().find("\"Dead Air\""), std::string::npos) << player().errorText();
+    EXPECT_EQ(player().userFile("recent.xml").find(utf16File("Dead Air").substr(2)), std::string::npos);
 }
 
 // No server and no catalogue: the program says it cannot open the channel
