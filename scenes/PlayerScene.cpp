@@ -254,7 +254,6 @@ void cPlayerScene::show()
     layout();
 
     effectScale(*mShortTemplate, mBackground, 1.0, 1.0);
-    mBusyTimeline->start();
 
     mStageHandlers[0] = g_signal_connect(mRoot, "enter-event", G_CALLBACK(onStageEvent<HandlerEnter>), this);
     mStageHandlers[1] = g_signal_connect(mRoot, "leave-event", G_CALLBACK(onStageEvent<HandlerLeave>), this);
@@ -280,6 +279,13 @@ void cPlayerScene::busyStart()
     clutter_actor_set_z_position(mBusyIcon, 100.0f);
     clutter_actor_set_opacity(mBusyIcon, 0);
     clutter_actor_show(mBusyIcon);
+    // The icon turns only while it can be seen: a timeline that runs for
+    // the scene's whole life keeps the stage redrawing at its own rate,
+    // and on a busy machine those redraws starve the frame uploads, which
+    // run at a lower priority, so the video would freeze.
+    if (!mBusyTimeline->isPlaying()) {
+        mBusyTimeline->start();
+    }
     effectFade(*mLongTemplate, mBusyIcon, 255);
     effectDepth(*mLongTemplate, mBusyIcon, 1.0f);
 }
@@ -290,7 +296,10 @@ void cPlayerScene::busyEnd()
     clutter_actor_set_z_position(mBusyIcon, 1.0f);
     clutter_actor_set_opacity(mBusyIcon, 255);
     clutter_actor_show(mBusyIcon);
-    effectFade(*mLongTemplate, mBusyIcon, 0, [this] { clutter_actor_hide(mBusyIcon); });
+    effectFade(*mLongTemplate, mBusyIcon, 0, [this] {
+        clutter_actor_hide(mBusyIcon);
+        mBusyTimeline->stop();
+    });
     effectDepth(*mLongTemplate, mBusyIcon, 100.0f);
 }
 
