@@ -396,8 +396,7 @@ TEST_F(IdleSceneTest, TheFocusOutlivesOtherScenesButNotAPlayback)
     waitForEffectsToEnd();
     ASSERT_EQ(home->focus(), 3);
 
-    // The buttons lead to the browser and the favourites (placeholders
-    // until those scenes are registered).
+    // The buttons lead to the browser and the favourites.
     clickAt(30 + 90, 528);
     settle();
     EXPECT_STREQ(clutter_stage_get_title(stage()), "Select channel...");
