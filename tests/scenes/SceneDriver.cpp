@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <utility>
 
 #include "app/Effects.h"
 #include "app/MainLoop.h"
@@ -34,9 +35,31 @@ void parkPointer()
         return window != 0 && XGetWindowAttributes(display, window, &attributes) != 0 &&
                attributes.width == static_cast<int>(width) && attributes.height == static_cast<int>(height);
     }, 3000);
+    // A corner of the screen that the window does not cover: a test may
+    // have moved the window anywhere (the full-screen road saves and
+    // restores its place).
     const int screen = DefaultScreen(display);
-    XWarpPointer(display, None, RootWindow(display, screen), 0, 0, 0, 0, DisplayWidth(display, screen) - 1,
-                 DisplayHeight(display, screen) - 1);
+    const Window root = RootWindow(display, screen);
+    int left = 0;
+    int top = 0;
+    Window child = 0;
+    if (window != 0) {
+        XTranslateCoordinates(display, window, root, 0, 0, &left, &top, &child);
+    }
+    const int right = DisplayWidth(display, screen) - 1;
+    const int bottom = DisplayHeight(display, screen) - 1;
+    int parkX = right;
+    int parkY = bottom;
+    for (const auto& [x, y] : {std::pair{right, bottom}, std::pair{0, bottom}, std::pair{right, 0}, std::pair{0, 0}}) {
+        const bool inside = x >= left && x < left + static_cast<int>(width) && y >= top &&
+                            y < top + static_cast<int>(height);
+        if (!inside) {
+            parkX = x;
+            parkY = y;
+            break;
+        }
+    }
+    XWarpPointer(display, None, root, 0, 0, 0, 0, parkX, parkY);
     XSync(display, False);
     XCloseDisplay(display);
     // Whatever the move sent is dispatched now, before the test starts.
