@@ -102,6 +102,7 @@ int cLumivexApplication::run(int32_t, int32_t)
     // the scene switching before any scene can be requested.
     installPlayback();
     installScenes();
+    warmUpMedia();
 
     mInitializationThread = std::thread([this] { initializationThread(); });
 

@@ -1,5 +1,5 @@
-// Plays one address through the real play-channel procedure, player and
-// toolkit for a while and prints what the frame path did, as one line of
+// Plays one address through the real play-channel procedure, player, player
+// scene and toolkit for a while and prints what the frame path did, as one line of
 // key=value pairs (frames decoded, uploaded, replaced before upload, the
 // most waiting at once, peak resident size, drift between the wall clock
 // and the stream clock over the uploads, CPU seconds, time to the first
@@ -12,6 +12,7 @@
 #include "playback/PlayerManager.h"
 #include "playback/Playback.h"
 #include "playback/SampleGrabberCB.h"
+#include "scenes/PlayerScene.h"
 
 #include "app/Stage.h"
 #include "catalogue/PlayerDatabase.h"
@@ -93,6 +94,9 @@ int main(int argc, char** argv)
     }
     installPlayback();
     registerSceneFactory(SceneHome, [](ClutterActor* root) { return new cEmptyScene(root); });
+    // The scene a user sees while a channel plays: the video, its
+    // reflection and the background are all painted every frame.
+    setPlayerSceneFactory([](ClutterActor* root) { return new cPlayerScene(root); });
 
     cPlayerDatabase* database = cPlayerDatabase::instance();
     database->setCurrentCountry(u"Bench");
@@ -101,6 +105,13 @@ int main(int argc, char** argv)
     database->selectFavourite(0);
 
     GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+    // As at the player's start: the media framework warms up while the
+    // first scene shows, and a channel is chosen a second later at the
+    // earliest.
+    warmUpMedia();
+    g_timeout_add(1000, quitLoop, loop);
+    g_main_loop_run(loop);
+
     // Stage paints, to set beside the frames uploaded: one paint per frame
     // is the least that shows them all.
     uint64_t paints = 0;

@@ -6,14 +6,39 @@
 #include <gst/video/video.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cmath>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 namespace {
 
 std::mutex gInitLock;
 bool gInitialized = false; // guarded by gInitLock
 bool gShutDown = false;    // guarded by gInitLock
+// The warm-up thread runs detached, so that a process ending without
+// shutdownMedia() does not trip over it; shutdownMedia() waits for its end.
+bool gWarmUpStarted = false; // guarded by gInitLock
+bool gWarmUpRunning = false; // guarded by gInitLock
+
+// Never destroyed: a warm-up still running while the process ends may
+// signal it after static destruction.
+std::condition_variable& warmUpEnded()
+{
+    static auto* ended = new std::condition_variable;
+    return *ended;
+}
+
+// What an internet channel's graph loads first: the network sources, type
+// finding, the demuxers, parsers and decoders of the common stream kinds,
+// and the conversions on the way to the sinks. A name not installed here is
+// skipped.
+constexpr const char* WarmUpPlugins[] = {
+    "coreelements", "playback", "typefindfunctions", "app", "soup", "matroska", "isomp4", "hls", "mpegtsdemux",
+    "videoparsersbad", "audioparsers", "libav", "videoconvertscale", "videoconvert", "audioconvert",
+    "audioresample", "autodetect", "volume",
+};
 std::atomic<unsigned> gNetworkTimeout{15};
 
 GstPadProbeReturn keepBlocked(GstPad*, GstPadProbeInfo*, gpointer) { return GST_PAD_PROBE_OK; }
@@ -54,9 +79,36 @@ bool initializeMedia()
     return gInitialized;
 }
 
-void shutdownMedia()
+void warmUpMedia()
 {
     std::lock_guard<std::mutex> lock(gInitLock);
+    if (gShutDown || gWarmUpStarted) {
+        return;
+    }
+    gWarmUpStarted = true;
+    gWarmUpRunning = true;
+    try {
+        std::thread([] {
+            if (initializeMedia()) {
+                for (const char* name : WarmUpPlugins) {
+                    if (GstPlugin* plugin = gst_plugin_load_by_name(name)) {
+                        gst_object_unref(plugin);
+                    }
+                }
+            }
+            std::lock_guard<std::mutex> ended(gInitLock);
+            gWarmUpRunning = false;
+            warmUpEnded().notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        gWarmUpRunning = false; // no thread: the first graph loads what it needs
+    }
+}
+
+void shutdownMedia()
+{
+    std::unique_lock<std::mutex> lock(gInitLock);
+    warmUpEnded().wait(lock, [] { return !gWarmUpRunning; });
     if (gInitialized && !gShutDown) {
         gst_deinit();
     }

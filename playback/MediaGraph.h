@@ -26,8 +26,13 @@ typedef struct _GstAppSink GstAppSink;
 
 // Brings the media framework up; true when it is usable. Idempotent.
 bool initializeMedia();
-// Shuts the media framework down. Call only when no graph exists any more;
-// no graph can be made afterwards.
+// Brings the media framework up and loads the plugins a stream commonly
+// needs (network source, demuxers, decoders, conversion), on a thread of
+// its own, so that the first channel does not wait for them: loading the
+// decoder library alone takes about 150 ms. Called at start; idempotent.
+void warmUpMedia();
+// Shuts the media framework down, after waiting for the warm-up. Call only
+// when no graph exists any more; no graph can be made afterwards.
 void shutdownMedia();
 
 // One decoded frame as the sample grabber hands it over: 32-bit pixels in

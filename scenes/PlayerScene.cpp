@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/MainLoop.h"
+#include "app/PaintGate.h"
 #include "app/Reflection.h"
 #include "app/Stage.h"
 #include "catalogue/PlayerDatabase.h"
@@ -143,6 +144,11 @@ cPlayerScene::cPlayerScene(ClutterActor* root) : cScene(root)
     clutter_actor_set_reactive(mBackButton, TRUE);
     clutter_actor_set_reactive(mFullScreenButton, TRUE);
     clutter_actor_set_reactive(mAddToFavouritesButton, TRUE);
+
+    // The background is not painted while an opaque video hides all of it,
+    // as a video larger than the window does: in software OpenGL that paint
+    // costs about as much as the video's own.
+    addPaintGate(mBackground, [this] { return mShowsFrames && coversStage(mVideoTexture); });
 
     // Bottom to top: background, video group, busy icon, controls group.
     clutter_actor_add_child(mRoot, mBackground);
@@ -364,6 +370,7 @@ void cPlayerScene::sizeChanged(int width, int height)
 {
     mFrameWidth = width;
     mFrameHeight = height;
+    mShowsFrames = true;
     const int sw = stageWidth();
     const int sh = stageHeight();
     const sVideoSize video = playerSizeChangeVideoSize(sw, sh, mFrameWidth, mFrameHeight, mFullScreen);

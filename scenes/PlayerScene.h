@@ -142,6 +142,9 @@ private:
     bool mFullScreen = false;
     int mFrameWidth = 256;
     int mFrameHeight = 256;
+    // Whether the video texture shows frames (opaque) rather than the
+    // placeholder it starts with: set by the first frame's size change.
+    bool mShowsFrames = false;
     // The stage size the last layout was made for.
     int mLaidOutWidth = 0;
     int mLaidOutHeight = 0;

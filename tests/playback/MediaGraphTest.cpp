@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <gst/gst.h>
+
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/SocketAddress.h>
 
@@ -128,6 +130,30 @@ bool isColour(const std::vector<uint8_t>& row, int blue, int green, int red)
 }
 
 } // namespace
+
+// First in this program, before any graph has loaded a plugin: the warm-up
+// loads the network source, the demuxer and the decoders on its own thread.
+TEST(MediaWarmUpTest, LoadsTheCommonPluginsBeforeTheFirstGraph)
+{
+    warmUpMedia();
+    warmUpMedia(); // a second call starts nothing more
+    ASSERT_TRUE(initializeMedia());
+    const auto loaded = [](const char* name) {
+        GstPlugin* plugin = gst_registry_find_plugin(gst_registry_get(), name);
+        const bool isLoaded = plugin != nullptr && gst_plugin_is_loaded(plugin);
+        if (plugin != nullptr) {
+            gst_object_unref(plugin);
+        }
+        return isLoaded;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!(loaded("soup") && loaded("matroska") && loaded("libav")) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(loaded("soup"));
+    EXPECT_TRUE(loaded("matroska"));
+    EXPECT_TRUE(loaded("libav"));
+}
 
 TEST_F(MediaGraphTest, PlaysVideoAndAudioWithBottomRowFirstAndCompletes)
 {

@@ -29,6 +29,7 @@
 #include "playback/MediaGraph.h"
 #include "playback/PlayerManager.h"
 #include "playback/Playback.h"
+#include "playback/SampleGrabberCB.h"
 #include "scenes/IdleScene.h"
 #include "scenes/PlayerScene.h"
 #include "scenes/Scenes.h"
@@ -101,6 +102,24 @@ gboolean countMotion(ClutterActor*, ClutterEvent* event, gpointer count)
     return FALSE;
 }
 
+void countActorPaint(ClutterActor*, gpointer count)
+{
+    ++*static_cast<int*>(count);
+}
+
+// The times `actor` is painted while the next `frames` video frames are
+// shown.
+int paintsOver(ClutterActor* actor, uint64_t frames)
+{
+    int paints = 0;
+    const gulong handler = g_signal_connect(actor, "paint", G_CALLBACK(countActorPaint), &paints);
+    const uint64_t until = frameStats().uploaded + frames;
+    runMainLoopUntil([until] { return frameStats().uploaded >= until; }, 10000);
+    takeScreenshot();
+    g_signal_handler_disconnect(actor, handler);
+    return paints;
+}
+
 std::string readUtf16File(const std::string& path)
 {
     std::ifstream file(path, std::ios::binary);
@@ -142,6 +161,14 @@ protected:
         recipe.fps = 15;
         ASSERT_TRUE(makeClip(sFolder->path() + "/long.mkv", recipe));
         sServer->addFile("/long.mkv", sFolder->path() + "/long.mkv", contentTypeOf(recipe));
+        // A clip larger than the window, which its video then hides.
+        cClipRecipe wide;
+        wide.width = 832;
+        wide.height = 624;
+        wide.fps = 10;
+        wide.seconds = 20;
+        ASSERT_TRUE(makeClip(sFolder->path() + "/wide.mkv", wide));
+        sServer->addFile("/wide.mkv", sFolder->path() + "/wide.mkv", contentTypeOf(wide));
         sServer->addStall("/stall.mkv");
 
         // The catalogue as the update installs it.
@@ -152,6 +179,7 @@ protected:
         std::string sql = "create table channels (country text, type text, name text, description text, url text);";
         const std::pair<const char*, std::string> channels[] = {
             {"Loopback TV", sServer->url("/long.mkv")},
+            {"Wide TV", sServer->url("/wide.mkv")},
             {"Stalled", sServer->url("/stall.mkv")},
             {"Unreachable", "http://127.0.0.1:" + std::to_string(closedPort()) + "/gone.mkv"},
         };
@@ -364,6 +392,9 @@ TEST_F(PlayerSceneTest, WindowedLayoutShowsTheVideoUprightWithItsReflection)
     const sRegion mirrored = regionOf(shot, 380, 427, 420, 440);
     EXPECT_GT(mirrored.blue, mirrored.red + 20);
 
+    // The background shows around the small video: it is painted.
+    EXPECT_GT(paintsOver(scene->background(), 3), 0);
+
     // With the controls shown: the picture kept for the documentation.
     showControlsAndWait(scene);
     ASSERT_TRUE(scene->controlsVisible());
@@ -375,6 +406,29 @@ TEST_F(PlayerSceneTest, WindowedLayoutShowsTheVideoUprightWithItsReflection)
     EXPECT_GT(regionOf(shot, 40, 505, 200, 550).bright, 50);
     EXPECT_LT(regionOf(shot, 380, 200, 420, 260).red, 200);
     EXPECT_GT(regionOf(shot, 380, 200, 420, 260).red, 80);
+}
+
+TEST_F(PlayerSceneTest, TheBackgroundIsLeftUnpaintedOnlyWhileAWideVideoHidesIt)
+{
+    cPlayerScene* scene = play(u"Wide TV");
+    ASSERT_NE(scene, nullptr);
+    ASSERT_TRUE(runMainLoopUntil([scene] { return scene->frameWidth() == 832; }, 15000));
+    waitForEffectsToEnd();
+
+    // The video reaches past every edge of the window: the background under
+    // it is not painted, frame after frame, and the picture is the video's
+    // to the edges, upright.
+    EXPECT_EQ(paintsOver(scene->background(), 5), 0);
+    const sScreenshot shot = takeScreenshot();
+    ASSERT_EQ(shot.width, 800);
+    EXPECT_GT(regionOf(shot, 0, 0, 40, 40).red, 200);
+    EXPECT_GT(regionOf(shot, 760, 560, 800, 600).blue, 200);
+
+    // Dimmed under the controls, the video lets the background through:
+    // painted again.
+    showControlsAndWait(scene);
+    ASSERT_TRUE(scene->controlsVisible());
+    EXPECT_GT(paintsOver(scene->background(), 3), 0);
 }
 
 TEST_F(PlayerSceneTest, ControlsFadeInOnMotionAndOutThreeSecondsAfterTheLast)
