@@ -581,12 +581,16 @@ cCatalogueServer::cCatalogueServer(const std::string& folder, const std::vector<
             address = "http://" + mAddress + "/" + channel.file;
         }
         if (!channel.clipColour.empty()) {
-            // Short and small: a solid colour with a moving white square
-            // (so two pictures a moment apart differ) and a tone.
+            // Short and small: a solid colour with a white square moving
+            // across it (so two pictures a moment apart differ) and a tone.
+            // The square is laid over with overlay, whose "t" is the time
+            // (drawbox's "t" is its line thickness: a box drawn there stands
+            // still).
             const cCommandResult clip = runCommand(
                 {"ffmpeg", "-loglevel", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
                  "color=c=" + channel.clipColour +
-                     ":size=320x240:rate=25,drawbox=x=mod(t*100\\,280):y=100:w=40:h=40:c=white:t=fill",
+                     ":size=320x240:rate=25[colour];color=c=white:size=40x40:rate=25[square];"
+                     "[colour][square]overlay=x=mod(t*100\\,280):y=100[out0]",
                  "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000", "-t", "30", "-c:v", "libx264",
                  "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac", "-movflags", "+faststart",
                  folder + "/" + channel.file},

@@ -1,5 +1,7 @@
 #include "TestMedia.h"
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -60,9 +62,15 @@ bool makeClip(const std::string& path, const cClipRecipe& recipe)
                              ":w=" + std::to_string(recipe.width) + ":h=" + std::to_string(recipe.height / 2) +
                              ":color=" + recipe.bottomColour + ":t=fill";
         if (recipe.movingBox) {
-            filter += ",drawbox=x='mod(t*" + std::to_string(recipe.width / 2) + "," + std::to_string(recipe.width) +
-                      ")':y=" + std::to_string(recipe.height / 4) + ":w=" + std::to_string(recipe.width / 8) +
-                      ":h=" + std::to_string(recipe.height / 8) + ":color=white:t=fill";
+            // A white box laid over the picture, crossing it every two
+            // seconds. Overlay, not drawbox: drawbox's "t" is the box's
+            // line thickness, not the time, so a box drawn there stands still.
+            const std::string box =
+                std::to_string(std::max(recipe.width / 8, 2)) + "x" + std::to_string(std::max(recipe.height / 8, 2));
+            filter += "[picture];color=c=white:s=" + box + ":r=" + std::to_string(recipe.fps) +
+                      "[box];[picture][box]overlay=x='mod(t*" + std::to_string(recipe.width / 2) + "," +
+                      std::to_string(recipe.width) + ")':y=" + std::to_string(recipe.height / 4) +
+                      ":shortest=1[out0]";
         }
         args.insert(args.end(), {"-f", "lavfi", "-i", filter});
     }
