@@ -1,9 +1,9 @@
-// Plays one address through the real play-channel procedure, player, player
-// scene and toolkit for a while and prints what the frame path did, as one line of
-// key=value pairs (frames decoded, uploaded, replaced before upload, the
-// most waiting at once, peak resident size, drift between the wall clock
-// and the stream clock over the uploads, CPU seconds, time to the first
-// upload, stage paints):
+// Plays one address through the real play-channel procedure, player,
+// player scene and toolkit for a while and prints what the frame path did,
+// as one line of key=value pairs (frames decoded, uploaded, replaced before
+// upload, the most waiting at once, peak resident size, drift between the
+// wall clock and the stream clock over the uploads, CPU seconds, time to
+// the first upload, stage paints):
 //   playback_bench <address> <seconds> [<stall ms> <stall every ms>]
 // The optional stall keeps the main loop busy for <stall ms> every
 // <stall every ms>, as a slow scene or a busy machine would.

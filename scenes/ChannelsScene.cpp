@@ -152,16 +152,17 @@ void cPickerFrame::pulseOrb()
     scaleOrb(OrbGrown, [this] { scaleOrb(1.0); });
 }
 
-void cPickerFrame::hoverOrb(bool enter)
+bool cPickerFrame::hover(ClutterEventType type, ClutterActor* source)
 {
-    if (!mOrbTimeline.isPlaying()) {
+    const bool enter = type == CLUTTER_ENTER;
+    if (source == mBackButton || source == mFavoritesButton) {
+        effectDepth(mSceneTemplate, source, enter ? 10.0f : 0.0f);
+        return true;
+    }
+    if (source == mPlayOrb && !mOrbTimeline.isPlaying()) {
         scaleOrb(enter ? OrbGrown : 1.0);
     }
-}
-
-void cPickerFrame::hoverButton(ClutterActor* button, bool enter)
-{
-    effectDepth(mSceneTemplate, button, enter ? 10.0f : 0.0f);
+    return false;
 }
 
 // --- cStageHandlers ----------------------------------------------------------
@@ -299,19 +300,10 @@ void cChannelsScene::chooseChannel()
 //   key release    -                   nothing (the mouse only)            no
 bool cChannelsScene::handleEvent(ClutterEventType type, ClutterActor* source)
 {
-    const bool isButton = source == mFrame.backButton() || source == mFrame.favoritesButton();
-    const bool isOrb = source == mFrame.playOrb();
     switch (type) {
     case CLUTTER_ENTER:
     case CLUTTER_LEAVE:
-        if (isButton) {
-            mFrame.hoverButton(source, type == CLUTTER_ENTER);
-            return true;
-        }
-        if (isOrb) {
-            mFrame.hoverOrb(type == CLUTTER_ENTER);
-        }
-        return false;
+        return mFrame.hover(type, source);
 
     case CLUTTER_BUTTON_PRESS:
         if (source == mFrame.backButton()) {
@@ -322,7 +314,7 @@ bool cChannelsScene::handleEvent(ClutterEventType type, ClutterActor* source)
             requestFavoritesScene();
             return true;
         }
-        if (isOrb && mChannelList->getActive() >= 0) {
+        if (source == mFrame.playOrb() && mChannelList->getActive() >= 0) {
             requestPlayerScene();
         }
         return false;

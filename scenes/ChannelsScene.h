@@ -71,11 +71,12 @@ public:
 
     // The orb grows to 1.1 and shrinks back, unless it is animating already.
     void pulseOrb();
-    // Hover on the orb: towards 1.1 (enter) or 1.0 (leave), unless it is
-    // animating already.
-    void hoverOrb(bool enter);
-    // Hover on a button: depth 10 (enter) or 0 (leave).
-    void hoverButton(ClutterActor* button, bool enter);
+    // The pointer entering or leaving the frame's actors: a button moves to
+    // depth 10 (enter) or 0 (leave); the orb grows towards 1.1 (enter) or
+    // back to 1.0 (leave), unless it is animating already. True when the
+    // event is the frame's alone (a button); the orb's goes on to the
+    // scene's other handlers.
+    bool hover(ClutterEventType type, ClutterActor* source);
 
     ClutterActor* sceneGroup() const { return mSceneGroup; }
     ClutterActor* caption() const { return mCaption; }

@@ -57,26 +57,17 @@ void cFavoritesScene::chooseFavourite()
 //   key release    -                   nothing (the mouse only)            no
 bool cFavoritesScene::handleEvent(ClutterEventType type, ClutterActor* source)
 {
-    const bool isButton = source == mFrame.backButton() || source == mFrame.favoritesButton();
-    const bool isOrb = source == mFrame.playOrb();
     switch (type) {
     case CLUTTER_ENTER:
     case CLUTTER_LEAVE:
-        if (isButton) {
-            mFrame.hoverButton(source, type == CLUTTER_ENTER);
-            return true;
-        }
-        if (isOrb) {
-            mFrame.hoverOrb(type == CLUTTER_ENTER);
-        }
-        return false;
+        return mFrame.hover(type, source);
 
     case CLUTTER_BUTTON_PRESS:
         if (source == mFrame.backButton()) {
             requestHomeScene();
             return true;
         }
-        if (isOrb && mList->getActive() >= 0) {
+        if (source == mFrame.playOrb() && mList->getActive() >= 0) {
             requestPlayerScene();
         }
         return false;

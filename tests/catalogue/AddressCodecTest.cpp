@@ -65,7 +65,7 @@ TEST(AddressCodec, EncodesWithTheGeneratorInLowerCaseHex)
 TEST(AddressCodec, AsciiRoundTripsAndIsFourTimesAsLong)
 {
     const std::u16string addresses[] = {
-        u"http://127.0.0.1:8391/news.asx",
+        u"http://media.example:8080/news.asx",
         u"mms://media.example/live?x=1&y=2",
         u"rtsp://h/a b~!\"#$%'()*+,-./:;<=>?@[\\]^_`{|}",
         u"x",

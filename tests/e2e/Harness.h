@@ -16,9 +16,11 @@
 //     ASSERT_TRUE(player.waitForRegion("continue", {330, 510, 140, 36}, {95, 105, 235}, 60));
 //     ASSERT_TRUE(player.shot("home").near({40, 510, 160, 36}, {40, 45, 70}, 40));
 
+// Google Test before Xlib: Xlib's macros (None, Bool) break its headers.
 #include <gtest/gtest.h>
 
-#include <X11/Xlib.h>
+#include "tests/support/Processes.h"
+#include "tests/support/XWindows.h"
 
 #include <atomic>
 #include <cstdint>
@@ -31,60 +33,16 @@
 
 namespace e2e {
 
-// Environment changes for a child: a value sets the variable, nullopt
-// removes it; the rest of the test's environment is passed on.
-using tEnvironment = std::map<std::string, std::optional<std::string>>;
-
-std::string readFile(const std::string& path);
-bool fileExists(const std::string& path);
-// A new folder under $TMPDIR (or /tmp) named lumivex-<tag>-XXXXXX.
-std::string makeTempFolder(const std::string& tag);
-// UTF-16 little-endian with a byte-order mark, as the user files are kept;
-// the text is ASCII.
-std::string utf16File(const std::string& ascii);
-// "host:port" where nothing listens: a port handed out and closed at once.
-std::string refusedAddress();
-
-// A child process of the test. The executable is looked up in PATH when it
-// holds no '/'. Standard output goes to a pipe (readLine) or nowhere,
-// standard error to the file given.
-class cProcess {
-public:
-    cProcess(const std::vector<std::string>& command, const tEnvironment& changes, const std::string& errorPath,
-             bool readOutput = false, const std::string& workingFolder = {});
-    ~cProcess();
-    cProcess(const cProcess&) = delete;
-    cProcess& operator=(const cProcess&) = delete;
-
-    pid_t pid() const { return mPid; }
-    bool running();
-    // False when the time ran out first.
-    bool waitForExit(int timeoutMs);
-    // The exit status, or -1000 - signal after a signal.
-    int exitStatus() const;
-    // One line of standard output; empty when the process ends or the time
-    // runs out first.
-    std::string readLine(int timeoutMs);
-    std::string errorText() const { return readFile(mErrorPath); }
-    // Everything written to standard output until the end (readOutput).
-    std::string readAll(int timeoutMs);
-
-private:
-    pid_t mPid = -1;
-    int mOutput = -1; // read end of the child's standard output
-    bool mExited = false;
-    int mStatus = 0;
-    std::string mErrorPath;
-};
-
-struct cCommandResult {
-    bool finished = false; // false: killed at the time-out
-    int status = -1;
-    std::string output;
-    std::string error;
-};
-// Runs a command to its end (killed at the time-out) and collects its output.
-cCommandResult runCommand(const std::vector<std::string>& command, int timeoutMs, const std::string& scratchFolder);
+using testsupport::cCommandResult;
+using testsupport::cDisplay;
+using testsupport::cProcess;
+using testsupport::fileExists;
+using testsupport::makeTempFolder;
+using testsupport::readFile;
+using testsupport::refusedAddress;
+using testsupport::runCommand;
+using testsupport::tEnvironment;
+using testsupport::utf16File;
 
 struct cRect {
     int x, y, width, height;
@@ -117,36 +75,6 @@ private:
     int mWidth = 0;
     int mHeight = 0;
     std::vector<uint8_t> mPixels; // rows top first, r g b
-};
-
-// The test's own connection to the X server: finds the program's windows
-// and closes them as a window manager does. Windows come and go while it
-// looks, so it records X errors instead of dying of them.
-class cDisplay {
-public:
-    cDisplay();
-    ~cDisplay();
-    bool isOpen() const { return mDisplay != nullptr; }
-    // The top-level window of the process (0: none), with the title when
-    // one is given.
-    Window findWindow(pid_t pid, const std::string& title = {});
-    // Any top-level window with exactly this title, whichever process owns
-    // it (a message box belongs to a helper process).
-    Window findWindowByTitle(const std::string& title);
-    // The window's title; empty when it has none or is gone.
-    std::string title(Window window);
-    // What a window manager sends when the user closes the window; false
-    // when the window is already gone.
-    bool close(Window window);
-
-private:
-    template <typename tRequests>
-    bool guarded(tRequests requests);
-    long windowPid(Window window);
-    std::vector<Window> topLevelWindows();
-    static int recordError(Display*, XErrorEvent* error);
-    static inline int lastError = 0; // the test's main thread only
-    Display* mDisplay;
 };
 
 // The program installed with `cmake --install` into a temporary prefix,

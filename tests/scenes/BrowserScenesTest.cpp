@@ -157,9 +157,7 @@ class BrowserScenesTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!ensureUi()) {
-            GTEST_SKIP() << "no display";
-        }
+        ASSERT_TRUE(ensureUi()) << uiFailure();
         parkPointer();
         installScenes();
         setCurrentPlayerDestroyer({});

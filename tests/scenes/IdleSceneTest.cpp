@@ -49,9 +49,7 @@ class IdleSceneTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!ensureUi()) {
-            GTEST_SKIP() << "no display";
-        }
+        ASSERT_TRUE(ensureUi()) << uiFailure();
         parkPointer();
         installScenes();
         setCurrentPlayerDestroyer({});

@@ -50,9 +50,7 @@ class UpdateScenesTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!ensureUi()) {
-            GTEST_SKIP() << "no display";
-        }
+        ASSERT_TRUE(ensureUi()) << uiFailure();
         parkPointer();
         installScenes();
         setCurrentPlayerDestroyer({});

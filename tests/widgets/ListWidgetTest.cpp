@@ -74,9 +74,7 @@ class ListWidgetTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!ensureUi()) {
-            GTEST_SKIP() << "no display";
-        }
+        ASSERT_TRUE(ensureUi()) << uiFailure();
         parkPointerOutsideStage();
         cSettings::destroyInstance();
         mScene = std::make_unique<cTestScene>(mSkin);
@@ -583,9 +581,7 @@ TEST_F(ListWidgetTest, TheClickSlotMayDeleteTheList)
 
 TEST(ListWidgetSkin, MissingImagesShowStandInsAndTheListStillWorks)
 {
-    if (!ensureUi()) {
-        GTEST_SKIP() << "no display";
-    }
+    ASSERT_TRUE(ensureUi()) << uiFailure();
     cTestSkin emptySkin(false);
     cTestScene scene(emptySkin);
     // The arrows' stand-ins are 32 x 16.

@@ -43,9 +43,7 @@ class ValueWidgetTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!ensureUi()) {
-            GTEST_SKIP() << "no display";
-        }
+        ASSERT_TRUE(ensureUi()) << uiFailure();
         parkPointerOutsideStage();
         mScene = std::make_unique<cTestScene>(mSkin);
         mSlider = std::make_unique<cScalerWidget>(mScene.get(), stageActor(), SliderX, SliderY, SliderWidth,
@@ -295,9 +293,7 @@ TEST_F(ValueWidgetTest, HideShowMoveAndDestroy)
 // mirrored band 5 pixels below it, which fades out further down.
 TEST(WidgetScreenshot, EachWidgetShowsItsReflectionBelowIt)
 {
-    if (!ensureUi()) {
-        GTEST_SKIP() << "no display";
-    }
+    ASSERT_TRUE(ensureUi()) << uiFailure();
     parkPointerOutsideStage();
     cTestSkin skin;
     cTestScene scene(skin);
