@@ -1,6 +1,10 @@
 #include "application/Application.h"
 
+#include <cstdlib>
+#include <iostream>
 #include <mutex>
+
+#include <unistd.h>
 
 #include "app/MainLoop.h"
 #include "app/Scene.h"
@@ -8,6 +12,7 @@
 #include "app/Toolkit.h"
 #include "catalogue/ChannelFolder.h"
 #include "catalogue/PlayerDatabase.h"
+#include "commandline/CommandLine.h"
 #include "playback/MediaGraph.h"
 #include "playback/Playback.h"
 #include "scenes/Scenes.h"
@@ -22,6 +27,10 @@
 std::u16string dataFolderPath;
 
 namespace {
+
+// The sources the command line asks to store; written by lumivexMain
+// before run() starts the initialisation thread, which applies them.
+cCommandLine pendingCommandLine;
 
 std::mutex testHookLock;
 std::function<void(const std::string&)> stepTrace; // guarded by testHookLock
@@ -123,6 +132,12 @@ void cLumivexApplication::initializationThread()
         // A missing or unreadable file leaves the initial contents.
         settings->load(dataFolderPath + u"settings.xml");
         trace("load settings");
+        // Sources given on the command line are stored at once, so that
+        // they hold for the next start even if this one ends abruptly.
+        if (applyCommandLine(pendingCommandLine, *settings)) {
+            settings->save(dataFolderPath + u"settings.xml");
+            trace("store command line");
+        }
 
         cRecent::instance()->load(dataFolderPath);
         trace("load recent");
@@ -235,8 +250,21 @@ void cLumivexApplication::shutdown()
 
 // --- entry point -------------------------------------------------------------
 
-int lumivexMain()
+int lumivexMain(int argc, const char* const* argv)
 {
+    std::string workingFolder;
+    {
+        char* current = getcwd(nullptr, 0);
+        workingFolder = current != nullptr ? current : "/";
+        std::free(current);
+    }
+    const int status = handleCommandLine(
+        argc, argv, workingFolder,
+        [] { return cSettings::instance()->getDataFolder() + u"settings.xml"; }, std::cout, std::cerr,
+        pendingCommandLine);
+    if (status >= 0) {
+        return status;
+    }
     limitMemoryArenas();
     kestrel::cApplication* application = kestrel::cApplication::instance();
     if (application == nullptr) {

@@ -40,10 +40,12 @@ private:
 // main thread before the initialisation thread starts; only read after.
 extern std::u16string dataFolderPath;
 
-// The entry point's work: runs the application object and turns the outcome
-// into the process exit status: 0 after a normal shutdown, 1 after a failure
-// that showed a message box, -1 when there is no application object.
-int lumivexMain();
+// The entry point's work: reads the command line (see CommandLine.h; the
+// options that print, and refusals, end here with their status), runs the
+// application object and turns the outcome into the process exit status:
+// 0 after a normal shutdown, 1 after a failure that showed a message box,
+// -1 when there is no application object.
+int lumivexMain(int argc, const char* const* argv);
 
 namespace apptesting {
 // Test-only observation of start-up and shutdown: called with one short

@@ -7,7 +7,7 @@ namespace {
 cLumivexApplication theApplication;
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
-    return lumivexMain();
+    return lumivexMain(argc, argv);
 }

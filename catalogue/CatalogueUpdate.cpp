@@ -7,17 +7,14 @@
 #include "catalogue/PlayerDatabase.h"
 
 #include <algorithm>
+#include <cctype>
 #include <stdexcept>
 #include <vector>
 
 #include <Poco/Exception.h>
-#include <Poco/Net/HTTPClientSession.h>
-#include <Poco/Net/HTTPRequest.h>
-#include <Poco/Net/HTTPResponse.h>
-#include <Poco/Timespan.h>
-#include <Poco/URI.h>
 
 #include "catalogue/CatalogueCheck.h"
+#include "catalogue/Fetch.h"
 #include "catalogue/UpdateTask.h"
 #include "kestrel/Application.h"
 #include "kestrel/Exception.h"
@@ -29,104 +26,38 @@
 
 namespace {
 
-// A failure of the check or the transfer, with what went wrong.
+// A failure of the check or the installation, with what went wrong.
 class cUpdateFailure : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
-// The application began terminating during the download.
-class cUpdateStopped {};
-
-// The catalogue arrives in pieces of this size, so that a stop request is
-// seen after every few bytes.
-constexpr size_t CataloguePieceBytes = 16;
-constexpr size_t VersionPieceBytes = 8192;
-// Pieces are gathered before they reach the disk: one write per 16 bytes
-// would cost a system call each.
+// Pieces are gathered before they reach the disk.
 constexpr size_t WriteBufferBytes = 64 * 1024;
 
-bool isRedirection(int status)
+bool startsWithNoCase(const std::string& text, const char* prefix)
 {
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
-using tSink = std::function<void(const char* data, size_t size)>;
-
-// GETs the address and hands the body of its 200 answer to sink piece by
-// piece. Follows up to maxRedirects redirections to other http addresses.
-// Throws cUpdateFailure (or a POCO exception) unless the whole body arrived:
-// the stream ended without error, no more than cap bytes came, and as many
-// bytes as the answer announced. Throws cUpdateStopped when stop() turns
-// true between pieces.
-void fetch(const std::string& address, const cUpdateLimits& limits, int maxRedirects, size_t pieceBytes, uint64_t cap,
-           const tSink& sink, const std::function<bool()>& stop)
-{
-    Poco::URI uri(address);
-    const Poco::Timespan timeout(static_cast<Poco::Timespan::TimeDiff>(limits.networkTimeoutMs) * 1000);
-    for (int redirects = 0;; ++redirects) {
-        if (uri.getScheme() != "http" || uri.getHost().empty()) {
-            throw cUpdateFailure("not an http address: " + uri.toString());
+    for (size_t i = 0; prefix[i] != '\0'; ++i) {
+        if (i >= text.size() || std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) {
+            return false;
         }
-        Poco::Net::HTTPClientSession session(uri.getHost(), uri.getPort());
-        session.setTimeout(timeout, timeout, timeout);
-        std::string path = uri.getPathAndQuery();
-        if (path.empty()) {
-            path = "/";
-        }
-        Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, path, Poco::Net::HTTPMessage::HTTP_1_1);
-        session.sendRequest(request);
-        Poco::Net::HTTPResponse response;
-        std::istream& body = session.receiveResponse(response);
-        const int status = response.getStatus();
-        if (isRedirection(status) && response.has("Location")) {
-            if (redirects >= maxRedirects) {
-                throw cUpdateFailure("too many redirections from " + address);
-            }
-            uri.resolve(response.get("Location"));
-            continue;
-        }
-        if (status != Poco::Net::HTTPResponse::HTTP_OK) {
-            throw cUpdateFailure("status " + std::to_string(status) + " for " + uri.toString());
-        }
-
-        const bool announced = response.hasContentLength();
-        const uint64_t announcedLength = announced ? static_cast<uint64_t>(response.getContentLength64()) : 0;
-        if (announced && announcedLength > cap) {
-            throw cUpdateFailure(uri.toString() + " announces " + std::to_string(announcedLength) +
-                                 " bytes, more than " + std::to_string(cap));
-        }
-        std::vector<char> piece(pieceBytes);
-        uint64_t received = 0;
-        for (;;) {
-            body.read(piece.data(), static_cast<std::streamsize>(piece.size()));
-            const std::streamsize got = body.gcount();
-            if (got <= 0) {
-                break;
-            }
-            if (stop()) {
-                throw cUpdateStopped();
-            }
-            received += static_cast<uint64_t>(got);
-            if (received > cap) {
-                throw cUpdateFailure(uri.toString() + " sends more than " + std::to_string(cap) + " bytes");
-            }
-            sink(piece.data(), static_cast<size_t>(got));
-        }
-        // The stream turns a broken connection or a time-out into badbit.
-        if (body.bad()) {
-            throw cUpdateFailure("transfer of " + uri.toString() + " broke off after " + std::to_string(received) +
-                                 " bytes");
-        }
-        if (announced && received != announcedLength) {
-            throw cUpdateFailure("transfer of " + uri.toString() + " ended after " + std::to_string(received) +
-                                 " of " + std::to_string(announcedLength) + " bytes");
-        }
-        return;
     }
+    return true;
 }
 
-std::string describe(const std::exception& failure) { return failure.what(); }
+// The address under which "dbversion.php" and "database" lie, ending in
+// '/': "http://host:port/" for the "host:port" form, the base address as
+// given (with a '/' added) for the http:// and https:// forms.
+std::string serverBase(const std::string& server)
+{
+    std::string base = startsWithNoCase(server, "http://") || startsWithNoCase(server, "https://")
+                           ? server
+                           : "http://" + server + "/";
+    if (base.back() != '/') {
+        base += '/';
+    }
+    return base;
+}
 
 } // namespace
 
@@ -186,6 +117,13 @@ bool cPlayerDatabase::update()
         setOutcome(eUpdateOutcome::NoTemporaryFile, "no channel folder given");
         return true;
     }
+    cSettings* settings = cSettings::instance();
+    const std::vector<std::u16string> lists = settings->getLists();
+    return lists.empty() ? updateFromServer(settings->getServer()) : updateFromLists(lists);
+}
+
+bool cPlayerDatabase::updateFromServer(const std::u16string& serverSetting)
+{
     const std::u16string databasePath = mUpdateFolder + u"/database";
     const std::u16string temporaryPath = mUpdateFolder + u"/tmpdb";
     // A "tmpdb" left by an interrupted start is of no use to anyone.
@@ -198,12 +136,18 @@ bool cPlayerDatabase::update()
     std::string server;
     try {
         cSettings* settings = cSettings::instance();
-        server = kestrel::toUtf8(settings->getServer());
-        step = "version check (http://" + server + "/dbversion.php)";
+        server = kestrel::toUtf8(serverSetting);
+        const std::string base = serverBase(server);
+        step = "version check (" + base + "dbversion.php)";
 
+        cFetchLimits versionLimits;
+        versionLimits.networkTimeoutMs = mLimits.networkTimeoutMs;
+        versionLimits.deadlineMs = mLimits.versionDeadlineMs;
+        versionLimits.maxBytes = mLimits.maxVersionBytes;
+        versionLimits.maxRedirects = 0;
         std::string versionText;
-        fetch("http://" + server + "/dbversion.php", mLimits, 0, VersionPieceBytes, mLimits.maxVersionBytes,
-              [&versionText](const char* data, size_t size) { versionText.append(data, size); }, stop);
+        fetchAddress(base + "dbversion.php", versionLimits,
+                     [&versionText](const char* data, size_t size) { versionText.append(data, size); }, stop);
         const int32_t serverVersion = static_cast<int32_t>(cSettings::parseInteger64(kestrel::fromUtf8(versionText)));
         if (serverVersion <= settings->getInteger(u"dbversion", 0)) {
             kestrel::logInfo("catalogue", "catalogue version " + std::to_string(serverVersion) + " at " + server +
@@ -222,7 +166,7 @@ bool cPlayerDatabase::update()
                 setOutcome(eUpdateOutcome::NoTemporaryFile, why);
                 return true;
             }
-            step = "download (http://" + server + "/database)";
+            step = "download (" + base + "database)";
             std::vector<char> pending;
             pending.reserve(WriteBufferBytes);
             const auto flush = [&file, &pending] {
@@ -231,16 +175,20 @@ bool cPlayerDatabase::update()
                     pending.clear();
                 }
             };
-            fetch("http://" + server + "/database", mLimits, mLimits.maxRedirects, CataloguePieceBytes,
-                  mLimits.maxCatalogueBytes,
-                  [&pending, &flush](const char* data, size_t size) {
-                      kestrel::pumpOneMessage();
-                      pending.insert(pending.end(), data, data + size);
-                      if (pending.size() >= WriteBufferBytes) {
-                          flush();
-                      }
-                  },
-                  stop);
+            cFetchLimits catalogueLimits;
+            catalogueLimits.networkTimeoutMs = mLimits.networkTimeoutMs;
+            catalogueLimits.maxBytes = mLimits.maxCatalogueBytes;
+            catalogueLimits.maxRedirects = mLimits.maxRedirects;
+            catalogueLimits.sameHostOnly = true;
+            fetchAddress(base + "database", catalogueLimits,
+                         [&pending, &flush](const char* data, size_t size) {
+                             kestrel::pumpOneMessage();
+                             pending.insert(pending.end(), data, data + size);
+                             if (pending.size() >= WriteBufferBytes) {
+                                 flush();
+                             }
+                         },
+                         stop);
             flush();
             if (!file.sync()) {
                 throw cUpdateFailure("cannot flush " + kestrel::toUtf8(temporaryPath));
@@ -258,8 +206,10 @@ bool cPlayerDatabase::update()
             throw cUpdateFailure("cannot rename " + kestrel::toUtf8(temporaryPath) + " over " +
                                  kestrel::toUtf8(databasePath));
         }
-        // Only now do the catalogue file and the stored version agree.
+        // Only now do the catalogue file and the stored version agree. The
+        // installed rows are no longer those of any list.
         settings->setInteger(u"dbversion", serverVersion);
+        settings->remove(u"listsdigest");
         resetBrowserListStates();
         mNewCatalogue = true;
         kestrel::logInfo("catalogue", "installed catalogue version " + std::to_string(serverVersion) + " from " +
@@ -267,16 +217,14 @@ bool cPlayerDatabase::update()
         setOutcome(eUpdateOutcome::Installed, {});
         pause(mLimits.installedPauseMs);
         return true;
-    } catch (const cUpdateStopped&) {
+    } catch (const cFetchStopped&) {
         kestrel::deleteFile(temporaryPath);
         setOutcome(eUpdateOutcome::Stopped, "stopped for termination");
         return false;
-    } catch (const Poco::Exception& failure) {
-        error = failure.displayText();
     } catch (const std::exception& failure) {
-        // cUpdateFailure, the kestrel family (file writes, text conversion)
-        // and the standard library's own.
-        error = describe(failure);
+        // cFetchFailure, cUpdateFailure, the kestrel family (file writes,
+        // text conversion) and the standard library's own.
+        error = failure.what();
     } catch (...) {
         error = "unexpected exception";
     }

@@ -39,16 +39,25 @@ struct cUpdateLimits {
     // Largest version answer and largest catalogue accepted.
     uint64_t maxVersionBytes = 4096;
     uint64_t maxCatalogueBytes = uint64_t(1) << 30;
-    // Redirections followed for the catalogue download.
+    // Redirections followed for the catalogue download (on the server's
+    // own host) and for a list's address (anywhere on the web).
     int maxRedirects = 5;
+    // The whole version check.
+    unsigned versionDeadlineMs = 20000;
+    // Each channel list: the whole download, and the largest list accepted
+    // (after decompression).
+    unsigned listDeadlineMs = 120000;
+    uint64_t maxListBytes = uint64_t(256) << 20;
 };
 
 // How the last update ended (for diagnostics and tests; nothing in the
 // program acts on it).
 enum class eUpdateOutcome {
     NotRun,
-    UpToDate,      // the server's version is not newer than dbversion
-    Installed,     // a checked catalogue replaced "database", dbversion raised
+    UpToDate,      // the server's version is not newer than dbversion, or
+                   // the lists hold the rows already installed
+    Installed,     // a checked catalogue replaced "database", dbversion
+                   // raised (or, from lists, listsdigest stored)
     Failed,        // network, protocol, size, write or check failure
     NoTemporaryFile, // "tmpdb" could not be created
     Stopped,       // the application began terminating during the download
@@ -80,7 +89,9 @@ public:
     // it has finished. Returns update()'s result (false when stopped).
     bool runUpdate(const std::u16string& folder);
     // The update itself (task thread). Works in the folder given to
-    // runUpdate; true on every path but a stop for termination.
+    // runUpdate; true on every path but a stop for termination. Its source
+    // is the user's channel lists while the settings hold any (see
+    // ChannelLists.h), otherwise the catalogue server.
     bool update();
     eUpdateOutcome lastUpdateOutcome() const { return mLastOutcome.load(); }
     // What went wrong in the last failed update, in English; empty otherwise.
@@ -142,6 +153,8 @@ private:
     void pause(unsigned milliseconds);
     bool terminating();
     void setOutcome(eUpdateOutcome outcome, const std::string& error);
+    bool updateFromServer(const std::u16string& server);
+    bool updateFromLists(const std::vector<std::u16string>& lists);
 
     // Start-up state, written on the initialisation thread before the main
     // loop uses the object (the first scene request orders the accesses).

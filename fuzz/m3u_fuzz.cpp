@@ -3,7 +3,7 @@
 // what the catalogue can hold: non-empty UTF-8 names, countries and types
 // without NUL, printable ASCII addresses with a scheme the player takes,
 // no row twice, skipped lines inside the text with a reason.
-#include "tools/M3uImport.h"
+#include "catalogue/M3uImport.h"
 
 #include <cstddef>
 #include <cstdint>

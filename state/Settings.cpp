@@ -6,6 +6,7 @@
 
 #include "kestrel/File.h"
 #include "kestrel/System.h"
+#include "kestrel/XHScanner.h"
 #include "state/UserFile.h"
 
 namespace {
@@ -65,13 +66,13 @@ bool cSettings::load(const std::u16string& path)
 
 bool cSettings::save(const std::u16string& path)
 {
-    // Keys and values go out as stored: every value the program stores is a
-    // number, a truth value or a single word.
+    // Values are escaped: list addresses carry "&" in their queries. A
+    // number, a truth value or a word goes out exactly as stored.
     std::u16string content = u"<settings>\n";
     {
         kestrel::cScopedLock lock(mLock);
         for (const auto& [key, value] : mEntries)
-            content += u"<item name=\"" + key + u"\">" + value + u"</item>\n";
+            content += u"<item name=\"" + key + u"\">" + kestrel::escapeMarkup(value, false) + u"</item>\n";
     }
     content += u"</settings>\n";
     return kestrel::writeFileReplacing(path, [&content](kestrel::cFile& file) {
@@ -164,6 +165,52 @@ std::u16string cSettings::getLanguage() const
 std::u16string cSettings::getServer() const
 {
     return getString(u"server", DefaultServer);
+}
+
+void cSettings::setServer(const std::u16string& server)
+{
+    setString(u"server", server);
+}
+
+namespace {
+std::u16string listKey(int number)
+{
+    const std::string digits = std::to_string(number);
+    return u"list" + std::u16string(digits.begin(), digits.end());
+}
+} // namespace
+
+std::vector<std::u16string> cSettings::getLists() const
+{
+    std::vector<std::u16string> lists;
+    kestrel::cScopedLock lock(mLock);
+    for (int number = 1; number <= MaxLists; ++number) {
+        const auto found = mEntries.find(listKey(number));
+        if (found == mEntries.end())
+            break;
+        if (!found->second.empty())
+            lists.push_back(found->second);
+    }
+    return lists;
+}
+
+void cSettings::setLists(const std::vector<std::u16string>& lists)
+{
+    kestrel::cScopedLock lock(mLock);
+    for (int number = 1; number <= MaxLists; ++number)
+        mEntries.erase(listKey(number));
+    int number = 1;
+    for (const std::u16string& list : lists) {
+        if (number > MaxLists)
+            break;
+        mEntries[listKey(number++)] = list;
+    }
+}
+
+void cSettings::remove(const std::u16string& key)
+{
+    kestrel::cScopedLock lock(mLock);
+    mEntries.erase(key);
 }
 
 void cSettings::setDataFolder(const std::u16string& folder)

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "kestrel/Tasks.h"
 
@@ -56,9 +57,23 @@ public:
 
     // The `language` entry, empty when absent.
     std::u16string getLanguage() const;
-    // The `server` entry ("host:port"), DefaultServer when absent. The
-    // program never writes this key.
+    // The `server` entry, DefaultServer when absent: "host:port" (as
+    // always), or a base address "http://..." or "https://..." under which
+    // "dbversion.php" and "database" lie. Written only by the command line.
     std::u16string getServer() const;
+    void setServer(const std::u16string& server);
+
+    // The user's channel lists: the values of `list1`, `list2`, ... up to
+    // the first absent number (at most MaxLists), each a local file path or
+    // an http:// or https:// address. Empty when none is stored; while any
+    // is, the lists are the catalogue's source instead of the server.
+    static constexpr int MaxLists = 64;
+    std::vector<std::u16string> getLists() const;
+    // Replaces every stored `listN` entry by the given lists, in order.
+    void setLists(const std::vector<std::u16string>& lists);
+
+    // Removes the entry; nothing happens when it is absent.
+    void remove(const std::u16string& key);
 
     // Tells the store where the per-user data folder is (ending in '/').
     // The application calls it once at start-up with the folder it made;

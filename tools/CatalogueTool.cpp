@@ -6,8 +6,8 @@
 #include <iostream>
 
 #include "kestrel/Exception.h"
-#include "tools/CatalogueBuilder.h"
-#include "tools/M3uImport.h"
+#include "catalogue/CatalogueBuilder.h"
+#include "catalogue/M3uImport.h"
 
 namespace {
 

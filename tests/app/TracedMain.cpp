@@ -7,11 +7,13 @@
 //   lumivex_traced --fail-init   loading fails after the database has opened
 //   lumivex_traced --slow-init   loading takes until the window is closed
 //   lumivex_traced --slow-shutdown  shutdown waits 30 s after the main loop
+// Any other arguments (after the mode) are lumivex's own.
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "application/Application.h"
 #include "kestrel/Exception.h"
@@ -53,5 +55,10 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "step: probe ended\n");
         });
     }
-    return lumivexMain();
+    // Its own mode goes; the rest is the program's command line.
+    std::vector<const char*> arguments(argv, argv + argc);
+    if (std::strncmp(mode, "--slow-", 7) == 0 || std::strcmp(mode, "--fail-init") == 0) {
+        arguments.erase(arguments.begin() + 1);
+    }
+    return lumivexMain(static_cast<int>(arguments.size()), arguments.data());
 }

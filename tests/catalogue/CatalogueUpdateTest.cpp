@@ -242,7 +242,7 @@ TEST_F(cCatalogueUpdate, FailuresKeepTheInstalledCatalogueAndVersion)
              server.on("/dbversion.php",
                        [&server](HTTPServerRequest&, HTTPServerResponse&) { server.stall(); });
          },
-         "Timeout", "version check"},
+         "did not answer", "version check"},
         {"version with an error status",
          [&catalogue](cTestServer& server) {
              server.on("/dbversion.php", [](HTTPServerRequest&, HTTPServerResponse& response) {
@@ -337,8 +337,8 @@ TEST_F(cCatalogueUpdate, ServersThatCannotBeReachedOrMisbehaveAtTheWireLevel)
     // complete; the check of the file is what catches it.
     const cCase cases[] = {
         {"nothing listening", "127.0.0.1:" + std::to_string(closedPort()), "refused"},
-        {"connection never completes", full.address(), "Timeout"},
-        {"accepts and never answers", silent.address(), "Timeout"},
+        {"connection never completes", full.address(), "did not answer"},
+        {"accepts and never answers", silent.address(), "did not answer"},
         {"chunked transfer cut off", chunkedCut.address(), "malformed"},
         {"connection closed early without a length", closeDelimitedCut.address(), "malformed"},
         {"answer that is not HTTP", notHttp.address(), "Malformed message"},

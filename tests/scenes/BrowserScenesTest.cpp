@@ -27,7 +27,7 @@
 #include "scenes/Scenes.h"
 #include "state/ListStates.h"
 #include "state/Settings.h"
-#include "tools/CatalogueBuilder.h"
+#include "catalogue/CatalogueBuilder.h"
 
 #include <clutter/clutter-keysyms.h>
 

@@ -61,7 +61,10 @@ TEST_F(SettingsTest, InitialContentsSaveAsExactlyFiveLines)
     EXPECT_EQ(settingsBytes(), expected);
 }
 
-TEST_F(SettingsTest, EntriesAreWrittenInCodeUnitOrderWithoutEscaping)
+// Values are escaped so that text with markup characters (the "&" of a
+// list address's query) reads back as it was stored; plain values are
+// written byte for byte as before.
+TEST_F(SettingsTest, EntriesAreWrittenInCodeUnitOrderWithMarkupEscaped)
 {
     mSettings->setInteger(u"window_main_maxi", 1);
     mSettings->setBoolean(u"muted", true);
@@ -79,11 +82,18 @@ TEST_F(SettingsTest, EntriesAreWrittenInCodeUnitOrderWithoutEscaping)
                                              u"<item name=\"dbversion\">0</item>\n"
                                              u"<item name=\"language\">english</item>\n"
                                              u"<item name=\"muted\">true</item>\n"
-                                             u"<item name=\"note\">a<b & \"c\"</item>\n"
+                                             u"<item name=\"note\">a&lt;b &amp; \"c\"</item>\n"
                                              u"<item name=\"theme\">black</item>\n"
                                              u"<item name=\"volume\">80</item>\n"
                                              u"<item name=\"window_main_maxi\">1</item>\n"
                                              u"</settings>\n"));
+    mSettings->setString(u"list1", u"http://tv.example/get.php?user=a&pass=b&type=m3u");
+    ASSERT_TRUE(mSettings->save(settingsPath()));
+    mSettings->reset();
+    ASSERT_TRUE(mSettings->load(settingsPath()));
+    EXPECT_EQ(mSettings->getString(u"note", u""), u"a<b & \"c\"");
+    EXPECT_EQ(mSettings->getLists(),
+              std::vector<std::u16string>{u"http://tv.example/get.php?user=a&pass=b&type=m3u"});
 }
 
 TEST_F(SettingsTest, SavedValuesReadBackIntoAFreshStore)

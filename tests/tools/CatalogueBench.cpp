@@ -21,9 +21,9 @@
 #include "catalogue/PlayerDatabase.h"
 #include "kestrel/Unicode.h"
 #include "state/Settings.h"
-#include "tools/CatalogueBuilder.h"
+#include "catalogue/CatalogueBuilder.h"
 #include "tools/CatalogueServer.h"
-#include "tools/M3uImport.h"
+#include "catalogue/M3uImport.h"
 
 #ifdef LUMIVEX_BENCH_LIST_FILL
 #include "../app/TestSupport.h"

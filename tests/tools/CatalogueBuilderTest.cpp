@@ -10,7 +10,7 @@
 #include "ToolsTestSupport.h"
 #include "catalogue/AddressCodec.h"
 #include "kestrel/Unicode.h"
-#include "tools/CatalogueBuilder.h"
+#include "catalogue/CatalogueBuilder.h"
 
 using namespace toolstest;
 

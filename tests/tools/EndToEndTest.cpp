@@ -7,7 +7,7 @@
 #include "catalogue/PlayerDatabase.h"
 #include "kestrel/Unicode.h"
 #include "state/Settings.h"
-#include "tools/CatalogueBuilder.h"
+#include "catalogue/CatalogueBuilder.h"
 #include "tools/CatalogueServer.h"
 
 using namespace toolstest;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -11,7 +12,7 @@
 #include "ToolsTestSupport.h"
 #include "catalogue/PlayerDatabase.h"
 #include "kestrel/Unicode.h"
-#include "tools/CountryNames.h"
+#include "catalogue/CountryNames.h"
 
 using namespace toolstest;
 
@@ -52,6 +53,37 @@ struct cCase {
 };
 
 const std::string LongTitle(70000, 'x');
+
+// UTF-16 little-endian bytes, with the byte-order mark.
+std::string utf16Bytes(const std::u16string& text)
+{
+    std::string bytes = "\xFF\xFE";
+    for (char16_t unit : text) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}
+
+// "AD;AE;AF;..." : count real country codes.
+std::string manyCodes(int count)
+{
+    static const char* const Codes[] = {"AD", "AE", "AF", "AG", "AI", "AL", "AM", "AO", "AQ", "AR"};
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        text += std::string(i ? ";" : "") + Codes[i];
+    }
+    return text;
+}
+
+std::string manyTypes(int count)
+{
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        text += (i ? ";T" : "T") + std::to_string(i);
+    }
+    return text;
+}
 
 const cCase Cases[] = {
     {"quoted attributes in any order, header with its own attributes",
@@ -149,6 +181,13 @@ const cCase Cases[] = {
      "Unknown\tDocs\tNamed\tNamed\thttp://x.example/cha%C3%AEne%20tv.m3u8\n",
      {},
      ""},
+    {"UTF-16 text with its mark, little-endian, with a character beyond the basic plane",
+     utf16Bytes(u"#EXTM3U\r\n#EXTINF:-1 tvg-country=\"GR\" group-title=\"\u0395\u03b9\u03b4\u03ae\u03c3\u03b5\u03b9\","
+                u"\u0395\u03a1\u03a4 \U0001F4FA\r\nhttp://gr.example/ert\r\n"),
+     "Greece\t\xce\x95\xce\xb9\xce\xb4\xce\xae\xcf\x83\xce\xb5\xce\xb9\t\xce\x95\xce\xa1\xce\xa4 "
+     "\xf0\x9f\x93\xba\t\thttp://gr.example/ert\n",
+     {},
+     "imported 1 channel"},
 };
 
 } // namespace
@@ -211,7 +250,7 @@ TEST(M3uImport, NothingImportableFailsAndKeepsThePreviousCatalogue)
         {"comments only", "#EXTM3U\n# nothing here\n", "no channel entries found"},
         {"only refused addresses", "#EXTM3U\n#EXTINF:-1,A\nftp://a/\n#EXTINF:-1,B\nfile:///b\n",
          "no channel could be imported: 2 line(s) skipped"},
-        {"UTF-16 text", std::string("\xFF\xFE#\0E\0X\0", 8), "UTF-16"},
+        {"UTF-16 text without entries", std::string("\xFF\xFE#\0E\0X\0", 8), "no channel entries found"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -271,6 +310,22 @@ TEST(M3uImport, CountryTable)
     for (const auto& [code, name] : table) {
         EXPECT_EQ(countryName(code), name) << code;
     }
+}
+
+// An entry's countries by its types could make millions of rows from one
+// line: it makes 64 at most, and its line is named.
+TEST(M3uImport, OneEntryMakesAtMost64Rows)
+{
+    cTempFolder folder;
+    const cRun run = importM3u(folder,
+                               "#EXTM3U\n#EXTINF:-1 tvg-country=\"" + manyCodes(9) + "\" group-title=\"" +
+                                   manyTypes(8) + "\",Everywhere\nhttp://all.example/\n",
+                               folder.file("database"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string rows = listed(folder.file("database"));
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 64) << rows;
+    EXPECT_NE(run.err.find("line 2"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("only the first 64"), std::string::npos) << run.err;
 }
 
 // The imported catalogue is what the player browses.

@@ -11,7 +11,8 @@
 // each; one without a country or a type is listed under "Unknown".
 // Attribute names are matched without regard to case, values may be quoted
 // or not, attributes come in any order. A byte-order mark, carriage returns
-// and blank lines are accepted; other '#' lines (#EXTVLCOPT, #KODIPROP,
+// and blank lines are accepted, and UTF-16 text with its byte-order mark is
+// read as well; other '#' lines (#EXTVLCOPT, #KODIPROP,
 // comments) are ignored. A line that is not UTF-8 is read as Latin-1 (with
 // the Windows-1252 characters in 0x80-0x9F). Entries without an address,
 // addresses whose scheme is not http, https, rtsp, rtmp or udp, and address
@@ -22,12 +23,17 @@
 #include <string>
 #include <vector>
 
-#include "tools/CatalogueBuilder.h"
+#include "catalogue/CatalogueBuilder.h"
 
 // No playlist larger than this is read.
 constexpr size_t MaxPlaylistBytes = 256u * 1024 * 1024;
 // A longer line is skipped: no real entry comes near it.
 constexpr size_t MaxPlaylistLineBytes = 64 * 1024;
+// Rows one entry may make (its countries by its types); the rest of its
+// combinations are left out, naming the line.
+constexpr size_t MaxRowsPerEntry = 64;
+// Rows of one import; entries beyond it are left out, naming the line.
+constexpr size_t MaxImportedRows = 2000000;
 
 // The name a channel without a country or a type is listed under.
 extern const char* const UnknownCategory;

@@ -1,4 +1,4 @@
-#include "tools/CatalogueBuilder.h"
+#include "catalogue/CatalogueBuilder.h"
 
 #include <cstdio>
 #include <istream>

@@ -1,7 +1,8 @@
-#include "tools/M3uImport.h"
+#include "catalogue/M3uImport.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <set>
 #include <unordered_set>
 
@@ -9,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tools/CountryNames.h"
+#include "catalogue/CountryNames.h"
 
 const char* const UnknownCategory = "Unknown";
 
@@ -81,6 +82,36 @@ bool isUtf8(const std::string& text)
         p += length;
     }
     return true;
+}
+
+// UTF-16 bytes (without their mark) as UTF-8; a unit that is not part of
+// a well-formed pair becomes U+FFFD, and an odd last byte is dropped.
+std::string utf16ToUtf8(const std::string& bytes, bool littleEndian)
+{
+    std::string out;
+    out.reserve(bytes.size());
+    const auto unit = [&](size_t i) -> char16_t {
+        const auto a = static_cast<unsigned char>(bytes[i]);
+        const auto b = static_cast<unsigned char>(bytes[i + 1]);
+        return static_cast<char16_t>(littleEndian ? (a | (b << 8)) : ((a << 8) | b));
+    };
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const char16_t first = unit(i);
+        if (first >= 0xD800 && first <= 0xDBFF && i + 3 < bytes.size()) {
+            const char16_t second = unit(i + 2);
+            if (second >= 0xDC00 && second <= 0xDFFF) {
+                const char32_t c = 0x10000 + ((char32_t(first) - 0xD800) << 10) + (char32_t(second) - 0xDC00);
+                out += static_cast<char>(0xF0 | (c >> 18));
+                out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+                out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+                out += static_cast<char>(0x80 | (c & 0x3F));
+                i += 2;
+                continue;
+            }
+        }
+        appendUtf8(out, (first >= 0xD800 && first <= 0xDFFF) ? char32_t(0xFFFD) : char32_t(first));
+    }
+    return out;
 }
 
 std::string fromLatin1(const std::string& text)
@@ -271,20 +302,23 @@ bool parseM3u(const std::string& text, cM3uImport& result, std::string& error)
     cExtInf entry;
     const auto skip = [&](size_t line, std::string reason) { result.skipped.push_back({line, std::move(reason)}); };
 
-    if (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0) {
-        error = "the playlist is UTF-16 text; save it as UTF-8";
-        return false;
+    // A UTF-16 list (marked by its byte-order mark) is read as UTF-8.
+    std::string decoded;
+    const bool littleEndian = text.compare(0, 2, "\xFF\xFE") == 0;
+    if (littleEndian || text.compare(0, 2, "\xFE\xFF") == 0) {
+        decoded = utf16ToUtf8(text.substr(2), littleEndian);
     }
+    const std::string& source = decoded.empty() ? text : decoded;
     size_t position = 0;
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    if (source.compare(0, 3, "\xEF\xBB\xBF") == 0) {
         position = 3;
     }
-    for (size_t number = 1; position < text.size(); ++number) {
-        size_t end = text.find('\n', position);
+    for (size_t number = 1; position < source.size(); ++number) {
+        size_t end = source.find('\n', position);
         if (end == std::string::npos) {
-            end = text.size();
+            end = source.size();
         }
-        std::string line = text.substr(position, end - position);
+        std::string line = source.substr(position, end - position);
         position = end + 1;
         if (line.size() > MaxPlaylistLineBytes) {
             skip(number, "longer than " + std::to_string(MaxPlaylistLineBytes) + " bytes");
@@ -351,9 +385,24 @@ bool parseM3u(const std::string& text, cM3uImport& result, std::string& error)
         if (typeNames.empty()) {
             typeNames.push_back(UnknownCategory);
         }
+        if (countryNames.size() * typeNames.size() > MaxRowsPerEntry) {
+            skip(entry.line, "lists " + std::to_string(countryNames.size() * typeNames.size()) +
+                                 " countries by types; only the first " + std::to_string(MaxRowsPerEntry) +
+                                 " were kept");
+        }
+        if (result.entries.size() >= MaxImportedRows) {
+            skip(entry.line, "the list holds more than " + std::to_string(MaxImportedRows) +
+                                 " rows; the rest was left out");
+            break;
+        }
         channels.insert(name + '\0' + address);
+        size_t made = 0;
         for (const std::string& country : countryNames) {
             for (const std::string& type : typeNames) {
+                if (made == MaxRowsPerEntry || result.entries.size() >= MaxImportedRows) {
+                    break;
+                }
+                ++made;
                 if (!rows.insert(country + '\0' + type + '\0' + name + '\0' + address).second) {
                     ++result.duplicates;
                     continue;
@@ -383,14 +432,19 @@ bool readPlaylist(const std::string& path, std::string& text, std::string& error
 {
     error.clear();
     const bool standardInput = path == "-";
-    const int descriptor = standardInput ? 0 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: opening a named pipe must not wait for a writer.
+    const int descriptor = standardInput ? 0 : open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (descriptor < 0) {
-        error = "cannot read " + path;
+        error = "cannot read " + path + ": " + std::strerror(errno);
         return false;
     }
     struct stat status {};
-    if (!standardInput && fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) &&
-        static_cast<unsigned long long>(status.st_size) > MaxPlaylistBytes) {
+    if (!standardInput && (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))) {
+        close(descriptor);
+        error = "cannot read " + path + ": not a plain file";
+        return false;
+    }
+    if (!standardInput && static_cast<unsigned long long>(status.st_size) > MaxPlaylistBytes) {
         close(descriptor);
         error = path + " is larger than " + std::to_string(MaxPlaylistBytes / (1024 * 1024)) + " MiB";
         return false;

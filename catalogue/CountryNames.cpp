@@ -1,4 +1,4 @@
-#include "tools/CountryNames.h"
+#include "catalogue/CountryNames.h"
 
 #include <algorithm>
 #include <cstring>

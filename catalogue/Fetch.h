@@ -1,0 +1,60 @@
+#pragma once
+// Bounded HTTP and HTTPS downloads for the catalogue: the server's version
+// and catalogue, and the user's channel lists. Every wait has a time-out,
+// the whole transfer a deadline, the body a cap, and a stop request is seen
+// after every piece that arrives.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+struct cFetchLimits {
+    // Connecting, sending, and each single receive.
+    unsigned networkTimeoutMs = 10000;
+    // The whole exchange, redirections included; 0 for none.
+    unsigned deadlineMs = 0;
+    // Largest body accepted (as it arrives on the wire).
+    uint64_t maxBytes = uint64_t(1) << 30;
+    // Redirections followed; more is a failure.
+    int maxRedirects = 5;
+    // Redirections must stay on the first address's host (the catalogue
+    // server); otherwise any http or https address is followed.
+    bool sameHostOnly = false;
+    // Largest piece handed to the sink at a time.
+    size_t pieceBytes = 64 * 1024;
+    // Asks for a gzip-compressed answer ("Accept-Encoding: gzip"); the body
+    // is handed over as it comes, compressed or not.
+    bool acceptGzip = false;
+};
+
+// A failed exchange: what went wrong, with the address, in English.
+class cFetchFailure : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The stop request turned true during the transfer.
+class cFetchStopped {};
+
+using tFetchSink = std::function<void(const char* data, size_t size)>;
+
+// True for an address with the http or https scheme and a host.
+bool isWebAddress(const std::string& address);
+
+// GETs the address and hands the body of its 200 answer to sink piece by
+// piece, as the pieces arrive. Follows redirections within the limits.
+// Throws cFetchFailure unless the whole body arrived (no error, no more
+// than maxBytes, as many bytes as announced, within the deadline); throws
+// cFetchStopped when stop() turns true. https is checked against the
+// system's certificate store and the address's host name.
+void fetchAddress(const std::string& address, const cFetchLimits& limits, const tFetchSink& sink,
+                  const std::function<bool()>& stop);
+
+// Inflates a gzip stream (RFC 1952, members one after another) into out.
+// False with the reason when it is not whole or would exceed maxBytes.
+bool gunzip(const std::string& compressed, uint64_t maxBytes, std::string& out, std::string& error);
+
+// True when the bytes begin with the gzip signature.
+bool looksGzipped(const std::string& bytes);
