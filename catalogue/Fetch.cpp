@@ -7,6 +7,8 @@
 #include <mutex>
 #include <vector>
 
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <zlib.h>
 
 #include <Poco/Exception.h>
@@ -40,27 +42,32 @@ std::string lower(std::string text)
     return text;
 }
 
-// One client context for every https exchange: peers are checked against
-// the system's certificate store, and the host name against the
-// certificate (a mismatch fails: no handler is installed that could
-// accept it).
-Poco::Net::Context::Ptr clientContext()
+// A client context for one https host: peers are checked against the
+// system's certificate store, and the certificate must name the host (or
+// its address) that was asked for; OpenSSL checks both during the
+// handshake, before anything is sent.
+Poco::Net::Context::Ptr clientContext(const std::string& host)
 {
     static std::once_flag once;
-    static Poco::Net::Context::Ptr context;
-    std::call_once(once, [] {
-        Poco::Net::initializeSSL();
-        context = new Poco::Net::Context(Poco::Net::Context::TLS_CLIENT_USE, "", "", "",
-                                         Poco::Net::Context::VERIFY_RELAXED, 9, true,
-                                         "ALL:!ADH:!LOW:!EXP:!MD5:@STRENGTH");
-    });
+    std::call_once(once, [] { Poco::Net::initializeSSL(); });
+    Poco::Net::Context::Ptr context =
+        new Poco::Net::Context(Poco::Net::Context::TLS_CLIENT_USE, "", "", "", Poco::Net::Context::VERIFY_RELAXED, 9,
+                               true, "ALL:!ADH:!LOW:!EXP:!MD5:@STRENGTH");
+    X509_VERIFY_PARAM* parameters = SSL_CTX_get0_param(context->sslContext());
+    X509_VERIFY_PARAM_set_hostflags(parameters, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    // An address literal is matched as an address, a name as a name.
+    if (X509_VERIFY_PARAM_set1_ip_asc(parameters, host.c_str()) != 1 &&
+        X509_VERIFY_PARAM_set1_host(parameters, host.c_str(), host.size()) != 1) {
+        throw cFetchFailure("cannot check certificates for the host " + host);
+    }
     return context;
 }
 
 std::unique_ptr<Poco::Net::HTTPClientSession> openSession(const Poco::URI& uri)
 {
     if (uri.getScheme() == "https") {
-        return std::make_unique<Poco::Net::HTTPSClientSession>(uri.getHost(), uri.getPort(), clientContext());
+        return std::make_unique<Poco::Net::HTTPSClientSession>(uri.getHost(), uri.getPort(),
+                                                               clientContext(uri.getHost()));
     }
     return std::make_unique<Poco::Net::HTTPClientSession>(uri.getHost(), uri.getPort());
 }

@@ -299,6 +299,7 @@ bool parseM3u(const std::string& text, cM3uImport& result, std::string& error)
     std::set<std::string> countries;
     std::set<std::string> types;
     bool pending = false;
+    bool sawEntry = false; // an #EXTINF line was met
     cExtInf entry;
     const auto skip = [&](size_t line, std::string reason) { result.skipped.push_back({line, std::move(reason)}); };
 
@@ -346,6 +347,7 @@ bool parseM3u(const std::string& text, cM3uImport& result, std::string& error)
                 }
                 entry = parseExtInf(line.substr(8), number);
                 pending = true;
+                sawEntry = true;
             } else if (!startsWithNoCase(line, "#extm3u")) {
                 ++result.ignoredLines;
             }
@@ -420,9 +422,14 @@ bool parseM3u(const std::string& text, cM3uImport& result, std::string& error)
     result.countries.assign(countries.begin(), countries.end());
     result.types.assign(types.begin(), types.end());
     if (result.entries.empty()) {
-        error = result.skipped.empty() ? "no channel entries found (expected #EXTINF lines, each followed by an address)"
-                                       : "no channel could be imported: " + std::to_string(result.skipped.size()) +
-                                             " line(s) skipped";
+        // A page of HTML or any other text without a single entry is not a
+        // list at all; a list whose every entry was refused says the first
+        // reason.
+        error = result.skipped.empty() || !sawEntry
+                    ? "no channel entries found (expected #EXTINF lines, each followed by an address)"
+                    : "no channel could be imported: " + std::to_string(result.skipped.size()) +
+                          " line(s) skipped, the first (line " + std::to_string(result.skipped.front().line) +
+                          "): " + result.skipped.front().reason;
         return false;
     }
     return true;

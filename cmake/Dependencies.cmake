@@ -8,6 +8,7 @@ pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
 pkg_check_modules(SIGCPP REQUIRED IMPORTED_TARGET sigc++-2.0)
 find_package(Poco REQUIRED COMPONENTS Foundation Net NetSSL Crypto Util)
 find_package(ZLIB REQUIRED)
+find_package(OpenSSL REQUIRED)
 
 if(LUMIVEX_GUI)
   pkg_check_modules(CLUTTER REQUIRED IMPORTED_TARGET clutter-1.0 clutter-x11-1.0 cogl-1.0)

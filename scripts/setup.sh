@@ -11,7 +11,9 @@ packages=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-tools
-  libpoco-dev libsqlite3-dev sqlite3 libsigc++-2.0-dev libsdl2-dev
+  libpoco-dev libsqlite3-dev sqlite3 libsigc++-2.0-dev libsdl2-dev zlib1g-dev
+  # https for channel lists and catalogue servers: the system's certificates
+  ca-certificates
   # display for tests, software OpenGL, fonts
   xvfb xauth libgl1-mesa-dri x11-utils xdotool imagemagick fonts-dejavu-core
   # the X core fonts that the error box draws its text with
@@ -19,7 +21,7 @@ packages=(
   # renders the skin from its SVG sources
   librsvg2-bin
   # tests and test media
-  googletest libgtest-dev libgmock-dev ffmpeg curl
+  googletest libgtest-dev libgmock-dev ffmpeg curl openssl
   # stream kinds: RTSP client and server library (the tests serve RTSP)
   gstreamer1.0-rtsp libgstrtspserver-1.0-dev
   # the playback benchmark's peers (bench/run-playback-bench.sh)

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <optional>
 #include <signal.h>
@@ -393,3 +394,185 @@ TEST_F(StartupTest, StartUpFailuresShowTheFatalErrorAndExitNonZero)
 }
 
 } // namespace
+
+// --- the user's own lists, through the command line ---------------------
+
+namespace {
+
+using testsupport::cCommandResult;
+using testsupport::runCommand;
+
+std::string listEntry(const std::string& country, const std::string& name, const std::string& address)
+{
+    return "#EXTINF:-1 tvg-country=\"" + country + "\" group-title=\"News\"," + name + "\n" + address + "\n";
+}
+
+// A folder served over HTTP by the project's own server on a free port.
+class cFileServer {
+public:
+    explicit cFileServer(const std::string& folder) : mFolder(folder)
+    {
+        std::filesystem::create_directories(folder);
+        mServer.emplace(std::vector<std::string>{LUMIVEX_SERVER_EXECUTABLE, "--root", folder, "--port", "0"},
+                        tEnvironment{}, folder + "/../files-server.stderr", true);
+        mPort = mServer->readLine(30000);
+    }
+    bool ready() const { return !mPort.empty() && mPort.find_first_not_of("0123456789") == std::string::npos; }
+    std::string address(const std::string& name) const { return "http://127.0.0.1:" + mPort + "/" + name; }
+    void write(const std::string& name, const std::string& text) const
+    {
+        std::ofstream(mFolder + "/" + name, std::ios::binary) << text;
+    }
+
+private:
+    std::string mFolder;
+    std::string mPort;
+    std::optional<cProcess> mServer;
+};
+
+class ListStartTest : public StartupTest {
+protected:
+    // The installed catalogue as the catalogue tool lists it.
+    std::string installedRows()
+    {
+        const cCommandResult listed =
+            runCommand({LUMIVEX_CATALOGUE_EXECUTABLE, "list", mDataFolder + "/channels/database"}, 30000, mHome);
+        return listed.status == 0 ? listed.output : "(no catalogue: " + listed.error + ")";
+    }
+
+    // Starts the traced player with the arguments, waits for its first
+    // scene request, closes it; the first scene it asked for.
+    std::string startAndClose(const std::vector<std::string>& arguments, const char* tag)
+    {
+        std::vector<std::string> command = {LUMIVEX_TRACED_EXECUTABLE};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        cProcess program(command, homeEnvironment(), errorPath(tag));
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        std::string first;
+        while (first.empty() && std::chrono::steady_clock::now() < end && program.running()) {
+            for (const std::string& step : tracedSteps(program)) {
+                if (step == "request home scene" || step == "request new catalogue scene") {
+                    first = step;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        EXPECT_FALSE(first.empty()) << program.errorText();
+        const Window window = mDisplay.waitForWindow(program.pid(), "", 10000);
+        if (window != 0u) {
+            mDisplay.close(window);
+        }
+        EXPECT_TRUE(program.waitForExit(30000)) << program.errorText();
+        EXPECT_EQ(program.exitStatus(), 0) << program.errorText();
+        mLastErrors = program.errorText();
+        return first;
+    }
+
+    std::string mLastErrors;
+};
+
+const std::string ListOne = "#EXTM3U\n" + listEntry("FR", "Info", "http://127.0.0.1:1/info.mp4");
+
+} // namespace
+
+TEST_F(ListStartTest, ListsFromDiskAndFromAServerAreInstalledAndRefreshedAtEveryStart)
+{
+    cFileServer files(mHome + "/www");
+    ASSERT_TRUE(files.ready());
+    files.write("list.m3u", "#EXTM3U\n" + listEntry("IT", "Notizie", "http://127.0.0.1:1/notizie.mp4"));
+    const std::string disk = mHome + "/mine.m3u";
+    std::ofstream(disk) << ListOne;
+    // No server is ever asked: the lists are the source.
+    writeSettings(refusedAddress(), "");
+
+    struct cStep {
+        const char* what;
+        std::vector<std::string> arguments;
+        std::function<void()> before;
+        const char* firstScene;
+        std::string rows;
+    };
+    const cStep steps[] = {
+        {"a list on disk on a fresh data folder", {"--list", disk}, {}, "request new catalogue scene",
+         "France\tNews\tInfo\t\thttp://127.0.0.1:1/info.mp4\n"},
+        {"a later plain start with the same list", {}, {}, "request home scene",
+         "France\tNews\tInfo\t\thttp://127.0.0.1:1/info.mp4\n"},
+        {"a served list in place of it", {"--list", files.address("list.m3u")}, {}, "request new catalogue scene",
+         "Italy\tNews\tNotizie\t\thttp://127.0.0.1:1/notizie.mp4\n"},
+        {"the served list changed", {},
+         [&] {
+             files.write("list.m3u", "#EXTM3U\n" + listEntry("IT", "Notizie", "http://127.0.0.1:1/notizie.mp4") +
+                                         listEntry("IT", "Sport", "http://127.0.0.1:1/sport.mp4"));
+         },
+         "request new catalogue scene",
+         "Italy\tNews\tNotizie\t\thttp://127.0.0.1:1/notizie.mp4\nItaly\tNews\tSport\t\thttp://127.0.0.1:1/sport.mp4\n"},
+        {"a list opened with the player is added", {disk}, {}, "request new catalogue scene",
+         "Italy\tNews\tNotizie\t\thttp://127.0.0.1:1/notizie.mp4\nItaly\tNews\tSport\t\thttp://127.0.0.1:1/sport.mp4\n"
+         "France\tNews\tInfo\t\thttp://127.0.0.1:1/info.mp4\n"},
+        {"the served list fails: its channels stay", {},
+         [&] { std::filesystem::remove(mHome + "/www/list.m3u"); }, "request home scene",
+         "Italy\tNews\tNotizie\t\thttp://127.0.0.1:1/notizie.mp4\nItaly\tNews\tSport\t\thttp://127.0.0.1:1/sport.mp4\n"
+         "France\tNews\tInfo\t\thttp://127.0.0.1:1/info.mp4\n"},
+    };
+    for (const cStep& step : steps) {
+        SCOPED_TRACE(step.what);
+        if (step.before) {
+            step.before();
+        }
+        EXPECT_EQ(startAndClose(step.arguments, step.what), step.firstScene);
+        EXPECT_EQ(installedRows(), step.rows) << mLastErrors;
+    }
+    // The failing list was named on standard error with its status.
+    EXPECT_NE(mLastErrors.find("list " + files.address("list.m3u") + " failed: status 404"), std::string::npos)
+        << mLastErrors;
+    const std::string saved = readFile(mDataFolder + "/settings.xml");
+    EXPECT_NE(saved.find(utf16File("<item name=\"list1\">" + files.address("list.m3u") + "</item>\n").substr(2)),
+              std::string::npos);
+    EXPECT_NE(saved.find(utf16File("<item name=\"list2\">" + disk + "</item>\n").substr(2)), std::string::npos);
+}
+
+TEST_F(ListStartTest, AFirstStartWithAListAndNoNetworkShowsTheErrorBox)
+{
+    cProcess program({LUMIVEX_TRACED_EXECUTABLE, "--list", "http://" + refusedAddress() + "/list.m3u"},
+                     homeEnvironment(), errorPath("offline"));
+    ASSERT_TRUE(program.waitForExit(60000)) << program.errorText();
+    EXPECT_NE(program.exitStatus(), 0);
+    EXPECT_NE(program.errorText().find("failed: "), std::string::npos) << program.errorText();
+    EXPECT_NE(program.errorText().find(
+                  "Application exception: Can't initialize player database. Please, re-install application.\n"),
+              std::string::npos)
+        << program.errorText();
+    // The list is stored all the same, for the next start.
+    EXPECT_NE(readFile(mDataFolder + "/settings.xml").find(utf16File("name=\"list1\"").substr(2)), std::string::npos);
+}
+
+TEST_F(ListStartTest, OptionsThatPrintOrAreRefusedEndAtOnceAndWriteNothing)
+{
+    struct cCase {
+        std::vector<std::string> arguments;
+        int status;
+        const char* output; // standard output or error holds it
+    };
+    const cCase cases[] = {
+        {{"--help"}, 0, "Usage: lumivex"},
+        {{"--version"}, 0, "lumivex "},
+        {{"--sources"}, 0, "server: 127.0.0.1:8391"},
+        {{"--unknown"}, 2, "lumivex: unknown option --unknown\nUsage: lumivex"},
+        {{"--list"}, 2, "needs a file or an address"},
+        {{mHome + "/no-such.m3u"}, 2, "no such file"},
+    };
+    for (const cCase& c : cases) {
+        SCOPED_TRACE(c.output);
+        std::vector<std::string> command = {LUMIVEX_EXECUTABLE};
+        command.insert(command.end(), c.arguments.begin(), c.arguments.end());
+        // No display: none is needed, and none is opened.
+        tEnvironment environment = homeEnvironment();
+        environment["DISPLAY"] = std::nullopt;
+        cProcess program(command, environment, errorPath("options"), true);
+        const std::string output = program.readAll(30000);
+        ASSERT_TRUE(program.waitForExit(30000));
+        EXPECT_EQ(program.exitStatus(), c.status) << program.errorText();
+        EXPECT_NE((output + program.errorText()).find(c.output), std::string::npos) << output << program.errorText();
+    }
+    EXPECT_FALSE(std::filesystem::exists(mDataFolder));
+}

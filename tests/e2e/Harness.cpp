@@ -368,7 +368,7 @@ void cPlayer::installCatalogue(const std::string& database)
     return ::testing::AssertionFailure() << text;
 }
 
-::testing::AssertionResult cPlayer::start()
+::testing::AssertionResult cPlayer::start(const std::vector<std::string>& arguments)
 {
     const cInstallation& installation = cInstallation::instance();
     if (installation.prefix().empty()) {
@@ -382,7 +382,9 @@ void cPlayer::installCatalogue(const std::string& database)
     runCommand({"xdotool", "mousemove", "4000", "4000"}, 10000, mFolder);
     // Only this home: the data folder comes from HOME alone. The working
     // folder is the root, so nothing is found beside the caller.
-    mProgram.emplace(std::vector<std::string>{installation.player()},
+    std::vector<std::string> command = {installation.player()};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    mProgram.emplace(command,
                      tEnvironment{{"HOME", mHome},
                                   {"XDG_DATA_HOME", std::nullopt},
                                   {"XDG_CACHE_HOME", std::nullopt},

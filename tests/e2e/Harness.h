@@ -165,8 +165,9 @@ public:
     // Puts a catalogue in the channel folder.
     void installCatalogue(const std::string& database);
 
-    // Starts the installed program from another working folder.
-    ::testing::AssertionResult start();
+    // Starts the installed program from another working folder, with the
+    // arguments given.
+    ::testing::AssertionResult start(const std::vector<std::string>& arguments = {});
     // Waits until the program's window carries the title.
     ::testing::AssertionResult waitForTitle(const std::string& title, int timeoutMs = 30000);
     // The title now (empty: no window).

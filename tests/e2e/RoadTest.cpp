@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <poll.h>
 #include <string>
 #include <sys/prctl.h>
@@ -257,8 +258,11 @@ TEST(Install, LaysOutTheProgramBesideItsFilesWithALinkAMenuEntryAndTheTools)
     // The menu entry and its icon in the desktop's icon theme.
     const std::string entry = readFile((prefix / "share/applications/lumivex.desktop").string());
     EXPECT_EQ(entry.rfind("[Desktop Entry]\n", 0), 0u) << entry;
-    for (const char* line : {"\nType=Application\n", "\nName=Lumivex\n", "\nExec=lumivex\n", "\nIcon=lumivex\n",
-                             "\nTerminal=false\n", "\nCategories=AudioVideo;Video;Player;TV;\n"}) {
+    // It opens M3U lists, files or addresses, as "Open with" passes them.
+    for (const char* line : {"\nType=Application\n", "\nName=Lumivex\n", "\nExec=lumivex %U\n", "\nIcon=lumivex\n",
+                             "\nTerminal=false\n", "\nCategories=AudioVideo;Video;Player;TV;\n",
+                             "\nMimeType=audio/x-mpegurl;audio/mpegurl;application/vnd.apple.mpegurl;"
+                             "application/x-mpegurl;\n"}) {
         EXPECT_NE(entry.find(line), std::string::npos) << line;
     }
     EXPECT_TRUE(fs::is_regular_file(prefix / "share/icons/hicolor/48x48/apps/lumivex.png"));
@@ -361,6 +365,49 @@ TEST_F(RoadTest, FirstStartInstallsTheCatalogueAndLeadsHomeAndOn)
     EXPECT_NE(player().userFile("channels/favorites.xml").find(name), std::string::npos);
     EXPECT_FALSE(readFile(picture).empty()) << picture;
     EXPECT_EQ(player().errorText().find("Application"), std::string::npos) << player().errorText();
+}
+
+// A user's own list on the command line of a fresh data folder: the update
+// scene, "Database updated", the list's channels in the browser, one of
+// them playing; a later plain start reads the same list and, as nothing
+// changed, leads straight home.
+TEST_F(RoadTest, AListOnTheCommandLineIsBrowsedAndPlayedAndReadAgainAtTheNextStart)
+{
+    // The catalogue server only serves the clip here; the player never
+    // asks it for a catalogue.
+    startCatalogueServer();
+    const std::string list = mFolder + "/my channels.m3u";
+    std::ofstream(list) << "#EXTM3U\n#EXTINF:-1 tvg-country=\"FR\" group-title=\"News\",Red Line\nhttp://"
+                        << mCatalogue->address() << "/red.mp4\n";
+
+    ASSERT_TRUE(player().start({"--list", list}));
+    ASSERT_TRUE(player().waitForTitle("Updating"));
+    ASSERT_TRUE(player().waitForRegion("list-newdb", ContinueButton, ContinueBlue, Tolerance));
+    ASSERT_TRUE(player().click(ContinueX, ContinueY));
+    ASSERT_TRUE(player().waitForTitle("Recent channels..."));
+    ASSERT_TRUE(player().waitForStill("list-home"));
+    ASSERT_TRUE(player().click(ChannelsX, ChannelsY));
+    ASSERT_TRUE(player().waitForTitle("Select channel..."));
+    ASSERT_TRUE(player().waitForStill("list-channels"));
+    // Any, France; Any, News.
+    ASSERT_TRUE(player().click(rowX(CountryList), rowY(CountryList, 1, 2)));
+    ASSERT_TRUE(player().click(rowX(TypeList), rowY(TypeList, 1, 2)));
+    ASSERT_TRUE(player().waitForShare("list-france-news", rowBand(ChannelList, 0, 1), White, 60, 0.03, 5000));
+    ASSERT_TRUE(player().click(rowX(ChannelList), rowY(ChannelList, 0, 1)));
+    ASSERT_TRUE(player().click(PlayOrbX, PlayOrbY));
+    ASSERT_TRUE(player().waitForTitle("Red Line"));
+    ASSERT_TRUE(player().waitForRegion("list-playing", VideoTop, ClipRed, VideoTolerance));
+    ASSERT_TRUE(player().closeWindow());
+    ASSERT_TRUE(player().waitForExit());
+    EXPECT_EQ(player().exitStatus(), 0) << player().errorText();
+
+    ASSERT_TRUE(player().start());
+    ASSERT_TRUE(player().waitForTitle("Recent channels...", 60000));
+    ASSERT_TRUE(player().closeWindow());
+    ASSERT_TRUE(player().waitForExit());
+    EXPECT_EQ(player().exitStatus(), 0) << player().errorText();
+    EXPECT_NE(player().userFile("settings.xml").find(settingsItem("list1", list)), std::string::npos);
+    EXPECT_EQ(player().errorText().find("failed"), std::string::npos) << player().errorText();
 }
 
 // The unreachable channel: the player scene gives up and the home scene
