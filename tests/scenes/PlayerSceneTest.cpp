@@ -11,7 +11,9 @@
 
 #include <X11/Xlib.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -170,6 +172,15 @@ protected:
         ASSERT_TRUE(makeClip(sFolder->path() + "/wide.mkv", wide));
         sServer->addFile("/wide.mkv", sFolder->path() + "/wide.mkv", contentTypeOf(wide));
         sServer->addStall("/stall.mkv");
+        // A white box crossing the bottom rows, which the video's
+        // reflection mirrors.
+        cClipRecipe moving;
+        moving.seconds = 30;
+        moving.fps = 15;
+        moving.movingBox = true;
+        moving.boxTop = 0.875;
+        ASSERT_TRUE(makeClip(sFolder->path() + "/moving.mkv", moving));
+        sServer->addFile("/moving.mkv", sFolder->path() + "/moving.mkv", contentTypeOf(moving));
 
         // The catalogue as the update installs it.
         sChannels = sFolder->path() + "/channels";
@@ -181,6 +192,7 @@ protected:
             {"Loopback TV", sServer->url("/long.mkv")},
             {"Wide TV", sServer->url("/wide.mkv")},
             {"Stalled", sServer->url("/stall.mkv")},
+            {"Moving TV", sServer->url("/moving.mkv")},
             {"Unreachable", "http://127.0.0.1:" + std::to_string(closedPort()) + "/gone.mkv"},
         };
         for (const auto& [name, url] : channels) {
@@ -406,6 +418,62 @@ TEST_F(PlayerSceneTest, WindowedLayoutShowsTheVideoUprightWithItsReflection)
     EXPECT_GT(regionOf(shot, 40, 505, 200, 550).bright, 50);
     EXPECT_LT(regionOf(shot, 380, 200, 420, 260).red, 200);
     EXPECT_GT(regionOf(shot, 380, 200, 420, 260).red, 80);
+}
+
+// The centre of the white box in a row band of the window's pixels,
+// between x0 and x1: the mean x of the columns whose red (which the blue
+// lower half lacks) stands out by more than `margin` over the band's
+// dimmest column; -1 when no column does.
+static double boxCentre(const sScreenshot& shot, int x0, int x1, int y0, int y1, double margin)
+{
+    std::vector<double> red;
+    for (int x = x0; x < x1; ++x) {
+        red.push_back(regionOf(shot, x, y0, x + 1, y1).red);
+    }
+    const double floor = *std::min_element(red.begin(), red.end());
+    double sum = 0;
+    int count = 0;
+    for (size_t i = 0; i < red.size(); ++i) {
+        if (red[i] > floor + margin) {
+            sum += x0 + static_cast<double>(i);
+            ++count;
+        }
+    }
+    return count > 0 ? sum / count : -1;
+}
+
+TEST_F(PlayerSceneTest, TheReflectionFollowsAMovingPictureOnTheScreen)
+{
+    // Seen as the user sees it: the window's pixels as the X server holds
+    // them after the toolkit's own partial redraws, no redraw forced.
+    cPlayerScene* scene = play(u"Moving TV");
+    ASSERT_NE(scene, nullptr);
+    ASSERT_TRUE(runMainLoopUntil([scene] { return scene->frameWidth() == 320; }, 15000));
+    waitForEffectsToEnd();
+    runMainLoopFor(300);
+
+    // The 320 x 240 video stands at (240, 180); the box (40 x 30) runs
+    // along its rows 210 to 239, so on screen from y 390 to 419. The
+    // reflection's near edge at y 425 mirrors those rows first.
+    double previous = -1;
+    for (int shotNumber = 0; shotNumber < 3; ++shotNumber) {
+        SCOPED_TRACE(shotNumber);
+        if (shotNumber > 0) {
+            runMainLoopFor(450);
+        }
+        const sScreenshot shot = windowPixels();
+        ASSERT_EQ(shot.width, 800);
+        keepScreenshot(shot, "player-reflection-" + std::to_string(shotNumber));
+        const double inVideo = boxCentre(shot, 240, 560, 398, 412, 100);
+        const double inReflection = boxCentre(shot, 240, 560, 427, 433, 12);
+        ASSERT_GE(inVideo, 0);
+        ASSERT_GE(inReflection, 0);
+        EXPECT_NEAR(inReflection, inVideo, 12);
+        if (previous >= 0) {
+            EXPECT_GT(std::abs(inVideo - previous), 20) << "the box moves in the video";
+        }
+        previous = inVideo;
+    }
 }
 
 TEST_F(PlayerSceneTest, TheBackgroundIsLeftUnpaintedOnlyWhileAWideVideoHidesIt)
