@@ -181,6 +181,14 @@ protected:
         moving.boxTop = 0.875;
         ASSERT_TRUE(makeClip(sFolder->path() + "/moving.mkv", moving));
         sServer->addFile("/moving.mkv", sFolder->path() + "/moving.mkv", contentTypeOf(moving));
+        // A clip of the placeholder's own size, 256 x 256.
+        cClipRecipe square;
+        square.width = 256;
+        square.height = 256;
+        square.fps = 15;
+        square.seconds = 20;
+        ASSERT_TRUE(makeClip(sFolder->path() + "/square.mkv", square));
+        sServer->addFile("/square.mkv", sFolder->path() + "/square.mkv", contentTypeOf(square));
 
         // The catalogue as the update installs it.
         sChannels = sFolder->path() + "/channels";
@@ -193,6 +201,7 @@ protected:
             {"Wide TV", sServer->url("/wide.mkv")},
             {"Stalled", sServer->url("/stall.mkv")},
             {"Moving TV", sServer->url("/moving.mkv")},
+            {"Square TV", sServer->url("/square.mkv")},
             {"Unreachable", "http://127.0.0.1:" + std::to_string(closedPort()) + "/gone.mkv"},
         };
         for (const auto& [name, url] : channels) {
@@ -473,6 +482,56 @@ TEST_F(PlayerSceneTest, TheReflectionFollowsAMovingPictureOnTheScreen)
             EXPECT_GT(std::abs(inVideo - previous), 20) << "the box moves in the video";
         }
         previous = inVideo;
+    }
+}
+
+TEST_F(PlayerSceneTest, TheFirstFrameIsShownUprightWhateverItsSize)
+{
+    // The video texture starts as the 256 x 256 placeholder: a first frame
+    // of that very size changes no size, and must still be turned upright.
+    struct sCase {
+        const char16_t* channel;
+        int width, height;
+    } cases[] = {
+        {u"Loopback TV", 320, 240},
+        {u"Square TV", 256, 256},
+    };
+    for (const sCase& c : cases) {
+        SCOPED_TRACE(kestrel::toUtf8(c.channel));
+        const uint64_t before = frameStats().uploaded;
+        cPlayerScene* scene = play(c.channel);
+        ASSERT_NE(scene, nullptr);
+        ASSERT_TRUE(runMainLoopUntil([before] { return frameStats().uploaded >= before + 3; }, 15000));
+        waitForEffectsToEnd();
+        ClutterActor* video = scene->videoTexture();
+        EXPECT_DOUBLE_EQ(clutter_actor_get_rotation_angle(video, CLUTTER_X_AXIS), 180.0);
+        EXPECT_EQ(scene->frameWidth(), c.width);
+        EXPECT_EQ(scene->frameHeight(), c.height);
+        EXPECT_FLOAT_EQ(clutter_actor_get_width(video), c.width);
+        EXPECT_FLOAT_EQ(clutter_actor_get_height(video), c.height);
+        EXPECT_EQ(clutter_actor_get_opacity(scene->reflection()), 64);
+
+        // Red above blue as seen, and under it the reflection of the blue
+        // bottom edge only (its band is 50 rows, the rest stays background).
+        const sScreenshot shot = takeScreenshot();
+        ASSERT_EQ(shot.width, 800);
+        const int top = 300 - c.height / 2;
+        const sRegion upper = regionOf(shot, 380, top + 10, 420, top + c.height / 2 - 10);
+        EXPECT_GT(upper.red, 200);
+        EXPECT_LT(upper.blue, 60);
+        const sRegion lower = regionOf(shot, 380, 300 + 10, 420, top + c.height - 10);
+        EXPECT_GT(lower.blue, 200);
+        EXPECT_LT(lower.red, 60);
+        const int mirror = top + c.height + 5;
+        const sRegion mirrored = regionOf(shot, 380, mirror + 2, 420, mirror + 12);
+        EXPECT_GT(mirrored.blue, mirrored.red + 20);
+        const sRegion beyondBand = regionOf(shot, 380, mirror + 60, 420, mirror + 80);
+        EXPECT_LT(beyondBand.red, mirrored.red + 10) << "no red mirrored beyond the band";
+
+        cPlayerManager::instance()->destroyCurrentPlayer();
+        closeCurrentScene();
+        waitForEffectsToEnd();
+        cPlayerManager::instance()->waitForDestroyers();
     }
 }
 
