@@ -66,6 +66,7 @@ public:
 
     void hide() override
     {
+        beginLeaving();
         effectFade(cEffectTemplate(300, AlphaRampInc), mLabel, 0, [this] { delete this; });
     }
 

@@ -29,8 +29,14 @@ public:
     // stage title and starts the entry animation.
     virtual void show() = 0;
     // Called once when the scene stops being current: starts the exit
-    // animation, at whose end the scene deletes itself.
+    // animation, at whose end the scene deletes itself. Every scene's hide
+    // begins with beginLeaving().
     virtual void hide() = 0;
+    // True from the hide operation on. A leaving scene still consumes every
+    // button press its stage handlers see, so that the second press of a
+    // double click does not land on whatever stands there in the next
+    // scene, but acts on none of them.
+    bool isLeaving() const { return mLeaving; }
     // The container the scene adds its actors to (the stage actor); widgets
     // that belong to the scene place theirs there too.
     ClutterActor* root() const { return mRoot; }
@@ -42,7 +48,12 @@ public:
     virtual void busyEnd();
 
 protected:
+    void beginLeaving() { mLeaving = true; }
+
     ClutterActor* mRoot; // main loop only; the stage owns it
+
+private:
+    bool mLeaving = false; // main loop only
 };
 
 // The current scene, null before the first scene and after

@@ -254,6 +254,7 @@ void cChannelsScene::show()
 
 void cChannelsScene::hide()
 {
+    beginLeaving();
     mCountryList->hide();
     mTypeList->hide();
     mChannelList->hide();
@@ -296,6 +297,7 @@ void cChannelsScene::chooseChannel()
 //   button press   favourites button   favourites scene                    yes
 //   button press   play orb            player scene, if a channel is
 //                                      selected                            no
+//   button press   any, once leaving   nothing                             yes
 //   any            anything else       nothing                             no
 //   key release    -                   nothing (the mouse only)            no
 bool cChannelsScene::handleEvent(ClutterEventType type, ClutterActor* source)
@@ -306,6 +308,9 @@ bool cChannelsScene::handleEvent(ClutterEventType type, ClutterActor* source)
         return mFrame.hover(type, source);
 
     case CLUTTER_BUTTON_PRESS:
+        if (isLeaving()) {
+            return true;
+        }
         if (source == mFrame.backButton()) {
             requestHomeScene();
             return true;

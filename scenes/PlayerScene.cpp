@@ -274,6 +274,7 @@ void cPlayerScene::show()
 
 void cPlayerScene::hide()
 {
+    beginLeaving();
     effectFade(*mShortTemplate, mVideoGroup, 0, [this] { delete this; });
 }
 
@@ -502,6 +503,7 @@ void cPlayerScene::controlsCompleted()
 //   button   press            full-screen button           toggle full screen      no
 //   button   press            favourites button            add to favourites       no
 //   button   press            none or any other actor      nothing                 no
+//   button   press, leaving   any                          nothing                 yes
 //   button   key release,     -                            nothing                 no
 //            other
 //   scroll   any              -                            nothing                 yes
@@ -544,7 +546,13 @@ bool cPlayerScene::handleStageEvent(eStageHandler handler, ClutterEvent* event)
     }
 
     case HandlerButton:
-        if (type != CLUTTER_BUTTON_PRESS || source == nullptr) {
+        if (type != CLUTTER_BUTTON_PRESS) {
+            return false;
+        }
+        if (isLeaving()) {
+            return true;
+        }
+        if (source == nullptr) {
             return false;
         }
         if (source == mBackButton) {

@@ -699,3 +699,105 @@ TEST_F(BrowserScenesTest, ScreenshotOfTheFavourites)
     EXPECT_EQ(regionOf(shot, 640, 200, 780, 400).bright, 0);
     expectButtonsAndOrb(shot, false);
 }
+
+// From its hide on, a scene still takes the presses that reach its stage
+// handlers (so that the second press of a double click does not land on
+// whatever stands there in the next scene) but acts on none of them; its
+// lists likewise.
+TEST_F(BrowserScenesTest, ALeavingSceneActsOnNoPress)
+{
+    openCatalogue(SmallCatalogue);
+    mData->writeRecent({{"Chile", "Andes 24", "News", makePicture(64, 48, {255, 0, 0}, {0, 0, 255}), 64, 48}});
+    static int homes;
+    registerSceneFactory(SceneHome, [](ClutterActor* root) {
+        ++homes;
+        return new cIdleScene(root);
+    });
+    struct sPoint {
+        float x, y;
+    };
+    struct sCase {
+        const char* what;
+        // Brings the first scene up and says where the two presses go.
+        std::function<void(sPoint& first, sPoint& second)> prepare;
+        int homes;
+        size_t played;
+        const char* title; // the stage title at the end
+    } cases[] = {
+        {"a double click on a recent tile",
+         [this](sPoint& first, sPoint& second) {
+             leaveForHome();
+             first = second = {400, 300};
+         },
+         0, 1, "Player"},
+        {"a click just below the browser's channel list as it opens",
+         [this](sPoint& first, sPoint& second) {
+             leaveForHome();
+             // The home scene's channels button opens the browser; the
+             // second press falls where the home's centre tile still shows.
+             first = {30 + 90, PickerButtonY + 28};
+             second = {400, 422};
+         },
+         0, 0, "Select channel..."},
+        {"a double click on the browser's back button",
+         [this](sPoint& first, sPoint& second) {
+             leaveForHome();
+             visitBrowser();
+             first = second = {PickerButtonMargin + 20, PickerButtonY + 20};
+         },
+         1, 0, "Recent channels..."},
+        {"a double click on the play orb",
+         [this](sPoint& first, sPoint& second) {
+             leaveForHome();
+             visitBrowser();
+             first = second = {400, PlayOrbCentreY};
+         },
+         0, 1, "Player"},
+        {"a press on the play orb, then on a row of the leaving browser",
+         [this](sPoint& first, sPoint& second) {
+             leaveForHome();
+             visitBrowser();
+             first = {400, PlayOrbCentreY};
+             float x = 0, y = 0;
+             stageCentre(rowLabel(ChannelListPlace, "Fjord News"), x, y);
+             second = {x, y};
+         },
+         0, 1, "Player"},
+        {"a double click on the favourites' back button",
+         [this](sPoint& first, sPoint& second) {
+             visitFavourites();
+             first = second = {PickerButtonMargin + 20, PickerButtonY + 20};
+         },
+         1, 0, "Recent channels..."},
+        {"a double click on Continue",
+         [this](sPoint& first, sPoint& second) {
+             requestNewDBScene();
+             runMainLoopUntil([] { return currentScene != nullptr && std::string(clutter_stage_get_title(stage())) ==
+                                                                         "Updating"; },
+                              3000);
+             waitForEffectsToEnd();
+             first = second = {400, 520};
+         },
+         1, 0, "Recent channels..."},
+    };
+    for (const sCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        sPoint first{}, second{};
+        c.prepare(first, second);
+        ASSERT_NE(currentScene, nullptr);
+        homes = 0;
+        mPlayed.clear();
+        clickAt(first.x, first.y);
+        settle();
+        clickAt(second.x, second.y);
+        settle();
+        waitForEffectsToEnd();
+        EXPECT_EQ(homes, c.homes);
+        EXPECT_EQ(mPlayed.size(), c.played);
+        EXPECT_STREQ(clutter_stage_get_title(stage()), c.title);
+        if (!mPlayed.empty()) {
+            EXPECT_EQ(cPlayerDatabase::instance()->currentName(), mPlayed.front().name)
+                << "nothing chosen after the first press";
+        }
+    }
+}

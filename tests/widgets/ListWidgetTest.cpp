@@ -472,6 +472,29 @@ TEST_F(ListWidgetTest, HideFadesTheListButLeavesTheArrowsAlone)
     EXPECT_EQ(clutter_actor_get_opacity(upArrow()), 255); // not updated
 }
 
+// A list fading out with its scene: presses on its rows and arrows stop
+// there and change nothing, until it is shown again.
+TEST_F(ListWidgetTest, AHiddenListTakesPressesButActsOnNone)
+{
+    cListWidget& list = makeList(8, 20);
+    ClutterActor* down = downArrow();
+    list.hide();
+    const int reachingBefore = eventsReachingStage();
+    ASSERT_TRUE(press(row(2)));
+    ASSERT_TRUE(press(down));
+    EXPECT_EQ(eventsReachingStage(), reachingBefore);
+    EXPECT_EQ(mClicks, 0);
+    EXPECT_EQ(list.getActive(), -1);
+    EXPECT_EQ(list.getTopElement(), 0);
+    ASSERT_TRUE(waitForEffects());
+
+    list.show(true, true);
+    ASSERT_TRUE(waitForEffects());
+    ASSERT_TRUE(press(row(2)));
+    EXPECT_EQ(mClicks, 1);
+    EXPECT_EQ(list.getActive(), 2);
+}
+
 TEST_F(ListWidgetTest, NonAsciiRowsRoundTripThroughTheActiveText)
 {
     const std::vector<std::u16string> items = {
