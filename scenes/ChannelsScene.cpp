@@ -221,9 +221,10 @@ cChannelsScene::cChannelsScene(ClutterActor* root)
 cChannelsScene::~cChannelsScene()
 {
     mHandlers.disconnect();
-    saveListState(CountryListState, *mCountryList);
-    saveListState(TypeListState, *mTypeList);
-    saveListState(ChannelListState, *mChannelList);
+    // A scene that hid has saved them already.
+    if (!isLeaving()) {
+        saveListStates();
+    }
     mCountryList.reset();
     mChannelList.reset();
     mTypeList.reset();
@@ -255,10 +256,20 @@ void cChannelsScene::show()
 void cChannelsScene::hide()
 {
     beginLeaving();
+    // Saved now, not when the fade has ended: at shutdown the main loop has
+    // already ended, the fade never ends and the settings are written next.
+    saveListStates();
     mCountryList->hide();
     mTypeList->hide();
     mChannelList->hide();
     mFrame.fadeOut([this] { delete this; });
+}
+
+void cChannelsScene::saveListStates()
+{
+    saveListState(CountryListState, *mCountryList);
+    saveListState(TypeListState, *mTypeList);
+    saveListState(ChannelListState, *mChannelList);
 }
 
 std::u16string cChannelsScene::filterOf(const cListWidget& list)

@@ -801,3 +801,47 @@ TEST_F(BrowserScenesTest, ALeavingSceneActsOnNoPress)
         }
     }
 }
+
+// Closing the window while the browser is shown: the shutdown closes the
+// scene after the main loop has ended, so its exit fade never ends, and
+// writes the settings next. The visit's list positions are in them.
+TEST_F(BrowserScenesTest, TheListsAreSavedWhenTheProgramEndsInTheBrowser)
+{
+    std::vector<sChannel> channels = SmallCatalogue;
+    for (int i = 0; i < 30; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof(name), "Fjord %02d", i);
+        channels.push_back({"Norway", "News", name});
+    }
+    openCatalogue(channels);
+    cChannelsScene* browser = visitBrowser();
+    ASSERT_NE(browser, nullptr);
+    clickRow(CountryListPlace, "Norway");
+    waitForEffectsToEnd();
+    scrollList(ChannelListPlace, 3);
+    const std::vector<std::string> shown = shownRows(ChannelListPlace);
+    ASSERT_GT(shown.size(), 2u);
+    clickRow(ChannelListPlace, shown[1]);
+    waitForEffectsToEnd();
+    struct sExpected {
+        const char16_t* name;
+        const cListWidget* list;
+    } const lists[] = {{CountryListState, &browser->countryList()},
+                       {TypeListState, &browser->typeList()},
+                       {ChannelListState, &browser->channelList()}};
+    std::vector<sListState> before;
+    for (const sExpected& list : lists) {
+        before.push_back({list.list->getActive(), list.list->getTopElement(), list.list->getScrollY()});
+    }
+    ASSERT_LT(before[2].scrollY, 0);
+
+    closeCurrentScene(); // no main loop turns after this
+    for (size_t i = 0; i < before.size(); ++i) {
+        SCOPED_TRACE(narrow(lists[i].name));
+        const sListState saved = readListState(lists[i].name);
+        EXPECT_EQ(saved.active, before[i].active);
+        EXPECT_EQ(saved.topElement, before[i].topElement);
+        EXPECT_EQ(saved.scrollY, before[i].scrollY);
+    }
+    waitForEffectsToEnd();
+}
