@@ -469,7 +469,8 @@ std::vector<int> cListWidget::rowPitchesFrom(int from)
 {
     std::vector<int> pitches;
     int sum = 0;
-    for (int index = from; index < getCount() && sum < mHeight - mRowHeight; ++index) {
+    // At least one row: a window no taller than one row is filled by any.
+    for (int index = from; index < getCount() && (pitches.empty() || sum < mHeight - mRowHeight); ++index) {
         pitches.push_back(rowPitch(index));
         sum += pitches.back();
     }

@@ -106,7 +106,8 @@ private:
     // outside the rows (a restored top element is taken as stored).
     int rowPitch(int index);
     // The pitches from row `from` on, as far as they are needed to fill the
-    // visible height minus one row (all of them when they never do).
+    // visible height minus one row, at least one (all of them when they
+    // never do).
     std::vector<int> rowPitchesFrom(int from);
     // The top of the row in the row group, as show lays the rows out.
     int rowTop(int index);

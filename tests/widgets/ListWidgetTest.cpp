@@ -232,6 +232,35 @@ TEST_F(ListWidgetTest, LongListScrollsOneRowAtATimeAndStopsByTheRule)
     EXPECT_EQ(clutter_actor_get_opacity(downArrow()), 255);
 }
 
+// Scrolling down stops at the deepest top element from which the rows
+// below still fill the window less one row; a window that holds at most
+// one row is filled by any row, so it scrolls down to the last.
+TEST_F(ListWidgetTest, ScrollingDownStopsByTheRuleWhateverTheWindowsHeight)
+{
+    struct {
+        int fitting; // whole rows the window holds (it holds half of one more)
+        int rows;
+        int last;    // the top element after scrolling down all the way
+    } const cases[] = {
+        {8, 20, 12},
+        {2, 6, 4},
+        {1, 5, 4},
+        {0, 5, 4}, // a window shorter than one row
+        {0, 1, 0}, // nothing below the only row
+        {3, 3, 0}, // the rows fit: no scrolling
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.rows << " rows in a window of " << c.fitting << ".5 rows");
+        cListWidget& list = makeList(c.fitting, c.rows);
+        for (int step = 0; step < c.rows + 5; ++step) {
+            list.scrollDown();
+        }
+        EXPECT_EQ(list.getTopElement(), c.last);
+        EXPECT_EQ(list.getScrollY(), -c.last * mRowHeight);
+        ASSERT_TRUE(waitForEffects());
+    }
+}
+
 TEST_F(ListWidgetTest, WheelStepsArrivingDuringTheScrollAreDropped)
 {
     cListWidget& list = makeList(8, 20);
