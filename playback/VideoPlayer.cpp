@@ -286,6 +286,18 @@ bool cVideoPlayerImpl::openSequence()
         return false;
     }
     notifyBusyStart();
+    // After its entries an ASX playlist names itself, which no stream
+    // reader can open: it is fetched again and played from its first entry.
+    if (mPlayList->isAtOwnPlaylist()) {
+        try {
+            mPlayList->refetch();
+        } catch (const kestrel::cException&) {
+            return fail("playlist fetch", "the playlist could not be fetched again");
+        }
+        if (isAborted()) {
+            return false;
+        }
+    }
     kestrel::logDebug("playback", "channel " + channelText() + ": opening");
 
     if (!graph->addSource()) {

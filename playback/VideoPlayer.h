@@ -146,7 +146,7 @@ private:
     bool fail(const std::string& step, const std::string& detail);
     bool failGraph(cMediaGraph& graph, const std::string& step);
 
-    cPlayList* mPlayList; // owned; entries read by the load task, index moved under mGraphLock
+    cPlayList* mPlayList; // owned; entries read by the load task, index moved and entries refetched under mGraphLock
     std::atomic<bool> mLoaded{false};
     std::atomic<bool> mMuted{false};
     std::atomic<int> mVolume{100};
