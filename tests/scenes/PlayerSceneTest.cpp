@@ -18,6 +18,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "../playback/PlayerFixture.h"
 #include "SceneDriver.h"
@@ -181,6 +182,13 @@ protected:
         moving.boxTop = 0.875;
         ASSERT_TRUE(makeClip(sFolder->path() + "/moving.mkv", moving));
         sServer->addFile("/moving.mkv", sFolder->path() + "/moving.mkv", contentTypeOf(moving));
+        // An ASX playlist of the long clip, answered only after a while,
+        // so that the catalogue's current channel can change meanwhile.
+        sServer->addGenerator("/slow.asx", "video/x-ms-asf", [](std::ostream& body, const std::function<bool()>&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(600));
+            body << "<asx><entry><ref href=\"" << sServer->url("/long.mkv") << "\"/></entry></asx>";
+            body.flush();
+        });
         // A clip of the placeholder's own size, 256 x 256.
         cClipRecipe square;
         square.width = 256;
@@ -202,6 +210,7 @@ protected:
             {"Stalled", sServer->url("/stall.mkv")},
             {"Moving TV", sServer->url("/moving.mkv")},
             {"Square TV", sServer->url("/square.mkv")},
+            {"Playlist TV", sServer->url("/slow.asx")},
             {"Unreachable", "http://127.0.0.1:" + std::to_string(closedPort()) + "/gone.mkv"},
         };
         for (const auto& [name, url] : channels) {
@@ -533,6 +542,22 @@ TEST_F(PlayerSceneTest, TheFirstFrameIsShownUprightWhateverItsSize)
         waitForEffectsToEnd();
         cPlayerManager::instance()->waitForDestroyers();
     }
+}
+
+TEST_F(PlayerSceneTest, TheNameIsThePlayedChannelsEvenIfTheCurrentChannelChangedDuringTheFetch)
+{
+    cPlayerDatabase* database = cPlayerDatabase::instance();
+    database->setCurrentCountry(u"Testland");
+    database->setCurrentType(u"News");
+    database->setCurrentName(u"Playlist TV");
+    requestPlayerScene();
+    ASSERT_TRUE(runMainLoopUntil([] { return runningPlaylistFetches() > 0; }, 3000));
+    // Another channel chosen while the playlist is fetched.
+    database->setCurrentName(u"Loopback TV");
+    ASSERT_TRUE(runMainLoopUntil([] { return currentPlayerScene() != nullptr; }, 10000));
+    cPlayerScene* scene = currentPlayerScene();
+    EXPECT_STREQ(clutter_stage_get_title(stage()), "Playlist TV");
+    EXPECT_STREQ(clutter_text_get_text(CLUTTER_TEXT(scene->nameLabel())), "Playlist TV");
 }
 
 TEST_F(PlayerSceneTest, TheBackgroundIsLeftUnpaintedOnlyWhileAWideVideoHidesIt)
