@@ -81,9 +81,12 @@ void presentScene(cScene* scene);
 
 // Any thread: the current scene's busyStart()/busyEnd(), carried onto the
 // main loop so that they never meet a scene that is being replaced. They
-// reach whatever scene is current when they run.
-void notifyBusyStart();
-void notifyBusyEnd();
+// reach whatever scene is current when they run, unless `wanted` (asked on
+// the main loop, just before) says they are no longer wanted: a player
+// that was aborted meanwhile must not start the icon over the next
+// player's video.
+void notifyBusyStart(std::function<bool()> wanted = {});
+void notifyBusyEnd(std::function<bool()> wanted = {});
 
 // Any thread: schedule a switch (an idle callback of priority 30 on the
 // main loop). Requests are carried out in the order in which they were

@@ -510,3 +510,30 @@ TEST_F(VideoPlayerTest, AnAsxChannelFetchesItsPlaylistAgainAfterItsEntries)
         delete player;
     }
 }
+
+// A busy notification belongs to its player: one that a player posted and
+// the main loop had not delivered before the player was aborted (the next
+// channel is being started) must not start the busy icon over the next
+// player's video.
+TEST_F(VideoPlayerTest, ABusyNotificationOfAnAbortedPlayerIsDropped)
+{
+    cVideoPlayer* player = playerFor(clipUrl("stall.mkv"));
+    ASSERT_TRUE(player->open());
+    // The request reaching the server means the busy start is posted; the
+    // main loop does not run meanwhile, so it waits undelivered.
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (mServer.hits("/stall.mkv") < 1 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_GE(mServer.hits("/stall.mkv"), 1);
+    player->abort();
+    pumpFor(300ms);
+    EXPECT_EQ(cRecordingScene::busyStarts, 0);
+    delete player;
+
+    // A player that goes on delivers its own.
+    cVideoPlayer* next = playerFor(clipUrl("stall.mkv"));
+    ASSERT_TRUE(next->open());
+    EXPECT_TRUE(pumpUntil([] { return cRecordingScene::busyStarts == 1; }));
+    delete next;
+}
