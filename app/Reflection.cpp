@@ -9,6 +9,7 @@ struct _LumivexTextureReflection {
 
     ClutterTexture* texture; // strong reference; NULL after its destruction
     gulong changeHandler;    // "pixbuf-change" on the texture
+    gulong redrawHandler;    // "queue-redraw" on the texture
     gulong turnHandler;      // "notify::rotation-angle-x" on the texture
     gulong destroyHandler;   // "destroy" on the texture
     gint reflectionHeight;
@@ -25,6 +26,7 @@ void dropTexture(LumivexTextureReflection* self)
         return;
     }
     g_signal_handler_disconnect(self->texture, self->changeHandler);
+    g_signal_handler_disconnect(self->texture, self->redrawHandler);
     g_signal_handler_disconnect(self->texture, self->turnHandler);
     g_signal_handler_disconnect(self->texture, self->destroyHandler);
     g_object_unref(self->texture);
@@ -32,6 +34,15 @@ void dropTexture(LumivexTextureReflection* self)
 }
 
 void onTextureChanged(ClutterTexture*, gpointer data)
+{
+    clutter_actor_queue_redraw(CLUTTER_ACTOR(data));
+}
+
+// Whatever makes the texture redraw may have changed what it shows: the
+// video's frames are written into the texture's storage in place, which
+// the toolkit learns of only as the texture's redraw. The stage repaints
+// only the boxes of the actors that asked, so the mirror asks too.
+void onTextureRedraw(ClutterActor*, ClutterActor*, gpointer data)
 {
     clutter_actor_queue_redraw(CLUTTER_ACTOR(data));
 }
@@ -171,6 +182,7 @@ static void lumivex_texture_reflection_init(LumivexTextureReflection* self)
 {
     self->texture = nullptr;
     self->changeHandler = 0;
+    self->redrawHandler = 0;
     self->turnHandler = 0;
     self->destroyHandler = 0;
     self->reflectionHeight = -1;
@@ -183,6 +195,7 @@ ClutterActor* lumivex_texture_reflection_new(ClutterTexture* texture)
     if (texture != nullptr) {
         self->texture = CLUTTER_TEXTURE(g_object_ref(texture));
         self->changeHandler = g_signal_connect(texture, "pixbuf-change", G_CALLBACK(onTextureChanged), self);
+        self->redrawHandler = g_signal_connect(texture, "queue-redraw", G_CALLBACK(onTextureRedraw), self);
         self->turnHandler =
             g_signal_connect(texture, "notify::rotation-angle-x", G_CALLBACK(onTextureTurned), self);
         self->destroyHandler = g_signal_connect(texture, "destroy", G_CALLBACK(onTextureDestroyed), self);

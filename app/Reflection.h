@@ -1,9 +1,11 @@
 #pragma once
 // An actor that draws the current image of a texture mirrored top to
 // bottom, fading out towards its far edge: the reflections under lists,
-// widgets, carousel tiles and the video. It paints from the texture on
-// every frame, so it follows new content (each uploaded video frame)
-// without being told.
+// widgets, carousel tiles and the video. It paints from the texture's
+// current content and asks for its own redraw whenever the texture is
+// redrawn or given new content, so it follows every video frame, also one
+// written into the texture's storage in place, at the cost of one more
+// textured quad per frame.
 //
 // Geometry is the caller's: give it a position, a size (as a rule the size
 // of what it mirrors), an opacity, and add it to a container. It draws a

@@ -66,6 +66,7 @@ public:
 
     void hide() override
     {
+        beginLeaving();
         effectFade(cEffectTemplate(300, AlphaRampInc), mLabel, 0, [this] { delete this; });
     }
 
@@ -119,9 +120,13 @@ void playChannel()
     }
 }
 
-// Busy notifications reach whatever scene is current when they run.
-void deliverBusy(bool start)
+// Busy notifications reach whatever scene is current when they run, if
+// they are still wanted then.
+void deliverBusy(bool start, const std::function<bool()>& wanted)
 {
+    if (wanted && !wanted()) {
+        return;
+    }
     if (currentScene != nullptr) {
         runGuarded([start] { start ? currentScene->busyStart() : currentScene->busyEnd(); });
     }
@@ -221,14 +226,14 @@ void presentScene(cScene* scene)
     }
 }
 
-void notifyBusyStart()
+void notifyBusyStart(std::function<bool()> wanted)
 {
-    postToMainLoop(PrioritySceneSwitch, [] { deliverBusy(true); });
+    postToMainLoop(PrioritySceneSwitch, [wanted = std::move(wanted)] { deliverBusy(true, wanted); });
 }
 
-void notifyBusyEnd()
+void notifyBusyEnd(std::function<bool()> wanted)
 {
-    postToMainLoop(PrioritySceneSwitch, [] { deliverBusy(false); });
+    postToMainLoop(PrioritySceneSwitch, [wanted = std::move(wanted)] { deliverBusy(false, wanted); });
 }
 
 void requestHomeScene()

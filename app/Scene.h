@@ -29,8 +29,14 @@ public:
     // stage title and starts the entry animation.
     virtual void show() = 0;
     // Called once when the scene stops being current: starts the exit
-    // animation, at whose end the scene deletes itself.
+    // animation, at whose end the scene deletes itself. Every scene's hide
+    // begins with beginLeaving().
     virtual void hide() = 0;
+    // True from the hide operation on. A leaving scene still consumes every
+    // button press its stage handlers see, so that the second press of a
+    // double click does not land on whatever stands there in the next
+    // scene, but acts on none of them.
+    bool isLeaving() const { return mLeaving; }
     // The container the scene adds its actors to (the stage actor); widgets
     // that belong to the scene place theirs there too.
     ClutterActor* root() const { return mRoot; }
@@ -42,7 +48,12 @@ public:
     virtual void busyEnd();
 
 protected:
+    void beginLeaving() { mLeaving = true; }
+
     ClutterActor* mRoot; // main loop only; the stage owns it
+
+private:
+    bool mLeaving = false; // main loop only
 };
 
 // The current scene, null before the first scene and after
@@ -70,9 +81,12 @@ void presentScene(cScene* scene);
 
 // Any thread: the current scene's busyStart()/busyEnd(), carried onto the
 // main loop so that they never meet a scene that is being replaced. They
-// reach whatever scene is current when they run.
-void notifyBusyStart();
-void notifyBusyEnd();
+// reach whatever scene is current when they run, unless `wanted` (asked on
+// the main loop, just before) says they are no longer wanted: a player
+// that was aborted meanwhile must not start the icon over the next
+// player's video.
+void notifyBusyStart(std::function<bool()> wanted = {});
+void notifyBusyEnd(std::function<bool()> wanted = {});
 
 // Any thread: schedule a switch (an idle callback of priority 30 on the
 // main loop). Requests are carried out in the order in which they were

@@ -106,6 +106,21 @@ void cPlayList::advance()
     }
 }
 
+bool cPlayList::isAtOwnPlaylist() const
+{
+    // A playlist without refs holds only its own address: opening it fails
+    // and ends the channel, rather than fetching it over and over.
+    return isAsxAddress(mUrl) && getEntryCount() > 1 && mCurrentIndex == getEntryCount() - 1;
+}
+
+void cPlayList::refetch()
+{
+    const std::u16string body = download(mUrl);
+    clearEntries();
+    parseAsx(body);
+    addEntry(mUrl);
+}
+
 void cPlayList::clearEntries()
 {
     mEntries.clear();

@@ -30,6 +30,15 @@ public:
     bool isEmpty() const { return mEntries.empty(); }
     int getCurrentIndex() const { return mCurrentIndex; }
 
+    // True when the walk has come round to a fetched playlist's own
+    // address, after its entries: the media framework cannot play the
+    // document itself.
+    bool isAtOwnPlaylist() const;
+    // Fetches the playlist again (a live one may have changed) and starts
+    // at its first entry. Throws like the constructor, leaving the entries
+    // as they were. Same threads as the index: never with a load running.
+    void refetch();
+
     // The largest playlist body read; anything beyond it is ignored.
     static constexpr size_t MaxBodySize = 1024 * 1024;
     // Each network step (connect, send, every read) gives up after this

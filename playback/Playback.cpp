@@ -28,6 +28,9 @@ tPlayerSceneFactory gPlayerSceneFactory; // guarded by gFactoryLock
 // its scene from its own), hence atomic.
 std::atomic<unsigned> gPlayGeneration{0};
 
+// The value the catalogue's queries take as any country or type.
+const std::u16string AnyValue = u"*";
+
 // One playlist fetch on a thread of its own. The thread and the list below
 // share it.
 struct sPlaylistFetch {
@@ -159,8 +162,12 @@ void playChannelProcedure()
     const std::u16string description = database->currentDescription();
 
     // Before the playlist, so that a channel whose playlist cannot be
-    // fetched still appears among the recent channels.
-    cRecent::instance()->add(country, name, type);
+    // fetched still appears among the recent channels. The home carousel
+    // replays an entry through the catalogue's address query; a favourite
+    // is found there by its name with any country and type, which the
+    // catalogue filters of the last browse would not match.
+    const bool favourite = database->mode() == cPlayerDatabase::ModeFavourite;
+    cRecent::instance()->add(favourite ? AnyValue : country, name, favourite ? AnyValue : type);
 
     if (!cPlayList::isAsxAddress(address)) {
         // Nothing to fetch: the playlist is the address itself.

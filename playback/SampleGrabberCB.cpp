@@ -94,6 +94,9 @@ void putIntoTexture(ClutterTexture* texture, const uint8_t* pixels, int width, i
     // size. Kept out of the shared atlas, whose space is not given back when
     // the texture goes; the toolkit emits "size-change" when the size differs
     // from the texture's previous contents.
+    gint previousWidth = 0;
+    gint previousHeight = 0;
+    clutter_texture_get_base_size(texture, &previousWidth, &previousHeight);
     CoglHandle storage = cogl_texture_new_from_data(width, height, COGL_TEXTURE_NO_ATLAS, FrameFormat, StorageFormat,
                                                     rowstride, pixels);
     if (storage == COGL_INVALID_HANDLE) {
@@ -102,6 +105,12 @@ void putIntoTexture(ClutterTexture* texture, const uint8_t* pixels, int width, i
     cogl_object_set_user_data(COGL_OBJECT(storage), &gVideoStorageKey, &gVideoStorageKey, nullptr);
     clutter_texture_set_cogl_texture(texture, storage);
     cogl_handle_unref(storage);
+    // Frames always arrive bottom row first, so the first one must reach
+    // the scene as a size change (which turns the picture upright) even
+    // when it happens to have the size of the texture's placeholder.
+    if (previousWidth == width && previousHeight == height) {
+        g_signal_emit_by_name(texture, "size-change", width, height);
+    }
 }
 
 void uploadFrame(cFrameSlot& slot)

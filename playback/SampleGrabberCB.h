@@ -6,7 +6,10 @@
 // texture, followed by a redraw. The texture keeps 32-bit rows in the
 // layout the frames arrive in, so the upload is a plain copy; it has
 // storage of its own, outside the toolkit's shared atlas, which later
-// frames of the same size overwrite in place. When the main loop is slower than the
+// frames of the same size overwrite in place. The first frame put into a
+// texture is announced as its "size-change" whatever its size (the scene
+// turns the bottom-up frames upright there), and every frame as a redraw
+// of the texture. When the main loop is slower than the
 // stream, a newer frame replaces the one still waiting, so the picture
 // stays current and memory stays flat. Every 125th frame also becomes the
 // picture of the channel that was at the front of the recent list when the

@@ -160,9 +160,22 @@ void cVideoPlayerImpl::abort()
         kestrel::cScopedLock lock(mAbortLock);
         mAborted = true;
     }
+    // Aborts come from the main loop (the destroyers are made there), so a
+    // notification it has not delivered yet finds this already.
+    *mLive = false;
     std::lock_guard<std::mutex> lock(mGraphRefLock);
     if (mGraph != nullptr) {
         mGraph->interrupt();
+    }
+}
+
+void cVideoPlayerImpl::notifyBusy(bool start)
+{
+    auto wanted = [live = mLive] { return live->load(); };
+    if (start) {
+        notifyBusyStart(wanted);
+    } else {
+        notifyBusyEnd(wanted);
     }
 }
 
@@ -285,7 +298,19 @@ bool cVideoPlayerImpl::openSequence()
     if (graph == nullptr) {
         return false;
     }
-    notifyBusyStart();
+    notifyBusy(true);
+    // After its entries an ASX playlist names itself, which no stream
+    // reader can open: it is fetched again and played from its first entry.
+    if (mPlayList->isAtOwnPlaylist()) {
+        try {
+            mPlayList->refetch();
+        } catch (const kestrel::cException&) {
+            return fail("playlist fetch", "the playlist could not be fetched again");
+        }
+        if (isAborted()) {
+            return false;
+        }
+    }
     kestrel::logDebug("playback", "channel " + channelText() + ": opening");
 
     if (!graph->addSource()) {
@@ -332,7 +357,7 @@ bool cVideoPlayerImpl::openSequence()
     setMuted(mMuted);
     setVolume(mVolume);
 
-    notifyBusyEnd();
+    notifyBusy(false);
 
     int width = 0;
     int height = 0;

@@ -138,6 +138,9 @@ private:
     void releaseGraph();
     void applyVolume(int volume);
     void playNextEntry();
+    // Tells the current scene that this player is busy or no longer busy;
+    // dropped on the main loop if the player has been aborted by then.
+    void notifyBusy(bool start);
     bool waitForTask(kestrel::cStandaloneTask& task);
     // Failures say in one line on standard error which channel failed, at
     // which step and why; each returns false. Nothing is said for a player
@@ -146,7 +149,7 @@ private:
     bool fail(const std::string& step, const std::string& detail);
     bool failGraph(cMediaGraph& graph, const std::string& step);
 
-    cPlayList* mPlayList; // owned; entries read by the load task, index moved under mGraphLock
+    cPlayList* mPlayList; // owned; entries read by the load task, index moved and entries refetched under mGraphLock
     std::atomic<bool> mLoaded{false};
     std::atomic<bool> mMuted{false};
     std::atomic<int> mVolume{100};
@@ -165,6 +168,9 @@ private:
 
     kestrel::cCriticalSection mAbortLock;
     bool mAborted = false; // guarded by mAbortLock; never cleared
+    // False once the player is aborted; shared with the busy notifications
+    // it has posted, which may run on the main loop after it is gone.
+    std::shared_ptr<std::atomic<bool>> mLive = std::make_shared<std::atomic<bool>>(true);
 
     std::unique_ptr<cPlayerPlayTask> mPlayTask;
     std::unique_ptr<cPlayerLoadTask> mLoadTask;

@@ -221,9 +221,10 @@ cChannelsScene::cChannelsScene(ClutterActor* root)
 cChannelsScene::~cChannelsScene()
 {
     mHandlers.disconnect();
-    saveListState(CountryListState, *mCountryList);
-    saveListState(TypeListState, *mTypeList);
-    saveListState(ChannelListState, *mChannelList);
+    // A scene that hid has saved them already.
+    if (!isLeaving()) {
+        saveListStates();
+    }
     mCountryList.reset();
     mChannelList.reset();
     mTypeList.reset();
@@ -254,10 +255,21 @@ void cChannelsScene::show()
 
 void cChannelsScene::hide()
 {
+    beginLeaving();
+    // Saved now, not when the fade has ended: at shutdown the main loop has
+    // already ended, the fade never ends and the settings are written next.
+    saveListStates();
     mCountryList->hide();
     mTypeList->hide();
     mChannelList->hide();
     mFrame.fadeOut([this] { delete this; });
+}
+
+void cChannelsScene::saveListStates()
+{
+    saveListState(CountryListState, *mCountryList);
+    saveListState(TypeListState, *mTypeList);
+    saveListState(ChannelListState, *mChannelList);
 }
 
 std::u16string cChannelsScene::filterOf(const cListWidget& list)
@@ -296,6 +308,7 @@ void cChannelsScene::chooseChannel()
 //   button press   favourites button   favourites scene                    yes
 //   button press   play orb            player scene, if a channel is
 //                                      selected                            no
+//   button press   any, once leaving   nothing                             yes
 //   any            anything else       nothing                             no
 //   key release    -                   nothing (the mouse only)            no
 bool cChannelsScene::handleEvent(ClutterEventType type, ClutterActor* source)
@@ -306,6 +319,9 @@ bool cChannelsScene::handleEvent(ClutterEventType type, ClutterActor* source)
         return mFrame.hover(type, source);
 
     case CLUTTER_BUTTON_PRESS:
+        if (isLeaving()) {
+            return true;
+        }
         if (source == mFrame.backButton()) {
             requestHomeScene();
             return true;

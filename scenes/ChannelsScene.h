@@ -138,11 +138,13 @@ private:
 class cChannelsScene : public cScene {
 public:
     explicit cChannelsScene(ClutterActor* root);
-    // Saves the three lists' states, then takes the lists and the frame
-    // down.
+    // Takes the lists and the frame down; a scene that never hid saves the
+    // three lists' states first.
     ~cChannelsScene() override;
 
     void show() override;
+    // Saves the three lists' states in the settings (so that they are kept
+    // also when the program ends during the exit fade), then fades out.
     void hide() override;
 
     // For checks.
@@ -155,6 +157,8 @@ private:
     // The list's active text, "*" for its "Any" row, empty without a
     // selection.
     static std::u16string filterOf(const cListWidget& list);
+    // "countryList", "typeList" and "channelsList", in this order.
+    void saveListStates();
     void refillChannels();
     void chooseChannel();
     bool handleEvent(ClutterEventType type, ClutterActor* source);

@@ -32,6 +32,7 @@ void cFavoritesScene::show()
 
 void cFavoritesScene::hide()
 {
+    beginLeaving();
     mList->hide();
     mFrame.fadeOut([this] { delete this; });
 }
@@ -53,6 +54,7 @@ void cFavoritesScene::chooseFavourite()
 //   leave          play orb            back to 1.0, unless animating       no
 //   button press   back button         home scene                          yes
 //   button press   play orb            player scene, if a row is selected  no
+//   button press   any, once leaving   nothing                             yes
 //   any            anything else       nothing                             no
 //   key release    -                   nothing (the mouse only)            no
 bool cFavoritesScene::handleEvent(ClutterEventType type, ClutterActor* source)
@@ -63,6 +65,9 @@ bool cFavoritesScene::handleEvent(ClutterEventType type, ClutterActor* source)
         return mFrame.hover(type, source);
 
     case CLUTTER_BUTTON_PRESS:
+        if (isLeaving()) {
+            return true;
+        }
         if (source == mFrame.backButton()) {
             requestHomeScene();
             return true;

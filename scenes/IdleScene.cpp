@@ -252,6 +252,7 @@ void cIdleScene::show()
 
 void cIdleScene::hide()
 {
+    beginLeaving();
     // The focus is handed on now rather than when the fade has ended: the
     // next scene is built before that, and a player scene resets it.
     rememberedFocus = mFocus;
@@ -315,6 +316,7 @@ int cIdleScene::placeOfTile(ClutterActor* actor) const
 //   button press   favourites button   favourites scene                yes
 //   button press   tile                play its recent channel         yes
 //   button press   anything else       nothing                         yes
+//   button press   any, once leaving   nothing                         yes
 //   scroll         -                   turn, unless animating          yes (no while animating)
 //   scroll         - (smooth twin)     nothing                         no
 //   key release    -                   nothing                         no
@@ -356,6 +358,9 @@ gboolean cIdleScene::onButtonPress(ClutterActor*, ClutterEvent* event, gpointer 
 
 bool cIdleScene::handleClick(ClutterActor* source)
 {
+    if (isLeaving()) {
+        return true;
+    }
     if (source == mChannelsButton) {
         requestChannelsScene();
         return true;

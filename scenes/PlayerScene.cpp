@@ -33,11 +33,17 @@ constexpr guint8 VideoReflectionOpacity = 64;
 constexpr float InitialVideoSize = 256.0f;
 constexpr float ButtonSize = 48.0f;
 
-// The current channel's name in UTF-8; a name that cannot be converted
-// leaves the label and the title empty rather than ending the program.
+// The playing channel's name in UTF-8: the name the current player's
+// playlist was made with. The catalogue's current channel may have changed
+// since the play was asked for (an ASX playlist is fetched meanwhile); it
+// is used only without a player. A name that cannot be converted leaves
+// the label and the title empty rather than ending the program.
 std::string currentChannelName()
 {
     try {
+        if (cVideoPlayer* player = cPlayerManager::instance()->currentPlayer()) {
+            return kestrel::toUtf8(player->getPlayList()->getName());
+        }
         return kestrel::toUtf8(cPlayerDatabase::instance()->currentName());
     } catch (const kestrel::cException&) {
         return std::string();
@@ -274,6 +280,7 @@ void cPlayerScene::show()
 
 void cPlayerScene::hide()
 {
+    beginLeaving();
     effectFade(*mShortTemplate, mVideoGroup, 0, [this] { delete this; });
 }
 
@@ -502,6 +509,7 @@ void cPlayerScene::controlsCompleted()
 //   button   press            full-screen button           toggle full screen      no
 //   button   press            favourites button            add to favourites       no
 //   button   press            none or any other actor      nothing                 no
+//   button   press, leaving   any                          nothing                 yes
 //   button   key release,     -                            nothing                 no
 //            other
 //   scroll   any              -                            nothing                 yes
@@ -544,7 +552,13 @@ bool cPlayerScene::handleStageEvent(eStageHandler handler, ClutterEvent* event)
     }
 
     case HandlerButton:
-        if (type != CLUTTER_BUTTON_PRESS || source == nullptr) {
+        if (type != CLUTTER_BUTTON_PRESS) {
+            return false;
+        }
+        if (isLeaving()) {
+            return true;
+        }
+        if (source == nullptr) {
             return false;
         }
         if (source == mBackButton) {

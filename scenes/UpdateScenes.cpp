@@ -90,6 +90,7 @@ void cUpdateScene::show()
 
 void cUpdateScene::hide()
 {
+    beginLeaving();
     effectFade(mSceneTemplate, mSceneGroup, 0, [this] { delete this; });
     effectDepth(mSceneTemplate, mSceneGroup, -100.0f);
 }
@@ -164,6 +165,7 @@ void cNewDBScene::show()
 
 void cNewDBScene::hide()
 {
+    beginLeaving();
     effectFade(mSceneTemplate, mSceneGroup, 0, [this] { delete this; });
 }
 
@@ -173,6 +175,9 @@ void cNewDBScene::hide()
 //   event          action            consumed
 //   enter / leave  depth 10 / 0      yes
 //   button press   home scene        no
+//
+// and a button press from any source once the scene is leaving: nothing,
+// consumed.
 //   key release    nothing           no
 
 gboolean cNewDBScene::onCrossing(ClutterActor*, ClutterEvent* event, gpointer data)
@@ -188,7 +193,13 @@ gboolean cNewDBScene::onCrossing(ClutterActor*, ClutterEvent* event, gpointer da
 gboolean cNewDBScene::onButtonPress(ClutterActor*, ClutterEvent* event, gpointer data)
 {
     auto* self = static_cast<cNewDBScene*>(data);
-    if (clutter_event_type(event) == CLUTTER_BUTTON_PRESS && clutter_event_get_source(event) == self->mContinueButton) {
+    if (clutter_event_type(event) != CLUTTER_BUTTON_PRESS) {
+        return FALSE;
+    }
+    if (self->isLeaving()) {
+        return TRUE;
+    }
+    if (clutter_event_get_source(event) == self->mContinueButton) {
         requestHomeScene();
     }
     return FALSE;

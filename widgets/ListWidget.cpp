@@ -268,6 +268,7 @@ void cListWidget::show(bool withBackground, bool updateArrows)
     }
     buildRowsAround(0);
 
+    mHidden = false;
     setActive(-1);
     fadeList(255, BackgroundOpacity, WidgetReflectionOpacity, 0.0f, withBackground);
     if (updateArrows) {
@@ -277,6 +278,7 @@ void cListWidget::show(bool withBackground, bool updateArrows)
 
 void cListWidget::hide()
 {
+    mHidden = true;
     fadeList(0, 0, 0, HiddenDepth, true);
 }
 
@@ -467,7 +469,8 @@ std::vector<int> cListWidget::rowPitchesFrom(int from)
 {
     std::vector<int> pitches;
     int sum = 0;
-    for (int index = from; index < getCount() && sum < mHeight - mRowHeight; ++index) {
+    // At least one row: a window no taller than one row is filled by any.
+    for (int index = from; index < getCount() && (pitches.empty() || sum < mHeight - mRowHeight); ++index) {
         pitches.push_back(rowPitch(index));
         sum += pitches.back();
     }
@@ -498,6 +501,10 @@ bool cListWidget::handleEvent(ClutterEvent* event)
     }
 
     case CLUTTER_BUTTON_PRESS: {
+        // A list fading out with its scene takes presses but acts on none.
+        if (mHidden) {
+            return true;
+        }
         if (source == mUpArrow) {
             scrollUp();
             return true;

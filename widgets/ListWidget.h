@@ -57,7 +57,8 @@ public:
     // updateArrows sets the arrows for the new rows.
     virtual void show(bool withBackground, bool updateArrows);
     // Fades the rows, the background and the reflection out to depth 100
-    // over 300 ms. The arrows keep their opacity.
+    // over 300 ms. The arrows keep their opacity. Until the next show the
+    // list consumes button presses on its rows and arrows and acts on none.
     virtual void hide();
     // One row towards the first / the last, unless the rows fit or the
     // list is at its end (the last scroll leaves at most about one empty
@@ -105,7 +106,8 @@ private:
     // outside the rows (a restored top element is taken as stored).
     int rowPitch(int index);
     // The pitches from row `from` on, as far as they are needed to fill the
-    // visible height minus one row (all of them when they never do).
+    // visible height minus one row, at least one (all of them when they
+    // never do).
     std::vector<int> rowPitchesFrom(int from);
     // The top of the row in the row group, as show lays the rows out.
     int rowTop(int index);
@@ -134,6 +136,7 @@ private:
     int mTopElement = 0;
     int mRowHeight = -1;
     int mScrollY = 0;          // the rows' resting offset
+    bool mHidden = false;      // from hide to the next show
 
     // The rows. A catalogue can hold hundreds of thousands of names, and a
     // label per name would take seconds to make: a row's label is made only

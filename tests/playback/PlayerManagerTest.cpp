@@ -226,8 +226,74 @@ TEST_F(PlayerManagerTest, RecentListGetsTheChannelBeforeAFailingPlaylistFetch)
               0u)
         << lines[0];
     EXPECT_EQ(cRecent::instance()->entryName(0), u"Unreachable");
-    EXPECT_EQ(cRecent::instance()->entryCountry(0), u"Testland");
+    // A favourite is recorded for any country and type (see below).
+    EXPECT_EQ(cRecent::instance()->entryCountry(0), u"*");
     EXPECT_EQ(cPlayerManager::instance()->currentPlayer(), nullptr);
+}
+
+// A favourite played once is replayed from its recent entry as the home
+// carousel replays it: through the catalogue, by its country, type and
+// name. The entry names any country and type, so the catalogue finds it
+// whatever the filters of the last browse were.
+TEST_F(PlayerManagerTest, AFavouriteReplaysFromItsRecentEntry)
+{
+    const std::string folder = sFolder->path() + "favourite-channels";
+    std::filesystem::create_directories(folder);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((folder + "/database").c_str(), &db), SQLITE_OK);
+    const std::string encoded = kestrel::toUtf8(encodeAddress(kestrel::fromUtf8(clipUrl("long.mkv"))));
+    const std::string sql = "create table channels (country text, type text, name text, description text, url text);"
+                            "insert into channels values ('Chile', 'Sport', 'Gol TV', 'Goals', '" + encoded + "');"
+                            "insert into channels values ('Chile', 'News', 'Other TV', 'News', '" + encoded + "');";
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    cPlayerDatabase* database = cPlayerDatabase::instance();
+    ASSERT_TRUE(database->open(kestrel::fromUtf8(folder)));
+    database->addFavourite(u"Gol TV", u"Goals", kestrel::fromUtf8(clipUrl("long.mkv")));
+
+    sTextureSceneInstalled textureScene;
+    cPlayerManager* manager = cPlayerManager::instance();
+    struct sCase {
+        const char* what;
+        const char16_t* country; // the catalogue filters when the favourite is played
+        const char16_t* type;
+    } const cases[] = {
+        {"after a fresh start", u"", u""},
+        {"after browsing elsewhere", u"Chile", u"News"},
+    };
+    for (const sCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        database->setCurrentCountry(c.country);
+        database->setCurrentType(c.type);
+        database->setCurrentName(u"Other TV");
+        database->selectFavourite(0);
+        requestPlayerScene();
+        ASSERT_TRUE(pumpUntil([&] { return manager->currentPlayer() != nullptr && manager->currentPlayer()->isLoaded(); }));
+        cRecent* recent = cRecent::instance();
+        ASSERT_EQ(recent->entryName(0), u"Gol TV");
+        EXPECT_EQ(recent->entryCountry(0), u"*");
+        EXPECT_EQ(recent->entryType(0), u"*");
+        const int entries = recent->entryCount();
+
+        // The carousel's click on the entry.
+        database->setCurrentCountry(recent->entryCountry(0));
+        database->setCurrentType(recent->entryType(0));
+        database->setCurrentName(recent->entryName(0));
+        const int shown = cTextureScene::shown;
+        requestPlayerScene();
+        ASSERT_TRUE(pumpUntil([&] {
+            return cTextureScene::shown > shown && manager->currentPlayer() != nullptr &&
+                   manager->currentPlayer()->isLoaded();
+        }));
+        EXPECT_EQ(kestrel::toUtf8(manager->currentPlayer()->getPlayList()->getUrl()), clipUrl("long.mkv"));
+        EXPECT_EQ(recent->entryCount(), entries) << "the replay is the same entry";
+        EXPECT_EQ(recent->entryName(0), u"Gol TV");
+        EXPECT_EQ(homeRequests(), 0);
+        manager->destroyCurrentPlayer();
+        closeCurrentScene();
+        ASSERT_TRUE(pumpUntil([&] { return manager->runningDestroyers() == 0; }));
+    }
+    database->close();
 }
 
 TEST_F(PlayerManagerTest, FailedOpenLeadsHomeAndDestroysThePlayer)

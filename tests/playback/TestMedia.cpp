@@ -69,7 +69,7 @@ bool makeClip(const std::string& path, const cClipRecipe& recipe)
                 std::to_string(std::max(recipe.width / 8, 2)) + "x" + std::to_string(std::max(recipe.height / 8, 2));
             filter += "[picture];color=c=white:s=" + box + ":r=" + std::to_string(recipe.fps) +
                       "[box];[picture][box]overlay=x='mod(t*" + std::to_string(recipe.width / 2) + "," +
-                      std::to_string(recipe.width) + ")':y=" + std::to_string(recipe.height / 4) +
+                      std::to_string(recipe.width) + ")':y=" + std::to_string(static_cast<int>(recipe.height * recipe.boxTop)) +
                       ":shortest=1[out0]";
         }
         args.insert(args.end(), {"-f", "lavfi", "-i", filter});

@@ -29,6 +29,9 @@ struct cClipRecipe {
     std::string bottomColour = "blue";
     // A small box that moves, so that a picture can be seen to change.
     bool movingBox = false;
+    // The box's top edge, as a fraction of the height from the top; 0.875
+    // runs it along the bottom rows.
+    double boxTop = 0.25;
     // "mkv", "mp4", "ts" or "hls". An "hls" clip is a video-on-demand
     // playlist at the given path with its MPEG-TS segments beside it,
     // named after the playlist (name000.ts, name001.ts, ...).

@@ -464,3 +464,76 @@ TEST_F(VideoPlayerTest, FramePathUploadsDropsAndStoresPictures)
     EXPECT_EQ(refCount(CLUTTER_TEXTURE(texture)), 1u);
     g_object_unref(texture);
 }
+
+// After its entries an ASX channel comes to the playlist's own address,
+// which is fetched again and played from its first entry; a fetch that
+// yields no stream ends the channel.
+TEST_F(VideoPlayerTest, AnAsxChannelFetchesItsPlaylistAgainAfterItsEntries)
+{
+    const auto asx = [this](const char* clip) {
+        return "<asx><entry><ref href=\"" + clipUrl(clip) + "\"/></entry></asx>";
+    };
+    struct sCase {
+        const char* what;
+        std::string second;   // the playlist as the second fetch finds it
+        int secondStatus;
+        const char* next;     // the clip that plays after the first, if any
+        int homes;
+    } const cases[] = {
+        {"unchanged", asx("short.mkv"), 200, "/short.mkv", 0},
+        {"changed meanwhile", asx("av.mkv"), 200, "/av.mkv", 0},
+        {"gone", "<html>not found</html>", 404, nullptr, 1},
+    };
+    int run = 0;
+    for (const sCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = "/live" + std::to_string(++run) + ".asx";
+        mServer.addBody(path, asx("short.mkv"));
+        const int homesBefore = homeRequests();
+        const int shortBefore = mServer.hits("/short.mkv");
+        const int otherBefore = mServer.hits("/av.mkv");
+        cVideoPlayer* player = playerFor(clipUrl(path.substr(1)));
+        ASSERT_EQ(player->getPlayList()->getEntryCount(), 2);
+        ASSERT_EQ(mServer.hits(path), 1);
+        mServer.addBody(path, c.second, c.secondStatus);
+        ASSERT_TRUE(player->open());
+        ASSERT_TRUE(pumpUntil([&] { return mServer.hits(path) >= 2; }, 20s));
+        if (c.next != nullptr) {
+            const int before = std::string(c.next) == "/short.mkv" ? shortBefore + 1 : otherBefore;
+            EXPECT_TRUE(pumpUntil([&] { return mServer.hits(c.next) > before && player->isLoaded(); }, 20s));
+            EXPECT_EQ(player->getPlayList()->getCurrentIndex(), 0);
+            pumpFor(300ms);
+        } else {
+            EXPECT_TRUE(pumpUntil([&] { return homeRequests() > homesBefore; }, 20s));
+        }
+        EXPECT_EQ(homeRequests() - homesBefore, c.homes);
+        delete player;
+    }
+}
+
+// A busy notification belongs to its player: one that a player posted and
+// the main loop had not delivered before the player was aborted (the next
+// channel is being started) must not start the busy icon over the next
+// player's video.
+TEST_F(VideoPlayerTest, ABusyNotificationOfAnAbortedPlayerIsDropped)
+{
+    cVideoPlayer* player = playerFor(clipUrl("stall.mkv"));
+    ASSERT_TRUE(player->open());
+    // The request reaching the server means the busy start is posted; the
+    // main loop does not run meanwhile, so it waits undelivered.
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (mServer.hits("/stall.mkv") < 1 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_GE(mServer.hits("/stall.mkv"), 1);
+    player->abort();
+    pumpFor(300ms);
+    EXPECT_EQ(cRecordingScene::busyStarts, 0);
+    delete player;
+
+    // A player that goes on delivers its own.
+    cVideoPlayer* next = playerFor(clipUrl("stall.mkv"));
+    ASSERT_TRUE(next->open());
+    EXPECT_TRUE(pumpUntil([] { return cRecordingScene::busyStarts == 1; }));
+    delete next;
+}

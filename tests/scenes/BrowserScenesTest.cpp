@@ -699,3 +699,149 @@ TEST_F(BrowserScenesTest, ScreenshotOfTheFavourites)
     EXPECT_EQ(regionOf(shot, 640, 200, 780, 400).bright, 0);
     expectButtonsAndOrb(shot, false);
 }
+
+// From its hide on, a scene still takes the presses that reach its stage
+// handlers (so that the second press of a double click does not land on
+// whatever stands there in the next scene) but acts on none of them; its
+// lists likewise.
+TEST_F(BrowserScenesTest, ALeavingSceneActsOnNoPress)
+{
+    openCatalogue(SmallCatalogue);
+    mData->writeRecent({{"Chile", "Andes 24", "News", makePicture(64, 48, {255, 0, 0}, {0, 0, 255}), 64, 48}});
+    static int homes;
+    registerSceneFactory(SceneHome, [](ClutterActor* root) {
+        ++homes;
+        return new cIdleScene(root);
+    });
+    struct sPoint {
+        float x, y;
+    };
+    struct sCase {
+        const char* what;
+        // Brings the first scene up and says where the two presses go.
+        std::function<void(sPoint& first, sPoint& second)> prepare;
+        int homes;
+        size_t played;
+        const char* title; // the stage title at the end
+    } cases[] = {
+        {"a double click on a recent tile",
+         [this](sPoint& first, sPoint& second) {
+             leaveForHome();
+             first = second = {400, 300};
+         },
+         0, 1, "Player"},
+        {"a click just below the browser's channel list as it opens",
+         [this](sPoint& first, sPoint& second) {
+             leaveForHome();
+             // The home scene's channels button opens the browser; the
+             // second press falls where the home's centre tile still shows.
+             first = {30 + 90, PickerButtonY + 28};
+             second = {400, 422};
+         },
+         0, 0, "Select channel..."},
+        {"a double click on the browser's back button",
+         [this](sPoint& first, sPoint& second) {
+             leaveForHome();
+             visitBrowser();
+             first = second = {PickerButtonMargin + 20, PickerButtonY + 20};
+         },
+         1, 0, "Recent channels..."},
+        {"a double click on the play orb",
+         [this](sPoint& first, sPoint& second) {
+             leaveForHome();
+             visitBrowser();
+             first = second = {400, PlayOrbCentreY};
+         },
+         0, 1, "Player"},
+        {"a press on the play orb, then on a row of the leaving browser",
+         [this](sPoint& first, sPoint& second) {
+             leaveForHome();
+             visitBrowser();
+             first = {400, PlayOrbCentreY};
+             float x = 0, y = 0;
+             stageCentre(rowLabel(ChannelListPlace, "Fjord News"), x, y);
+             second = {x, y};
+         },
+         0, 1, "Player"},
+        {"a double click on the favourites' back button",
+         [this](sPoint& first, sPoint& second) {
+             visitFavourites();
+             first = second = {PickerButtonMargin + 20, PickerButtonY + 20};
+         },
+         1, 0, "Recent channels..."},
+        {"a double click on Continue",
+         [this](sPoint& first, sPoint& second) {
+             requestNewDBScene();
+             runMainLoopUntil([] { return currentScene != nullptr && std::string(clutter_stage_get_title(stage())) ==
+                                                                         "Updating"; },
+                              3000);
+             waitForEffectsToEnd();
+             first = second = {400, 520};
+         },
+         1, 0, "Recent channels..."},
+    };
+    for (const sCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        sPoint first{}, second{};
+        c.prepare(first, second);
+        ASSERT_NE(currentScene, nullptr);
+        homes = 0;
+        mPlayed.clear();
+        clickAt(first.x, first.y);
+        settle();
+        clickAt(second.x, second.y);
+        settle();
+        waitForEffectsToEnd();
+        EXPECT_EQ(homes, c.homes);
+        EXPECT_EQ(mPlayed.size(), c.played);
+        EXPECT_STREQ(clutter_stage_get_title(stage()), c.title);
+        if (!mPlayed.empty()) {
+            EXPECT_EQ(cPlayerDatabase::instance()->currentName(), mPlayed.front().name)
+                << "nothing chosen after the first press";
+        }
+    }
+}
+
+// Closing the window while the browser is shown: the shutdown closes the
+// scene after the main loop has ended, so its exit fade never ends, and
+// writes the settings next. The visit's list positions are in them.
+TEST_F(BrowserScenesTest, TheListsAreSavedWhenTheProgramEndsInTheBrowser)
+{
+    std::vector<sChannel> channels = SmallCatalogue;
+    for (int i = 0; i < 30; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof(name), "Fjord %02d", i);
+        channels.push_back({"Norway", "News", name});
+    }
+    openCatalogue(channels);
+    cChannelsScene* browser = visitBrowser();
+    ASSERT_NE(browser, nullptr);
+    clickRow(CountryListPlace, "Norway");
+    waitForEffectsToEnd();
+    scrollList(ChannelListPlace, 3);
+    const std::vector<std::string> shown = shownRows(ChannelListPlace);
+    ASSERT_GT(shown.size(), 2u);
+    clickRow(ChannelListPlace, shown[1]);
+    waitForEffectsToEnd();
+    struct sExpected {
+        const char16_t* name;
+        const cListWidget* list;
+    } const lists[] = {{CountryListState, &browser->countryList()},
+                       {TypeListState, &browser->typeList()},
+                       {ChannelListState, &browser->channelList()}};
+    std::vector<sListState> before;
+    for (const sExpected& list : lists) {
+        before.push_back({list.list->getActive(), list.list->getTopElement(), list.list->getScrollY()});
+    }
+    ASSERT_LT(before[2].scrollY, 0);
+
+    closeCurrentScene(); // no main loop turns after this
+    for (size_t i = 0; i < before.size(); ++i) {
+        SCOPED_TRACE(narrow(lists[i].name));
+        const sListState saved = readListState(lists[i].name);
+        EXPECT_EQ(saved.active, before[i].active);
+        EXPECT_EQ(saved.topElement, before[i].topElement);
+        EXPECT_EQ(saved.scrollY, before[i].scrollY);
+    }
+    waitForEffectsToEnd();
+}

@@ -11,11 +11,14 @@
 
 #include <X11/Xlib.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "../playback/PlayerFixture.h"
 #include "SceneDriver.h"
@@ -170,6 +173,30 @@ protected:
         ASSERT_TRUE(makeClip(sFolder->path() + "/wide.mkv", wide));
         sServer->addFile("/wide.mkv", sFolder->path() + "/wide.mkv", contentTypeOf(wide));
         sServer->addStall("/stall.mkv");
+        // A white box crossing the bottom rows, which the video's
+        // reflection mirrors.
+        cClipRecipe moving;
+        moving.seconds = 30;
+        moving.fps = 15;
+        moving.movingBox = true;
+        moving.boxTop = 0.875;
+        ASSERT_TRUE(makeClip(sFolder->path() + "/moving.mkv", moving));
+        sServer->addFile("/moving.mkv", sFolder->path() + "/moving.mkv", contentTypeOf(moving));
+        // An ASX playlist of the long clip, answered only after a while,
+        // so that the catalogue's current channel can change meanwhile.
+        sServer->addGenerator("/slow.asx", "video/x-ms-asf", [](std::ostream& body, const std::function<bool()>&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(600));
+            body << "<asx><entry><ref href=\"" << sServer->url("/long.mkv") << "\"/></entry></asx>";
+            body.flush();
+        });
+        // A clip of the placeholder's own size, 256 x 256.
+        cClipRecipe square;
+        square.width = 256;
+        square.height = 256;
+        square.fps = 15;
+        square.seconds = 20;
+        ASSERT_TRUE(makeClip(sFolder->path() + "/square.mkv", square));
+        sServer->addFile("/square.mkv", sFolder->path() + "/square.mkv", contentTypeOf(square));
 
         // The catalogue as the update installs it.
         sChannels = sFolder->path() + "/channels";
@@ -181,6 +208,9 @@ protected:
             {"Loopback TV", sServer->url("/long.mkv")},
             {"Wide TV", sServer->url("/wide.mkv")},
             {"Stalled", sServer->url("/stall.mkv")},
+            {"Moving TV", sServer->url("/moving.mkv")},
+            {"Square TV", sServer->url("/square.mkv")},
+            {"Playlist TV", sServer->url("/slow.asx")},
             {"Unreachable", "http://127.0.0.1:" + std::to_string(closedPort()) + "/gone.mkv"},
         };
         for (const auto& [name, url] : channels) {
@@ -406,6 +436,128 @@ TEST_F(PlayerSceneTest, WindowedLayoutShowsTheVideoUprightWithItsReflection)
     EXPECT_GT(regionOf(shot, 40, 505, 200, 550).bright, 50);
     EXPECT_LT(regionOf(shot, 380, 200, 420, 260).red, 200);
     EXPECT_GT(regionOf(shot, 380, 200, 420, 260).red, 80);
+}
+
+// The centre of the white box in a row band of the window's pixels,
+// between x0 and x1: the mean x of the columns whose red (which the blue
+// lower half lacks) stands out by more than `margin` over the band's
+// dimmest column; -1 when no column does.
+static double boxCentre(const sScreenshot& shot, int x0, int x1, int y0, int y1, double margin)
+{
+    std::vector<double> red;
+    for (int x = x0; x < x1; ++x) {
+        red.push_back(regionOf(shot, x, y0, x + 1, y1).red);
+    }
+    const double floor = *std::min_element(red.begin(), red.end());
+    double sum = 0;
+    int count = 0;
+    for (size_t i = 0; i < red.size(); ++i) {
+        if (red[i] > floor + margin) {
+            sum += x0 + static_cast<double>(i);
+            ++count;
+        }
+    }
+    return count > 0 ? sum / count : -1;
+}
+
+TEST_F(PlayerSceneTest, TheReflectionFollowsAMovingPictureOnTheScreen)
+{
+    // Seen as the user sees it: the window's pixels as the X server holds
+    // them after the toolkit's own partial redraws, no redraw forced.
+    cPlayerScene* scene = play(u"Moving TV");
+    ASSERT_NE(scene, nullptr);
+    ASSERT_TRUE(runMainLoopUntil([scene] { return scene->frameWidth() == 320; }, 15000));
+    waitForEffectsToEnd();
+    runMainLoopFor(300);
+
+    // The 320 x 240 video stands at (240, 180); the box (40 x 30) runs
+    // along its rows 210 to 239, so on screen from y 390 to 419. The
+    // reflection's near edge at y 425 mirrors those rows first.
+    double previous = -1;
+    for (int shotNumber = 0; shotNumber < 3; ++shotNumber) {
+        SCOPED_TRACE(shotNumber);
+        if (shotNumber > 0) {
+            runMainLoopFor(450);
+        }
+        const sScreenshot shot = windowPixels();
+        ASSERT_EQ(shot.width, 800);
+        keepScreenshot(shot, "player-reflection-" + std::to_string(shotNumber));
+        const double inVideo = boxCentre(shot, 240, 560, 398, 412, 100);
+        const double inReflection = boxCentre(shot, 240, 560, 427, 433, 12);
+        ASSERT_GE(inVideo, 0);
+        ASSERT_GE(inReflection, 0);
+        EXPECT_NEAR(inReflection, inVideo, 12);
+        if (previous >= 0) {
+            EXPECT_GT(std::abs(inVideo - previous), 20) << "the box moves in the video";
+        }
+        previous = inVideo;
+    }
+}
+
+TEST_F(PlayerSceneTest, TheFirstFrameIsShownUprightWhateverItsSize)
+{
+    // The video texture starts as the 256 x 256 placeholder: a first frame
+    // of that very size changes no size, and must still be turned upright.
+    struct sCase {
+        const char16_t* channel;
+        int width, height;
+    } cases[] = {
+        {u"Loopback TV", 320, 240},
+        {u"Square TV", 256, 256},
+    };
+    for (const sCase& c : cases) {
+        SCOPED_TRACE(kestrel::toUtf8(c.channel));
+        const uint64_t before = frameStats().uploaded;
+        cPlayerScene* scene = play(c.channel);
+        ASSERT_NE(scene, nullptr);
+        ASSERT_TRUE(runMainLoopUntil([before] { return frameStats().uploaded >= before + 3; }, 15000));
+        waitForEffectsToEnd();
+        ClutterActor* video = scene->videoTexture();
+        EXPECT_DOUBLE_EQ(clutter_actor_get_rotation_angle(video, CLUTTER_X_AXIS), 180.0);
+        EXPECT_EQ(scene->frameWidth(), c.width);
+        EXPECT_EQ(scene->frameHeight(), c.height);
+        EXPECT_FLOAT_EQ(clutter_actor_get_width(video), c.width);
+        EXPECT_FLOAT_EQ(clutter_actor_get_height(video), c.height);
+        EXPECT_EQ(clutter_actor_get_opacity(scene->reflection()), 64);
+
+        // Red above blue as seen, and under it the reflection of the blue
+        // bottom edge only (its band is 50 rows, the rest stays background).
+        const sScreenshot shot = takeScreenshot();
+        ASSERT_EQ(shot.width, 800);
+        const int top = 300 - c.height / 2;
+        const sRegion upper = regionOf(shot, 380, top + 10, 420, top + c.height / 2 - 10);
+        EXPECT_GT(upper.red, 200);
+        EXPECT_LT(upper.blue, 60);
+        const sRegion lower = regionOf(shot, 380, 300 + 10, 420, top + c.height - 10);
+        EXPECT_GT(lower.blue, 200);
+        EXPECT_LT(lower.red, 60);
+        const int mirror = top + c.height + 5;
+        const sRegion mirrored = regionOf(shot, 380, mirror + 2, 420, mirror + 12);
+        EXPECT_GT(mirrored.blue, mirrored.red + 20);
+        const sRegion beyondBand = regionOf(shot, 380, mirror + 60, 420, mirror + 80);
+        EXPECT_LT(beyondBand.red, mirrored.red + 10) << "no red mirrored beyond the band";
+
+        cPlayerManager::instance()->destroyCurrentPlayer();
+        closeCurrentScene();
+        waitForEffectsToEnd();
+        cPlayerManager::instance()->waitForDestroyers();
+    }
+}
+
+TEST_F(PlayerSceneTest, TheNameIsThePlayedChannelsEvenIfTheCurrentChannelChangedDuringTheFetch)
+{
+    cPlayerDatabase* database = cPlayerDatabase::instance();
+    database->setCurrentCountry(u"Testland");
+    database->setCurrentType(u"News");
+    database->setCurrentName(u"Playlist TV");
+    requestPlayerScene();
+    ASSERT_TRUE(runMainLoopUntil([] { return runningPlaylistFetches() > 0; }, 3000));
+    // Another channel chosen while the playlist is fetched.
+    database->setCurrentName(u"Loopback TV");
+    ASSERT_TRUE(runMainLoopUntil([] { return currentPlayerScene() != nullptr; }, 10000));
+    cPlayerScene* scene = currentPlayerScene();
+    EXPECT_STREQ(clutter_stage_get_title(stage()), "Playlist TV");
+    EXPECT_STREQ(clutter_text_get_text(CLUTTER_TEXT(scene->nameLabel())), "Playlist TV");
 }
 
 TEST_F(PlayerSceneTest, TheBackgroundIsLeftUnpaintedOnlyWhileAWideVideoHidesIt)

@@ -224,3 +224,36 @@ void keepScreenshot(const sScreenshot& shot, const std::string& name)
     std::filesystem::create_directories(LUMIVEX_SCREENSHOT_DIR, ignored);
     shot.writePpm(std::string(LUMIVEX_SCREENSHOT_DIR) + "/" + name + ".ppm");
 }
+
+sScreenshot windowPixels()
+{
+    sScreenshot shot;
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        return shot;
+    }
+    const Window window = clutter_x11_get_stage_window(stage());
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable) {
+        XImage* image =
+            XGetImage(display, window, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap);
+        if (image != nullptr) {
+            shot.width = attributes.width;
+            shot.height = attributes.height;
+            shot.pixels.resize(static_cast<size_t>(shot.width) * shot.height * 4);
+            for (int y = 0; y < shot.height; ++y) {
+                for (int x = 0; x < shot.width; ++x) {
+                    const unsigned long pixel = XGetPixel(image, x, y);
+                    char* out = &shot.pixels[(static_cast<size_t>(y) * shot.width + x) * 4];
+                    out[0] = static_cast<char>((pixel & image->red_mask) >> 16);
+                    out[1] = static_cast<char>((pixel & image->green_mask) >> 8);
+                    out[2] = static_cast<char>(pixel & image->blue_mask);
+                    out[3] = static_cast<char>(255);
+                }
+            }
+            XDestroyImage(image);
+        }
+    }
+    XCloseDisplay(display);
+    return shot;
+}

@@ -69,5 +69,10 @@ struct sRegion {
 };
 sRegion regionOf(const sScreenshot& shot, int x0, int y0, int x1, int y1);
 
+// The stage window's pixels as the X server shows them now (24-bit
+// TrueColor visual), read without asking the stage for any redraw: what
+// the user sees after the toolkit's own partial redraws.
+sScreenshot windowPixels();
+
 // Writes the screenshot as a PPM file into the test's screenshot folder.
 void keepScreenshot(const sScreenshot& shot, const std::string& name);

@@ -232,6 +232,35 @@ TEST_F(ListWidgetTest, LongListScrollsOneRowAtATimeAndStopsByTheRule)
     EXPECT_EQ(clutter_actor_get_opacity(downArrow()), 255);
 }
 
+// Scrolling down stops at the deepest top element from which the rows
+// below still fill the window less one row; a window that holds at most
+// one row is filled by any row, so it scrolls down to the last.
+TEST_F(ListWidgetTest, ScrollingDownStopsByTheRuleWhateverTheWindowsHeight)
+{
+    struct {
+        int fitting; // whole rows the window holds (it holds half of one more)
+        int rows;
+        int last;    // the top element after scrolling down all the way
+    } const cases[] = {
+        {8, 20, 12},
+        {2, 6, 4},
+        {1, 5, 4},
+        {0, 5, 4}, // a window shorter than one row
+        {0, 1, 0}, // nothing below the only row
+        {3, 3, 0}, // the rows fit: no scrolling
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.rows << " rows in a window of " << c.fitting << ".5 rows");
+        cListWidget& list = makeList(c.fitting, c.rows);
+        for (int step = 0; step < c.rows + 5; ++step) {
+            list.scrollDown();
+        }
+        EXPECT_EQ(list.getTopElement(), c.last);
+        EXPECT_EQ(list.getScrollY(), -c.last * mRowHeight);
+        ASSERT_TRUE(waitForEffects());
+    }
+}
+
 TEST_F(ListWidgetTest, WheelStepsArrivingDuringTheScrollAreDropped)
 {
     cListWidget& list = makeList(8, 20);
@@ -470,6 +499,29 @@ TEST_F(ListWidgetTest, HideFadesTheListButLeavesTheArrowsAlone)
     EXPECT_EQ(clutter_actor_get_opacity(clipGroup()), 255);
     EXPECT_FLOAT_EQ(clutter_actor_get_z_position(clipGroup()), 0.0f);
     EXPECT_EQ(clutter_actor_get_opacity(upArrow()), 255); // not updated
+}
+
+// A list fading out with its scene: presses on its rows and arrows stop
+// there and change nothing, until it is shown again.
+TEST_F(ListWidgetTest, AHiddenListTakesPressesButActsOnNone)
+{
+    cListWidget& list = makeList(8, 20);
+    ClutterActor* down = downArrow();
+    list.hide();
+    const int reachingBefore = eventsReachingStage();
+    ASSERT_TRUE(press(row(2)));
+    ASSERT_TRUE(press(down));
+    EXPECT_EQ(eventsReachingStage(), reachingBefore);
+    EXPECT_EQ(mClicks, 0);
+    EXPECT_EQ(list.getActive(), -1);
+    EXPECT_EQ(list.getTopElement(), 0);
+    ASSERT_TRUE(waitForEffects());
+
+    list.show(true, true);
+    ASSERT_TRUE(waitForEffects());
+    ASSERT_TRUE(press(row(2)));
+    EXPECT_EQ(mClicks, 1);
+    EXPECT_EQ(list.getActive(), 2);
 }
 
 TEST_F(ListWidgetTest, NonAsciiRowsRoundTripThroughTheActiveText)
