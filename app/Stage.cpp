@@ -182,6 +182,29 @@ bool initializeUi()
     return true;
 }
 
+void presentStage()
+{
+    if (theStage == nullptr) {
+        return;
+    }
+    Display* display = clutter_x11_get_default_display();
+    const Window window = clutter_x11_get_stage_window(CLUTTER_STAGE(theStage));
+    // Mapped and on top, and, where a window manager runs, activated: it
+    // honours a request marked as coming from a pager (source 2) even when
+    // it would refuse to let a program steal the focus.
+    XMapRaised(display, window);
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = 2;
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask,
+               &event);
+    XFlush(display);
+}
+
 ClutterActor* stageActor()
 {
     return theStage;

@@ -47,6 +47,11 @@ void restoreWindowGeometry();
 void setStageFullScreen(bool fullScreen);
 bool stageFullScreenRequested();
 
+// Brings the stage's window to the front (and asks a window manager to
+// give it the focus): a later start of the program on the same data folder
+// asks for it.
+void presentStage();
+
 // Redraws the stage now, not waiting for the next scheduled frame.
 void redrawStage();
 

@@ -18,6 +18,7 @@
 #include "scenes/Scenes.h"
 #include "kestrel/Exception.h"
 #include "kestrel/File.h"
+#include "kestrel/Log.h"
 #include "kestrel/System.h"
 #include "kestrel/Unicode.h"
 #include "state/Language.h"
@@ -31,6 +32,7 @@ namespace {
 // The sources the command line asks to store; written by lumivexMain
 // before run() starts the initialisation thread, which applies them.
 cCommandLine pendingCommandLine;
+
 
 std::mutex testHookLock;
 std::function<void(const std::string&)> stepTrace; // guarded by testHookLock
@@ -70,6 +72,43 @@ void appendDataFolder(std::u16string& path, const std::u16string& name)
     path += kestrel::pathSeparator();
 }
 
+// Sources handed over by later starts on the same data folder. Until the
+// initialisation thread has loaded the settings they wait here (a load
+// would lay the file over them); from then on they are stored at once.
+std::mutex forwardedLock;
+bool settingsReady = false;                    // guarded by forwardedLock
+std::vector<cCommandLine> forwardedCommandLines; // guarded by forwardedLock
+
+// Stores a command line's sources and saves the settings when they changed.
+void storeSources(const cCommandLine& commandLine)
+{
+    cSettings* settings = cSettings::instance();
+    if (applyCommandLine(commandLine, *settings)) {
+        settings->save(dataFolderPath + u"settings.xml");
+        trace("store command line");
+    }
+}
+
+// A later start's message, on the lock's listening thread: its arguments,
+// as toArguments() wrote them. The sources are stored for the next start
+// and the window comes to the front.
+void receiveLaterStart(const std::vector<std::string>& arguments)
+{
+    const cCommandLine commandLine = parseCommandLine(arguments, "/");
+    {
+        std::lock_guard<std::mutex> guard(forwardedLock);
+        if (commandLine.action == cCommandLine::Run) {
+            if (settingsReady) {
+                storeSources(commandLine);
+            } else {
+                forwardedCommandLines.push_back(commandLine);
+            }
+        }
+    }
+    trace("later start");
+    postToMainLoop(PrioritySceneSwitch, [] { presentStage(); });
+}
+
 } // namespace
 
 bool isApplicationTerminating()
@@ -98,6 +137,19 @@ int cLumivexApplication::run(int32_t, int32_t)
     appendDataFolder(folder, u"Lumivex2");
     dataFolderPath = folder;
     cSettings::instance()->setDataFolder(dataFolderPath);
+
+    // One player per data folder: a later start hands its sources to the
+    // first, which comes to the front, and ends without touching a file.
+    if (!mInstanceLock.acquire(narrow(folder))) {
+        const bool answered = kestrel::cInstanceLock::send(narrow(folder), toArguments(pendingCommandLine), 5000);
+        trace(answered ? "handed over to the running player" : "running player did not answer");
+        if (!answered) {
+            kestrel::logWarning("app", "a player already runs on " + narrow(folder) +
+                                           " but did not answer; this start ends");
+        }
+        return 0;
+    }
+    mInstanceLock.listen(receiveLaterStart);
 
     // GLib's and the toolkit's thread support are always on in the versions
     // the program is built with; nothing to initialise before the toolkit.
@@ -132,11 +184,17 @@ void cLumivexApplication::initializationThread()
         // A missing or unreadable file leaves the initial contents.
         settings->load(dataFolderPath + u"settings.xml");
         trace("load settings");
-        // Sources given on the command line are stored at once, so that
-        // they hold for the next start even if this one ends abruptly.
-        if (applyCommandLine(pendingCommandLine, *settings)) {
-            settings->save(dataFolderPath + u"settings.xml");
-            trace("store command line");
+        // Sources given on the command line (and by later starts that came
+        // meanwhile) are stored at once, so that they hold for the next
+        // start even if this one ends abruptly.
+        {
+            std::lock_guard<std::mutex> guard(forwardedLock);
+            storeSources(pendingCommandLine);
+            for (const cCommandLine& forwarded : forwardedCommandLines) {
+                storeSources(forwarded);
+            }
+            forwardedCommandLines.clear();
+            settingsReady = true;
         }
 
         cRecent::instance()->load(dataFolderPath);
@@ -213,6 +271,9 @@ void cLumivexApplication::shutdown()
         mInitializationThread.join();
     }
     trace("join initialization thread");
+    // Later starts are no longer heard (the settings they would store go
+    // below); the folder stays locked until the process ends.
+    mInstanceLock.stopListening();
 
     destroyCurrentPlayer();
     trace("destroy current player");

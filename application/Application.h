@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "kestrel/Application.h"
+#include "kestrel/InstanceLock.h"
 
 // True once the application is shutting down; long waits give up then.
 // False when there is no application object (as in the tests of other
@@ -34,6 +35,9 @@ private:
     void shutdown();
 
     std::thread mInitializationThread; // main thread only
+    // The data folder's lock, held from start-up to the end of the
+    // process; its listener runs from start-up to the start of shutdown.
+    kestrel::cInstanceLock mInstanceLock; // main thread only
 };
 
 // The per-user data folder, ending in '/'. Empty until run() sets it on the

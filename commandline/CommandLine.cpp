@@ -339,6 +339,22 @@ cCommandLine parseCommandLine(const std::vector<std::string>& arguments, const s
     return result;
 }
 
+std::vector<std::string> toArguments(const cCommandLine& commandLine)
+{
+    std::vector<std::string> arguments;
+    for (const std::string& list : commandLine.lists) {
+        arguments.insert(arguments.end(), {"--list", list});
+    }
+    if (commandLine.replaceServer) {
+        arguments.insert(arguments.end(), {"--server", commandLine.server});
+    }
+    if (!commandLine.added.empty()) {
+        arguments.push_back("--");
+        arguments.insert(arguments.end(), commandLine.added.begin(), commandLine.added.end());
+    }
+    return arguments;
+}
+
 bool applyCommandLine(const cCommandLine& commandLine, cSettings& settings)
 {
     bool changed = false;

@@ -576,3 +576,49 @@ TEST_F(ListStartTest, OptionsThatPrintOrAreRefusedEndAtOnceAndWriteNothing)
     }
     EXPECT_FALSE(std::filesystem::exists(mDataFolder));
 }
+
+// Two starts on one data folder: the second hands its list to the first,
+// which stores it and stays the only window; the first's files are whole
+// after both have ended.
+TEST_F(ListStartTest, ASecondStartOnTheSameDataFolderHandsOverToTheFirst)
+{
+    startCatalogueServer();
+    cProcess first({LUMIVEX_TRACED_EXECUTABLE}, homeEnvironment(), errorPath("first"));
+    const Window window = mDisplay.waitForWindow(first.pid(), "", 60000);
+    ASSERT_NE(window, 0u) << first.errorText();
+    ASSERT_TRUE(waitForStep(first, "request new catalogue scene")) << first.errorText();
+    std::ofstream(mHome + "/later.m3u") << ListOne;
+
+    cProcess second({LUMIVEX_TRACED_EXECUTABLE, mHome + "/later.m3u"}, homeEnvironment(), errorPath("second"));
+    ASSERT_TRUE(second.waitForExit(30000)) << second.errorText();
+    EXPECT_EQ(second.exitStatus(), 0) << second.errorText();
+    const std::vector<std::string> secondSteps = tracedSteps(second);
+    EXPECT_NE(std::find(secondSteps.begin(), secondSteps.end(), "handed over to the running player"),
+              secondSteps.end())
+        << second.errorText();
+    // It never opened a window of its own, and the first heard it.
+    EXPECT_EQ(std::find(secondSteps.begin(), secondSteps.end(), "ui"), secondSteps.end());
+    EXPECT_TRUE(waitForStep(first, "later start")) << first.errorText();
+    EXPECT_TRUE(first.running());
+    // The list is stored for the next start at once.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (readFile(mDataFolder + "/settings.xml").find(utf16File("name=\"list1\"").substr(2)) == std::string::npos &&
+           std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+
+    mDisplay.close(window);
+    ASSERT_TRUE(first.waitForExit(30000)) << first.errorText();
+    EXPECT_EQ(first.exitStatus(), 0) << first.errorText();
+    const std::string settings = readFile(mDataFolder + "/settings.xml");
+    EXPECT_NE(settings.find(utf16File("<item name=\"list1\">" + mHome + "/later.m3u</item>\n").substr(2)),
+              std::string::npos);
+    EXPECT_TRUE(isFirstStartSettings(settings));
+
+    // The lock went with the first: a new start runs.
+    cProcess third({LUMIVEX_TRACED_EXECUTABLE}, homeEnvironment(), errorPath("third"));
+    EXPECT_NE(mDisplay.waitForWindow(third.pid(), "", 60000), 0u) << third.errorText();
+    ASSERT_TRUE(waitForStep(third, "request new catalogue scene")) << third.errorText();
+    mDisplay.close(mDisplay.waitForWindow(third.pid(), "", 10000));
+    ASSERT_TRUE(third.waitForExit(30000));
+}
