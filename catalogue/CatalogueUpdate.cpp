@@ -180,6 +180,8 @@ bool cPlayerDatabase::updateFromServer(const std::u16string& serverSetting)
             catalogueLimits.maxBytes = mLimits.maxCatalogueBytes;
             catalogueLimits.maxRedirects = mLimits.maxRedirects;
             catalogueLimits.sameHostOnly = true;
+            catalogueLimits.minimumRate = mLimits.minCatalogueRate;
+            catalogueLimits.rateWindowMs = mLimits.rateWindowMs;
             fetchAddress(base + "database", catalogueLimits,
                          [&pending, &flush](const char* data, size_t size) {
                              kestrel::pumpOneMessage();

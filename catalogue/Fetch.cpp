@@ -72,6 +72,15 @@ std::unique_ptr<Poco::Net::HTTPClientSession> openSession(const Poco::URI& uri)
     return std::make_unique<Poco::Net::HTTPClientSession>(uri.getHost(), uri.getPort());
 }
 
+// How many bytes the session has read from its socket and not yet handed
+// on (HTTPSession keeps the count to itself).
+struct cSessionPeek : Poco::Net::HTTPClientSession {
+    static int pending(Poco::Net::HTTPClientSession& session)
+    {
+        return (session.*(&cSessionPeek::buffered))();
+    }
+};
+
 std::string describe(const Poco::Exception& failure)
 {
     std::string text = failure.displayText();
@@ -145,7 +154,23 @@ void fetchAddress(const std::string& address, const cFetchLimits& limits, const 
             if (limits.acceptGzip) {
                 request.set("Accept-Encoding", "gzip");
             }
-            session->sendRequest(request);
+            // The request's head goes out with the first flush.
+            session->sendRequest(request).flush();
+            // The answer's head is waited for in slices too, so that a stop
+            // need not wait for a silent server's time-out.
+            const tClock::time_point headEnd = tClock::now() + std::chrono::milliseconds(limits.networkTimeoutMs);
+            while (!session->socket().poll(Poco::Timespan(100 * 1000),
+                                           Poco::Net::Socket::SELECT_READ | Poco::Net::Socket::SELECT_ERROR)) {
+                if (stop && stop()) {
+                    throw cFetchStopped();
+                }
+                if (remainingMs() <= 0) {
+                    throw overDeadline(uri.toString());
+                }
+                if (tClock::now() >= headEnd) {
+                    throw Poco::TimeoutException();
+                }
+            }
             Poco::Net::HTTPResponse response;
             std::istream& body = session->receiveResponse(response);
             const int status = response.getStatus();
@@ -168,7 +193,30 @@ void fetchAddress(const std::string& address, const cFetchLimits& limits, const 
             }
             std::vector<char> piece(std::max<size_t>(limits.pieceBytes, 1));
             uint64_t received = 0;
+            tClock::time_point windowStart = tClock::now();
+            uint64_t receivedAtWindowStart = 0;
             for (;;) {
+                // Nothing is waiting anywhere on our side: wait for the
+                // socket in short slices, so that a stop is seen at once.
+                if (body.rdbuf()->in_avail() <= 0 && cSessionPeek::pending(*session) == 0 &&
+                    session->socket().available() == 0) {
+                    const tClock::time_point waitEnd =
+                        tClock::now() + std::chrono::milliseconds(limits.networkTimeoutMs);
+                    while (!session->socket().poll(Poco::Timespan(100 * 1000), Poco::Net::Socket::SELECT_READ |
+                                                                                     Poco::Net::Socket::SELECT_ERROR)) {
+                        if (stop && stop()) {
+                            throw cFetchStopped();
+                        }
+                        if (remainingMs() <= 0) {
+                            throw overDeadline(uri.toString());
+                        }
+                        if (tClock::now() >= waitEnd) {
+                            throw cFetchFailure("transfer of " + uri.toString() + " stalled after " +
+                                                std::to_string(received) + " bytes: nothing came for " +
+                                                std::to_string(limits.networkTimeoutMs / 1000) + " s");
+                        }
+                    }
+                }
                 session->socket().setReceiveTimeout(waitFor(uri.toString()));
                 // One byte waits for the next arrival; what else has arrived
                 // with it comes at once.
@@ -191,6 +239,16 @@ void fetchAddress(const std::string& address, const cFetchLimits& limits, const 
                 sink(piece.data(), static_cast<size_t>(got));
                 if (remainingMs() <= 0) {
                     throw overDeadline(uri.toString());
+                }
+                if (limits.minimumRate > 0 &&
+                    tClock::now() - windowStart >= std::chrono::milliseconds(limits.rateWindowMs)) {
+                    const uint64_t floor = limits.minimumRate * limits.rateWindowMs / 1000;
+                    if (received - receivedAtWindowStart < floor) {
+                        throw cFetchFailure(uri.toString() + " sends slower than " +
+                                            std::to_string(limits.minimumRate / 1024) + " KiB/s");
+                    }
+                    windowStart = tClock::now();
+                    receivedAtWindowStart = received;
                 }
             }
             // The stream turns a broken connection or a time-out into badbit.

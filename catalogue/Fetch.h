@@ -24,6 +24,11 @@ struct cFetchLimits {
     bool sameHostOnly = false;
     // Largest piece handed to the sink at a time.
     size_t pieceBytes = 64 * 1024;
+    // Slowest transfer accepted, in bytes a second averaged over each
+    // rateWindowMs of the body; 0 for no floor. A server that trickles a
+    // byte now and then never meets a single time-out, but fails this.
+    uint64_t minimumRate = 0;
+    unsigned rateWindowMs = 10000;
     // Asks for a gzip-compressed answer ("Accept-Encoding: gzip"); the body
     // is handed over as it comes, compressed or not.
     bool acceptGzip = false;
@@ -46,8 +51,10 @@ bool isWebAddress(const std::string& address);
 // GETs the address and hands the body of its 200 answer to sink piece by
 // piece, as the pieces arrive. Follows redirections within the limits.
 // Throws cFetchFailure unless the whole body arrived (no error, no more
-// than maxBytes, as many bytes as announced, within the deadline); throws
-// cFetchStopped when stop() turns true. https is checked against the
+// than maxBytes, as many bytes as announced, within the deadline and above
+// the minimum rate); throws cFetchStopped when stop() turns true, which is
+// asked after every piece and every tenth of a second while the answer
+// waits, so a stop never waits for a time-out. https is checked against the
 // system's certificate store and the address's host name.
 void fetchAddress(const std::string& address, const cFetchLimits& limits, const tFetchSink& sink,
                   const std::function<bool()>& stop);

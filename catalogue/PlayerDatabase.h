@@ -39,6 +39,9 @@ struct cUpdateLimits {
     // Largest version answer and largest catalogue accepted.
     uint64_t maxVersionBytes = 4096;
     uint64_t maxCatalogueBytes = uint64_t(1) << 30;
+    // Slowest catalogue download accepted, averaged over each window.
+    uint64_t minCatalogueRate = 16 * 1024;
+    unsigned rateWindowMs = 10000;
     // Redirections followed for the catalogue download (on the server's
     // own host) and for a list's address (anywhere on the web).
     int maxRedirects = 5;

@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <thread>
 
 #include "TestSupport.h"
 #include "kestrel/Log.h"
@@ -236,7 +238,7 @@ TEST_F(cCatalogueUpdate, FailuresKeepTheInstalledCatalogueAndVersion)
                  server.stall();
              });
          },
-         "broke off", "download"},
+         "stalled after", "download"},
         {"version answer that stalls",
          [](cTestServer& server) {
              server.on("/dbversion.php",
@@ -466,6 +468,88 @@ TEST_F(cCatalogueUpdate, TerminationStopsTheDownload)
     EXPECT_LT(tClock::now() - start, std::chrono::seconds(3));
     EXPECT_EQ(mDatabase.lastUpdateOutcome(), eUpdateOutcome::Stopped);
     expectNothingInstalled();
+}
+
+// A server that sends a byte now and then never meets a time-out: the
+// version check has a deadline, the catalogue a minimum rate, and a stop
+// ends a transfer that waits for the server at once.
+TEST_F(cCatalogueUpdate, TricklingServersEndWithinTheirBoundsAndAStopEndsAWaitAtOnce)
+{
+    installOld();
+    const auto trickle = [](const std::string& body, int pauseMs) {
+        return [body, pauseMs](HTTPServerRequest&, HTTPServerResponse& response) {
+            response.setContentLength64(static_cast<Poco::Int64>(body.size()));
+            std::ostream& out = response.send();
+            for (size_t i = 0; i < body.size() && out.good(); ++i) {
+                out.put(body[i]).flush();
+                std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+            }
+        };
+    };
+    mLimits.versionDeadlineMs = 1500;
+    mLimits.rateWindowMs = 1000;
+    mDatabase.setUpdateLimits(mLimits);
+    struct cCase {
+        const char* what;
+        std::function<void(cTestServer&)> script;
+        const char* reason;
+    } cases[] = {
+        {"version", [&](cTestServer& server) { server.on("/dbversion.php", trickle("     9", 400)); },
+         "took longer than 1 s"},
+        {"catalogue",
+         [&](cTestServer& server) {
+             server.serve("/dbversion.php", "9");
+             server.on("/database", trickle(mNewCatalogue, 50));
+         },
+         "sends slower than 16 KiB/s"},
+    };
+    for (const cCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        cTestServer server;
+        c.script(server);
+        useServer(server.address());
+        const auto start = tClock::now();
+        EXPECT_TRUE(runUpdate());
+        EXPECT_LT(tClock::now() - start, std::chrono::milliseconds(3000));
+        EXPECT_EQ(mDatabase.lastUpdateOutcome(), eUpdateOutcome::Failed);
+        EXPECT_NE(mDatabase.lastUpdateError().find(c.reason), std::string::npos) << mDatabase.lastUpdateError();
+        expectNothingInstalled();
+        server.stop();
+    }
+
+    // The server holds its answer (before its head, or after the first
+    // bytes of the catalogue); the program closes 300 ms later: the update
+    // ends at once, not after a time-out.
+    mLimits.networkTimeoutMs = 10000;
+    mLimits.versionDeadlineMs = 20000;
+    mDatabase.setUpdateLimits(mLimits);
+    for (const bool headFirst : {false, true}) {
+        SCOPED_TRACE(headFirst ? "held after the first bytes" : "held before the head");
+        cTestServer server;
+        if (headFirst) {
+            server.serve("/dbversion.php", "9");
+            server.on("/database", [&server, this](HTTPServerRequest&, HTTPServerResponse& response) {
+                response.setContentLength64(static_cast<Poco::Int64>(mNewCatalogue.size()));
+                response.send().write(mNewCatalogue.data(), 100).flush();
+                server.stall();
+            });
+        } else {
+            server.on("/dbversion.php", [&server](HTTPServerRequest&, HTTPServerResponse&) { server.stall(); });
+        }
+        useServer(server.address());
+        mTerminating = false;
+        std::thread closer([this] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            mTerminating = true;
+        });
+        const auto start = tClock::now();
+        EXPECT_FALSE(runUpdate());
+        EXPECT_LT(tClock::now() - start, std::chrono::milliseconds(1500));
+        EXPECT_EQ(mDatabase.lastUpdateOutcome(), eUpdateOutcome::Stopped);
+        closer.join();
+        server.stop();
+        expectNothingInstalled();
+    }
 }
 
 TEST_F(cCatalogueUpdate, WithoutAHookTheApplicationsFlagStopsTheUpdate)
