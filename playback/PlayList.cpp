@@ -153,17 +153,30 @@ std::u16string cPlayList::download(const std::u16string& url)
         std::string bytes;
         char buffer[8192];
         while (bytes.size() < MaxBodySize) {
+            // Each wait is at most what is left of the deadline, and what has
+            // arrived is taken as it is: a server that trickles a byte now and
+            // then cannot stretch the fetch past its deadline.
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                throw kestrel::cException(u"took longer than the fetch deadline");
+            }
+            session.socket().setReceiveTimeout(
+                Poco::Timespan(std::min<long long>(left.count(), NetworkTimeoutSeconds * 1000LL) * 1000));
             const size_t wanted = std::min(sizeof(buffer), MaxBodySize - bytes.size());
-            body.read(buffer, static_cast<std::streamsize>(wanted));
-            const std::streamsize got = body.gcount();
+            body.read(buffer, 1);
+            std::streamsize got = body.gcount();
+            if (got > 0 && wanted > 1) {
+                got += body.readsome(buffer + 1, static_cast<std::streamsize>(wanted - 1));
+            }
             if (got > 0) {
                 bytes.append(buffer, static_cast<size_t>(got));
             }
             if (!body) {
+                if (std::chrono::steady_clock::now() > deadline) {
+                    throw kestrel::cException(u"took longer than the fetch deadline");
+                }
                 break;
-            }
-            if (std::chrono::steady_clock::now() > deadline) {
-                throw kestrel::cException(u"too slow");
             }
         }
         if (body.bad()) {
@@ -175,6 +188,14 @@ std::u16string cPlayList::download(const std::u16string& url)
         return kestrel::fromUtf8(bytes);
     } catch (const Poco::Exception& failure) {
         reportFetchFailure(failure.displayText());
+    } catch (const kestrel::cException& failure) {
+        std::string reason = "unreadable reason";
+        try {
+            reason = kestrel::toUtf8(failure.message());
+        } catch (const kestrel::cException&) {
+            // The reasons thrown here are plain ASCII; keep the stand-in.
+        }
+        reportFetchFailure(reason);
     } catch (const std::exception& failure) {
         reportFetchFailure(failure.what());
     } catch (...) {

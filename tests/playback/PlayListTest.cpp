@@ -13,6 +13,8 @@
 #include <Poco/Net/SocketAddress.h>
 
 #include <chrono>
+#include <functional>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -227,4 +229,24 @@ TEST(PlayListTest, StalledServerGivesUpWithinTheTimeOut)
     const auto seconds =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LE(seconds, cPlayList::NetworkTimeoutSeconds + 2);
+}
+
+// A server that sends a byte every two seconds never meets the network
+// time-out, but the whole fetch still ends at its deadline.
+TEST(PlayListTest, TricklingServerGivesUpAtTheDeadline)
+{
+    cTestHttpServer server;
+    server.addGenerator("/trickle.asx", "video/x-ms-asf", [](std::ostream& body, const std::function<bool()>& stopping) {
+        for (int i = 0; i < 60 && !stopping() && body.good(); ++i) {
+            body << ' ' << std::flush;
+            for (int slice = 0; slice < 20 && !stopping(); ++slice) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(constructionError(server.url("/trickle.asx")), "can't download ASX file");
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LE(seconds, cPlayList::FetchDeadlineSeconds + 2);
 }
