@@ -191,7 +191,7 @@ std::u16string cPlayList::download(const std::u16string& url)
     } catch (const kestrel::cException& failure) {
         std::string reason = "unreadable reason";
         try {
-            reason = kestrel::toUtf8(failure.message());
+            reason = kestrel::toUtf8(failure.message().empty() ? failure.typeName() : failure.message());
         } catch (const kestrel::cException&) {
             // The reasons thrown here are plain ASCII; keep the stand-in.
         }
