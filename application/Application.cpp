@@ -15,6 +15,7 @@
 #include "commandline/CommandLine.h"
 #include "playback/MediaGraph.h"
 #include "playback/Playback.h"
+#include "playback/StreamAddress.h"
 #include "scenes/Scenes.h"
 #include "kestrel/Exception.h"
 #include "kestrel/File.h"
@@ -163,6 +164,8 @@ int cLumivexApplication::run(int32_t, int32_t)
     // the scene switching before any scene can be requested.
     installPlayback();
     installScenes();
+    // Before any graph exists: no source that reads files or devices.
+    restrictMediaSources();
     warmUpMedia();
 
     mInitializationThread = std::thread([this] { initializationThread(); });

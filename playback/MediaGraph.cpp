@@ -1,4 +1,6 @@
 #include "playback/MediaGraph.h"
+#include "playback/StreamAddress.h"
+#include "kestrel/Log.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
@@ -128,6 +130,9 @@ cMediaGraph::cMediaGraph()
         return;
     }
     gst_object_ref_sink(mPipeline);
+    if (mediaSourcesRestricted()) {
+        g_signal_connect(mPipeline, "deep-element-added", G_CALLBACK(&cMediaGraph::onElementAdded), this);
+    }
     // Messages are looked at as they are posted and never queued, so a
     // graph that nobody polls does not pile them up.
     GstBus* bus = gst_element_get_bus(mPipeline);
@@ -279,6 +284,25 @@ bool cMediaGraph::addSource()
     std::lock_guard<std::mutex> lock(mLock);
     mSource = source;
     return true;
+}
+
+void cMediaGraph::onElementAdded(GstBin*, GstBin*, GstElement* element, void*)
+{
+    // Whatever made it (an HLS segment that names a file, a redirect), a
+    // source that reads no network stream never starts: it stays in its
+    // state and the graph fails with the reason.
+    if (isPermittedElement(element)) {
+        return;
+    }
+    gst_element_set_locked_state(element, TRUE);
+    gchar* uri = gst_uri_handler_get_uri(GST_URI_HANDLER(element));
+    const std::string text = std::string("refused a source that reads no network stream: ") +
+                             GST_OBJECT_NAME(element) + (uri != nullptr ? std::string(" for ") + uri : std::string());
+    g_free(uri);
+    kestrel::logWarning("playback", text);
+    GError* error = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_OPEN_READ, text.c_str());
+    gst_element_post_message(element, gst_message_new_error(GST_OBJECT(element), error, text.c_str()));
+    g_error_free(error);
 }
 
 void cMediaGraph::onSourceSetup(GstElement*, GstElement* source, void*)

@@ -23,6 +23,7 @@ typedef struct _GstPad GstPad;
 typedef struct _GstBus GstBus;
 typedef struct _GstMessage GstMessage;
 typedef struct _GstAppSink GstAppSink;
+typedef struct _GstBin GstBin;
 
 // Brings the media framework up; true when it is usable. Idempotent.
 bool initializeMedia();
@@ -153,6 +154,7 @@ private:
     static void onPadAdded(GstElement* element, GstPad* pad, void* self);
     static void onNoMorePads(GstElement* element, void* self);
     static void onSourceSetup(GstElement* element, GstElement* source, void* self);
+    static void onElementAdded(GstBin* bin, GstBin* subBin, GstElement* element, void* self);
     static int onNewSample(GstAppSink* sink, void* self);
     int deliverSample(GstAppSink* sink);
     bool linkChain(GstPad* pad, const std::vector<GstElement*>& chain);

@@ -1,4 +1,5 @@
 #include "playback/VideoPlayer.h"
+#include "playback/StreamAddress.h"
 
 #include "kestrel/Application.h"
 #include "app/Scene.h"
@@ -312,6 +313,21 @@ bool cVideoPlayerImpl::openSequence()
         }
     }
     kestrel::logDebug("playback", "channel " + channelText() + ": opening");
+    // Only network media: an address from a catalogue or a playlist that
+    // names a file, a device or a local port is refused before anything
+    // opens it, like an entry that cannot be played.
+    {
+        std::string address;
+        std::string reason;
+        try {
+            address = kestrel::toUtf8(mPlayList->getCurrentEntry());
+        } catch (const kestrel::cException&) {
+            return fail("address", "the address is not valid text");
+        }
+        if (!checkStreamAddress(address, reason)) {
+            return fail("address", "refused: " + reason);
+        }
+    }
 
     if (!graph->addSource()) {
         return failGraph(*graph, "connect");

@@ -175,6 +175,12 @@ TEST_F(VideoPlayerTest, FailuresEndTheOpenSequenceRequestTheHomeSceneAndSayWhy)
         {"missing entry fails at the load", clipUrl("missing.mkv"), "connect: Not Found"},
         {"a silent server fails after the time-out", clipUrl("stall.mkv"), "time-out: connect: no progress within 3 s"},
         {"a stream nothing installed decodes", clipUrl("av.mkv"), "missing decoder: not installed: H.264", true},
+        // Only network media, whatever a catalogue or a playlist names.
+        {"a local file is refused", "file:///etc/hostname", "address: refused: scheme \"file\" is not a network stream"},
+        {"a bare path is refused", "/etc/hostname", "address: refused: not a network address"},
+        {"a device is refused", "v4l2:///dev/video0", "address: refused: scheme \"v4l2\""},
+        {"udp on every interface is refused", "udp://0.0.0.0:5000",
+         "address: refused: udp is taken only from a multicast group"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
