@@ -1,5 +1,7 @@
 #include "state/Recent.h"
 
+#include <algorithm>
+
 #include <mutex>
 #include <new>
 
@@ -274,6 +276,46 @@ bool cRecent::savePicture(const uint8_t* pixels, int width, int height)
     return savePictureFor(path, pixels, width, height);
 }
 
+namespace {
+
+// Scales 24-bit rows down to fit StoredPictureSide, keeping the shape:
+// each stored pixel is the mean of the source pixels it covers. The rows
+// keep their order (bottom first) and their byte order.
+void scalePicture(const uint8_t* pixels, int& width, int& height, std::vector<uint8_t>& out)
+{
+    const int side = cRecent::StoredPictureSide;
+    const double factor = std::max(static_cast<double>(width) / side, static_cast<double>(height) / side);
+    const int outWidth = std::max(1, std::min(side, static_cast<int>(width / factor + 0.5)));
+    const int outHeight = std::max(1, std::min(side, static_cast<int>(height / factor + 0.5)));
+    out.assign(static_cast<size_t>(outWidth) * 3u * static_cast<size_t>(outHeight), 0);
+    for (int y = 0; y < outHeight; ++y) {
+        const int top = static_cast<int>(static_cast<int64_t>(y) * height / outHeight);
+        const int bottom = std::max(top + 1, static_cast<int>(static_cast<int64_t>(y + 1) * height / outHeight));
+        for (int x = 0; x < outWidth; ++x) {
+            const int left = static_cast<int>(static_cast<int64_t>(x) * width / outWidth);
+            const int right = std::max(left + 1, static_cast<int>(static_cast<int64_t>(x + 1) * width / outWidth));
+            uint32_t sums[3] = {0, 0, 0};
+            for (int sy = top; sy < bottom; ++sy) {
+                const uint8_t* row = pixels + static_cast<size_t>(sy) * static_cast<size_t>(width) * 3u;
+                for (int sx = left; sx < right; ++sx) {
+                    for (int c = 0; c < 3; ++c) {
+                        sums[c] += row[static_cast<size_t>(sx) * 3u + static_cast<size_t>(c)];
+                    }
+                }
+            }
+            const uint32_t count = static_cast<uint32_t>((bottom - top) * (right - left));
+            uint8_t* target = out.data() + (static_cast<size_t>(y) * static_cast<size_t>(outWidth) + x) * 3u;
+            for (int c = 0; c < 3; ++c) {
+                target[c] = static_cast<uint8_t>((sums[c] + count / 2) / count);
+            }
+        }
+    }
+    width = outWidth;
+    height = outHeight;
+}
+
+} // namespace
+
 bool cRecent::savePictureFor(const std::u16string& path, const uint8_t* pixels, int width, int height)
 {
     if (!pixels || width <= 0 || height <= 0 || width > MaxPictureSide || height > MaxPictureSide)
@@ -288,6 +330,12 @@ bool cRecent::savePictureFor(const std::u16string& path, const uint8_t* pixels, 
     }
     if (!isPictureFileOf(path, folder))
         return false;
+
+    std::vector<uint8_t> scaled;
+    if (width > StoredPictureSide || height > StoredPictureSide) {
+        scalePicture(pixels, width, height, scaled);
+        pixels = scaled.data();
+    }
 
     // The file is written without holding the list, so that the main loop
     // is not kept waiting while a large picture reaches the disk.

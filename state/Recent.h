@@ -66,8 +66,14 @@ class cRecent {
 public:
     // The list holds at most this many entries after an add.
     static constexpr int MaxEntries = 10;
-    // Pictures wider or taller than this are neither stored nor read.
+    // Pictures wider or taller than this are neither stored nor read (a
+    // file that claims more is not a picture of ours: nothing that large is
+    // allocated for it).
     static constexpr int MaxPictureSide = 8192;
+    // A larger picture is stored scaled down to fit within this square,
+    // keeping its shape: the carousel shows it at 256 x 256, and a frame of
+    // a large stream would otherwise cost megabytes at every save.
+    static constexpr int StoredPictureSide = 512;
 
     // Creates the (empty) list on the first call, then returns the same one.
     static cRecent* instance();
@@ -108,7 +114,8 @@ public:
     RecentEntry entry(int index) const;
 
     // Stores the picture for the front entry: width and height (each
-    // 1..MaxPictureSide) and width * 3 * height bytes of pixels. False, with
+    // 1..MaxPictureSide) and width * 3 * height bytes of pixels, scaled to
+    // fit StoredPictureSide when larger. False, with
     // the previous picture kept, when there is no entry or it cannot be
     // written. Only a picture file of the list's own making is ever
     // written, whatever recent.xml names.

@@ -344,6 +344,41 @@ TEST_F(RecentTest, PictureFileLayoutAndRoundTrip)
     cRecent::freePicture(read);
 }
 
+// A frame of a large stream is stored scaled to fit 512 x 512, keeping its
+// shape, its rows' order (bottom first) and its colours.
+TEST_F(RecentTest, LargePicturesAreStoredScaledDown)
+{
+    const struct {
+        int width, height, storedWidth, storedHeight;
+    } cases[] = {{1920, 1080, 512, 288}, {720, 1280, 288, 512}, {4096, 16, 512, 2}, {512, 512, 512, 512}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        play(A, false);
+        // The bottom half blue, the top half red (blue, green, red bytes).
+        std::vector<uint8_t> pixels(static_cast<size_t>(c.width) * 3u * static_cast<size_t>(c.height));
+        for (int y = 0; y < c.height; ++y) {
+            for (int x = 0; x < c.width; ++x) {
+                uint8_t* p = &pixels[(static_cast<size_t>(y) * c.width + x) * 3u];
+                p[0] = y < c.height / 2 ? 255 : 0;
+                p[2] = y < c.height / 2 ? 0 : 255;
+            }
+        }
+        ASSERT_TRUE(mRecent->savePicture(pixels.data(), c.width, c.height));
+        uint8_t* read = nullptr;
+        int width = 0;
+        int height = 0;
+        ASSERT_TRUE(mRecent->loadPicture(0, read, width, height));
+        EXPECT_EQ(width, c.storedWidth);
+        EXPECT_EQ(height, c.storedHeight);
+        EXPECT_EQ(read[0], 255); // the first row stored is still the bottom one: blue
+        EXPECT_EQ(read[2], 0);
+        const uint8_t* top = read + static_cast<size_t>(height - 1) * width * 3u;
+        EXPECT_EQ(top[0], 0);
+        EXPECT_EQ(top[2], 255);
+        cRecent::freePicture(read);
+    }
+}
+
 TEST_F(RecentTest, PicturesThatCannotBeStored)
 {
     const std::vector<uint8_t> pixels = pictureFor(1);
