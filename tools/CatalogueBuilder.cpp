@@ -9,6 +9,7 @@
 
 #include "catalogue/AddressCodec.h"
 #include "catalogue/CatalogueCheck.h"
+#include "catalogue/CatalogueConnection.h"
 #include "kestrel/Exception.h"
 #include "kestrel/Unicode.h"
 
@@ -235,11 +236,15 @@ bool listCatalogue(const std::string& catalogPath, std::ostream& out, std::strin
     }
     cConnection connection;
     cStatement select;
-    if (sqlite3_open_v2(catalogPath.c_str(), &connection.mHandle, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK ||
-        sqlite3_prepare_v2(connection.mHandle,
+    connection.mHandle = openCatalogueConnection(catalogPath, problem);
+    if (!connection.mHandle) {
+        error = "cannot open " + catalogPath + ": " + problem;
+        return false;
+    }
+    if (sqlite3_prepare_v2(connection.mHandle,
                            "select country, type, name, description, url from channels order by rowid;", -1,
                            &select.mHandle, nullptr) != SQLITE_OK) {
-        error = connection.mHandle ? sqlite3_errmsg(connection.mHandle) : "cannot open " + catalogPath;
+        error = sqlite3_errmsg(connection.mHandle);
         return false;
     }
     int result;
