@@ -9,7 +9,9 @@
 
 #include "catalogue/AddressCodec.h"
 #include "catalogue/CatalogueCheck.h"
+#include "catalogue/CatalogueConnection.h"
 #include "kestrel/Exception.h"
+#include "kestrel/Log.h"
 #include "kestrel/Unicode.h"
 
 namespace {
@@ -77,15 +79,15 @@ bool execute(sqlite3* connection, const char* statement, std::string& error)
     return true;
 }
 
-std::string oneLine(const unsigned char* text)
+// A field as one printable piece of a line: valid UTF-8, tabs and line
+// breaks as blanks, other control characters escaped, so that a catalogue
+// from elsewhere cannot break the listing's lines or drive the terminal.
+std::string oneLine(const std::string& text) { return kestrel::printableText(text, true); }
+
+std::string columnText(sqlite3_stmt* statement, int column)
 {
-    std::string value = text ? reinterpret_cast<const char*>(text) : "";
-    for (char& c : value) {
-        if (c == '\t' || c == '\n' || c == '\r') {
-            c = ' ';
-        }
-    }
-    return value;
+    const unsigned char* text = sqlite3_column_text(statement, column);
+    return text ? reinterpret_cast<const char*>(text) : "";
 }
 
 } // namespace
@@ -230,26 +232,33 @@ bool listCatalogue(const std::string& catalogPath, std::ostream& out, std::strin
 {
     std::string problem;
     if (!checkCatalogueFile(kestrel::fromUtf8(catalogPath), problem)) {
-        error = catalogPath + " is not a catalogue: " + problem;
+        // The reason may quote the file (a view's name): printable, like
+        // the listing.
+        error = catalogPath + " is not a catalogue: " + oneLine(problem);
         return false;
     }
     cConnection connection;
     cStatement select;
-    if (sqlite3_open_v2(catalogPath.c_str(), &connection.mHandle, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK ||
-        sqlite3_prepare_v2(connection.mHandle,
+    connection.mHandle = openCatalogueConnection(catalogPath, problem);
+    if (!connection.mHandle) {
+        error = "cannot open " + catalogPath + ": " + problem;
+        return false;
+    }
+    if (sqlite3_prepare_v2(connection.mHandle,
                            "select country, type, name, description, url from channels order by rowid;", -1,
                            &select.mHandle, nullptr) != SQLITE_OK) {
-        error = connection.mHandle ? sqlite3_errmsg(connection.mHandle) : "cannot open " + catalogPath;
+        error = sqlite3_errmsg(connection.mHandle);
         return false;
     }
     int result;
     while ((result = sqlite3_step(select.mHandle)) == SQLITE_ROW) {
         for (int column = 0; column < 4; ++column) {
-            out << oneLine(sqlite3_column_text(select.mHandle, column)) << '\t';
+            out << oneLine(columnText(select.mHandle, column)) << '\t';
         }
-        // Column 4 holds hexadecimal digits; the decoded address is ASCII.
-        const std::string encoded = oneLine(sqlite3_column_text(select.mHandle, 4));
-        out << kestrel::toUtf8(decodeAddress(std::u16string(encoded.begin(), encoded.end()))) << '\n';
+        // Column 4 holds hexadecimal digits; the decoded address is ASCII,
+        // control characters included.
+        const std::string digits = columnText(select.mHandle, 4);
+        out << oneLine(kestrel::toUtf8(decodeAddress(std::u16string(digits.begin(), digits.end())))) << '\n';
     }
     if (result != SQLITE_DONE) {
         error = sqlite3_errmsg(connection.mHandle);

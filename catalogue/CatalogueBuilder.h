@@ -39,7 +39,10 @@ bool buildCatalogue(const std::vector<cListingEntry>& entries, const std::string
                     const cBuildOptions& options, std::string& error);
 
 // Writes every channel of the catalogue as a listing line (the builder's
-// input form) with the address decoded, in table order. Tabs and line
-// breaks inside a field are written as spaces so that each channel stays
-// one line. False with a reason when the file is not a catalogue.
+// input form) with the address decoded, in table order. The catalogue must
+// pass the check before installing (catalogue/CatalogueCheck.h). Each field
+// is written printable (kestrel::printableText): tabs and line breaks as
+// spaces, so that each channel stays one line, other control characters
+// escaped, malformed UTF-8 as U+FFFD. False with a reason when the file is
+// not a catalogue.
 bool listCatalogue(const std::string& catalogPath, std::ostream& out, std::string& error);

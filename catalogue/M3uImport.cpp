@@ -373,6 +373,11 @@ bool parseM3u(const std::string& text, cM3uImport& result, std::string& error)
             skip(entry.line, "entry without a title");
             continue;
         }
+        if (name.size() > MaxFieldBytes || description.size() > MaxFieldBytes || address.size() > MaxAddressBytes ||
+            entry.country.size() > MaxFieldBytes || entry.group.size() > MaxFieldBytes) {
+            skip(entry.line, "a name, description, country, type or address longer than a catalogue takes");
+            continue;
+        }
         std::vector<std::string> countryNames;
         for (const std::string& code : splitList(entry.country)) {
             const std::string country = countryName(code);

@@ -32,8 +32,13 @@ constexpr size_t MaxPlaylistLineBytes = 64 * 1024;
 // Rows one entry may make (its countries by its types); the rest of its
 // combinations are left out, naming the line.
 constexpr size_t MaxRowsPerEntry = 64;
-// Rows of one import; entries beyond it are left out, naming the line.
-constexpr size_t MaxImportedRows = 2000000;
+// Rows of one import (the installed catalogue's own cap); entries beyond
+// it are left out, naming the line.
+constexpr size_t MaxImportedRows = 1000000;
+// Longest name, description, country or type, and address, that a
+// catalogue takes; an entry with a longer one is skipped, naming its line.
+constexpr size_t MaxFieldBytes = 4096;
+constexpr size_t MaxAddressBytes = 8192;
 
 // The name a channel without a country or a type is listed under.
 extern const char* const UnknownCategory;

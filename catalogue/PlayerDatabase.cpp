@@ -5,8 +5,10 @@
 #include <sqlite3.h>
 
 #include "catalogue/AddressCodec.h"
+#include "catalogue/CatalogueConnection.h"
 #include "catalogue/UpdateTask.h"
 #include "kestrel/File.h"
+#include "kestrel/Log.h"
 #include "kestrel/Unicode.h"
 
 namespace {
@@ -94,15 +96,14 @@ bool cPlayerDatabase::open(const std::u16string& folder)
     if (!kestrel::toNativePath(path, nativePath)) {
         return false;
     }
-    // The program never writes the catalogue: read-only keeps SQLite from
-    // creating journal files beside it or changing it in any way.
-    sqlite3* connection = nullptr;
-    const int result = sqlite3_open_v2(nativePath.c_str(), &connection, SQLITE_OPEN_READONLY, nullptr);
-    if (result != SQLITE_OK) {
-        sqlite3_close(connection); // a failed open may still hand out a handle
+    // Hardened, read-only, immutable: whatever an older version installed,
+    // no query can run for long, and nothing is written beside the file.
+    std::string problem;
+    mConnection = openCatalogueConnection(nativePath, problem);
+    if (!mConnection) {
+        kestrel::logWarning("catalogue", "cannot open " + nativePath + ": " + problem);
         return false;
     }
-    mConnection = connection;
     return true;
 }
 
@@ -150,8 +151,9 @@ void cPlayerDatabase::runQuery(const char* statementText, const std::vector<cons
         sqlite3_bind_text16(statement, position++, value->c_str(), -1, SQLITE_STATIC);
     }
     while (stepStatement(statement) == SQLITE_ROW) {
-        const void* text = sqlite3_column_text16(statement, 0);
-        rows.emplace_back(text ? static_cast<const char16_t*>(text) : u"");
+        // A file in UTF-16 hands its text over as stored: lone surrogates
+        // become U+FFFD, so that every name converts for the screen.
+        rows.push_back(kestrel::repairUtf16(static_cast<const char16_t*>(sqlite3_column_text16(statement, 0))));
         if (firstRowOnly) {
             break;
         }

@@ -49,12 +49,37 @@ std::string toUtf8(const std::u16string& wide)
     return out;
 }
 
-std::u16string fromUtf8(const std::string& narrow)
+namespace {
+
+constexpr char16_t Replacement = 0xFFFD;
+
+void appendUtf16(std::u16string& out, char32_t cp)
+{
+    if (cp < 0x10000) {
+        out += char16_t(cp);
+    } else {
+        out += char16_t(0xD800 + ((cp - 0x10000) >> 10));
+        out += char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    }
+}
+
+// Strict: the first malformed sequence throws. Lenient: each maximal
+// malformed part (a bad lead byte, or a lead byte with the continuation
+// bytes that were still valid for it) becomes one U+FFFD, as the Unicode
+// standard recommends, and decoding goes on after it.
+std::u16string decodeUtf8(const std::string& narrow, bool lenient)
 {
     std::u16string out;
     out.reserve(narrow.size() + 1);
     const size_t count = narrow.size();
     size_t i = 0;
+    const auto malformed = [&](size_t consumed) {
+        if (!lenient) {
+            throw cUnicodeConversionException();
+        }
+        out += Replacement;
+        i += consumed;
+    };
     while (i < count) {
         const unsigned char lead = static_cast<unsigned char>(narrow[i]);
         size_t length = 0;
@@ -84,27 +109,27 @@ std::u16string fromUtf8(const std::string& narrow)
                 high = 0x8F;
             }
         } else {
-            throw cUnicodeConversionException();
+            malformed(1);
+            continue;
         }
-        if (length > count - i) {
-            throw cUnicodeConversionException();
-        }
-        for (size_t k = 1; k < length; ++k) {
-            const unsigned char next = static_cast<unsigned char>(narrow[i + k]);
+        size_t valid = 1;
+        for (; valid < length && i + valid < count; ++valid) {
+            const unsigned char next = static_cast<unsigned char>(narrow[i + valid]);
             // Only the second byte has the narrowed range.
-            const unsigned char min = k == 1 ? low : 0x80;
-            const unsigned char max = k == 1 ? high : 0xBF;
+            const unsigned char min = valid == 1 ? low : 0x80;
+            const unsigned char max = valid == 1 ? high : 0xBF;
             if (next < min || next > max) {
-                throw cUnicodeConversionException();
+                break;
             }
             cp = (cp << 6) | (next & 0x3F);
         }
-        if (cp < 0x10000) {
-            out += char16_t(cp);
-        } else {
-            out += char16_t(0xD800 + ((cp - 0x10000) >> 10));
-            out += char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        if (valid < length) {
+            // A continuation byte out of range, or the input ends inside
+            // the sequence.
+            malformed(valid);
+            continue;
         }
+        appendUtf16(out, cp);
         i += length;
     }
     const size_t zero = out.find(u'\0');
@@ -112,6 +137,44 @@ std::u16string fromUtf8(const std::string& narrow)
         out.resize(zero);
     }
     return out;
+}
+
+} // namespace
+
+std::u16string fromUtf8(const std::string& narrow) { return decodeUtf8(narrow, false); }
+
+std::u16string fromUtf8Lenient(const std::string& narrow) { return decodeUtf8(narrow, true); }
+
+std::u16string repairUtf16(const char16_t* text)
+{
+    std::u16string out;
+    if (!text) {
+        return out;
+    }
+    for (size_t i = 0; text[i] != 0; ++i) {
+        const char16_t unit = text[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+            const char16_t next = text[i + 1];
+            if (next >= 0xDC00 && next <= 0xDFFF) {
+                out += unit;
+                out += next;
+                ++i;
+            } else {
+                out += Replacement;
+            }
+        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+            out += Replacement;
+        } else {
+            out += unit;
+        }
+    }
+    return out;
+}
+
+std::u16string repairUtf16(const std::u16string& text)
+{
+    // Cut at the first U+0000 like the conversions; c_str() ends the text.
+    return repairUtf16(text.c_str());
 }
 
 } // namespace kestrel

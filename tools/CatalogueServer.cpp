@@ -15,6 +15,7 @@
 #include <map>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
@@ -28,6 +29,7 @@
 #include <Poco/Net/HTTPServerConnectionFactory.h>
 #include <Poco/Net/HTTPServerParams.h>
 #include <Poco/Net/HTTPServerRequest.h>
+#include <Poco/Net/HTTPServerRequestImpl.h>
 #include <Poco/Net/HTTPServerResponse.h>
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/SocketAddress.h>
@@ -120,6 +122,89 @@ eRangeKind parseRange(const std::string& header, uint64_t size, cByteRange& rang
     return eRangeKind::Part;
 }
 
+// How an answer's body must move, and where slow readers are counted.
+struct cSendRules {
+    std::chrono::milliseconds window{};    // set at construction
+    size_t minBytes = 0;                   // set at construction
+    std::chrono::milliseconds ioTimeout{}; // set at construction
+    std::atomic<uint64_t>* slowReaders = nullptr; // the server's counter, which outlives the handlers
+};
+
+enum class eSent { Whole, Short, Slow, Gone };
+
+// Writes length bytes of the file to the connection without blocking, so
+// that the minimum rate is checked however the client reads: each window
+// must carry rules.minBytes (or the rest of the body), and no send may wait
+// longer than the i/o time-out. Stopping the server shuts the socket down,
+// which ends the wait at once.
+eSent sendBody(int fd, std::istream& in, uint64_t length, const cSendRules& rules)
+{
+    using tClock = std::chrono::steady_clock;
+    std::vector<char> buffer(CopyBytes);
+    size_t have = 0;
+    size_t offset = 0;
+    tClock::time_point windowStart = tClock::now();
+    tClock::time_point lastProgress = windowStart;
+    size_t windowBytes = 0;
+    while (offset < have || length > 0) {
+        if (offset == have) {
+            in.read(buffer.data(), static_cast<std::streamsize>(std::min<uint64_t>(length, buffer.size())));
+            const std::streamsize got = in.gcount();
+            if (got <= 0) {
+                return eSent::Short; // the file shrank under us; the client sees a short body
+            }
+            have = static_cast<size_t>(got);
+            offset = 0;
+            length -= static_cast<uint64_t>(got);
+        }
+        const tClock::time_point now = tClock::now();
+        const tClock::time_point deadline = std::min(windowStart + rules.window, lastProgress + rules.ioTimeout);
+        if (now >= deadline) {
+            return eSent::Slow;
+        }
+        pollfd watch{fd, POLLOUT, 0};
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
+        const int ready = ::poll(&watch, 1, static_cast<int>(wait));
+        if (ready < 0 && errno != EINTR) {
+            return eSent::Gone;
+        }
+        if (ready <= 0) {
+            continue; // the deadline is looked at again
+        }
+        if ((watch.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+            return eSent::Gone;
+        }
+        const ssize_t sent = ::send(fd, buffer.data() + offset, have - offset, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+                continue;
+            }
+            return eSent::Gone;
+        }
+        offset += static_cast<size_t>(sent);
+        windowBytes += static_cast<size_t>(sent);
+        lastProgress = tClock::now();
+        if (windowBytes >= rules.minBytes) {
+            windowStart = lastProgress;
+            windowBytes = 0;
+        }
+    }
+    return eSent::Whole;
+}
+
+// True when a segment of the path (between slashes) starts with '.'.
+bool hasDotSegment(const std::string& path)
+{
+    for (size_t start = 0; start <= path.size();) {
+        const size_t slash = std::min(path.find('/', start), path.size());
+        if (slash > start && path[start] == '.') {
+            return true;
+        }
+        start = slash + 1;
+    }
+    return false;
+}
+
 void sendStatus(HTTPServerResponse& response, HTTPResponse::HTTPStatus status)
 {
     response.setStatusAndReason(status);
@@ -131,7 +216,7 @@ void sendStatus(HTTPServerResponse& response, HTTPResponse::HTTPStatus status)
 
 class cFolderHandler : public Poco::Net::HTTPRequestHandler {
 public:
-    explicit cFolderHandler(const std::string& root) : mRoot(root) {}
+    cFolderHandler(const std::string& root, const cSendRules& rules) : mRoot(root), mRules(rules) {}
 
     void handleRequest(HTTPServerRequest& request, HTTPServerResponse& response) override
     {
@@ -165,6 +250,11 @@ public:
             }
             start = slash + 1;
         }
+        // Dotfiles (.git, .htpasswd, an editor's .swp) are not served.
+        if (hasDotSegment(path)) {
+            sendStatus(response, HTTPResponse::HTTP_NOT_FOUND);
+            return;
+        }
         const std::optional<std::string> file = canonical(mRoot + path);
         if (!file) {
             sendStatus(response, HTTPResponse::HTTP_NOT_FOUND);
@@ -173,6 +263,11 @@ public:
         // A symbolic link below the folder may still point elsewhere.
         if (*file != mRoot && file->compare(0, mRoot.size() + 1, mRoot + "/") != 0) {
             sendStatus(response, HTTPResponse::HTTP_FORBIDDEN);
+            return;
+        }
+        // Or at a dotfile inside it.
+        if (hasDotSegment(file->substr(mRoot.size()))) {
+            sendStatus(response, HTTPResponse::HTTP_NOT_FOUND);
             return;
         }
         const std::string type = path == "/database" ? "application/vnd.sqlite3" : contentTypeFor(*file);
@@ -234,35 +329,40 @@ private:
         if (head) {
             return;
         }
-        std::vector<char> buffer(CopyBytes);
-        while (length > 0 && out) {
-            const std::streamsize want = static_cast<std::streamsize>(std::min<uint64_t>(length, buffer.size()));
-            in.read(buffer.data(), want);
-            const std::streamsize got = in.gcount();
-            if (got <= 0) {
-                // The file shrank under us; the client sees a short body.
-                break;
-            }
-            out.write(buffer.data(), got);
-            length -= static_cast<uint64_t>(got);
+        // The head goes out through the response stream; the body is
+        // written to the connection directly, under the send rules.
+        out.flush();
+        auto* served = dynamic_cast<Poco::Net::HTTPServerRequestImpl*>(&request);
+        if (!out || !served) {
+            return;
+        }
+        const int fd = served->socket().impl()->sockfd();
+        if (sendBody(fd, in, length, mRules) == eSent::Slow) {
+            // Closed with a reset: what still waits in the kernel's buffers
+            // is dropped instead of trickling out to the slow client.
+            const linger reset{1, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof(reset));
+            ++*mRules.slowReaders;
         }
     }
 
     const std::string& mRoot; // the server's, which outlives its handlers
+    const cSendRules& mRules; // the factory's, which outlives its handlers
 };
 
 class cFolderHandlerFactory : public Poco::Net::HTTPRequestHandlerFactory {
 public:
-    explicit cFolderHandlerFactory(const std::string& root) : mRoot(root) {}
+    cFolderHandlerFactory(const std::string& root, const cSendRules& rules) : mRoot(root), mRules(rules) {}
     Poco::Net::HTTPRequestHandler* createRequestHandler(const HTTPServerRequest&) override
     {
-        return new cFolderHandler(mRoot);
+        return new cFolderHandler(mRoot, mRules);
     }
     // Breaks off every request in progress (their sockets are shut down).
     void abortRequests() { serverStopped(this, true); }
 
 private:
     const std::string& mRoot;
+    const cSendRules mRules;
 };
 
 } // namespace
@@ -310,6 +410,49 @@ long raiseOpenFileLimit()
     return limit.rlim_cur == RLIM_INFINITY ? LONG_MAX : static_cast<long>(limit.rlim_cur);
 }
 
+namespace {
+
+// A connection whose request header the gate has already read from the
+// kernel. Its reads give those bytes first, then read the socket, so the
+// request thread's HTTP session finds the whole request as if it had read
+// it itself. The gate fills the header while it holds the connection; the
+// dispatcher's queue hands it to one request thread, the only user after.
+class cGateSocketImpl : public Poco::Net::StreamSocketImpl {
+public:
+    explicit cGateSocketImpl(poco_socket_t fd) : StreamSocketImpl(fd) {}
+
+    using StreamSocketImpl::receiveBytes;
+    int receiveBytes(void* buffer, int length, int flags) override
+    {
+        const size_t left = mHeader.size() - mTaken;
+        if (left == 0 || length <= 0) {
+            return StreamSocketImpl::receiveBytes(buffer, length, flags);
+        }
+        const size_t count = std::min(left, static_cast<size_t>(length));
+        std::memcpy(buffer, mHeader.data() + mTaken, count);
+        if ((flags & MSG_PEEK) == 0) {
+            mTaken += count;
+        }
+        return static_cast<int>(count);
+    }
+    int available() override
+    {
+        return static_cast<int>(mHeader.size() - mTaken) + StreamSocketImpl::available();
+    }
+    bool poll(const Poco::Timespan& timeout, int mode) override
+    {
+        if ((mode & Poco::Net::Socket::SELECT_READ) != 0 && mTaken < mHeader.size()) {
+            return true;
+        }
+        return StreamSocketImpl::poll(timeout, mode);
+    }
+
+    std::string mHeader; // the bytes the gate read: gate thread, then the request thread
+    size_t mTaken = 0;   // how many of them the request thread has read
+};
+
+} // namespace
+
 // The parts of a running server. The handler factory and the dispatcher
 // (the queue of complete requests and its request threads) are POCO's; the
 // gate in front of them is ours: it accepts, and watches every connection
@@ -319,6 +462,7 @@ struct cCatalogueServer::cParts {
     using tClock = std::chrono::steady_clock;
     struct cWaiting {
         Poco::Net::StreamSocket socket;
+        cGateSocketImpl* connection = nullptr; // socket's own implementation
         tClock::time_point accepted;
         uint64_t serial = 0; // tells a reused descriptor from its earlier holder
     };
@@ -336,7 +480,7 @@ struct cCatalogueServer::cParts {
     // of their deadlines; entries of connections gone meanwhile are skipped.
     std::deque<std::pair<uint64_t, int>> arrivals;            // gate thread only; serial, descriptor
     uint64_t serials = 0;                                     // gate thread only
-    std::vector<char> peek;                                   // gate thread only
+    std::vector<char> scratch;                                // gate thread only
 
     ~cParts()
     {
@@ -387,7 +531,7 @@ cCatalogueServer::cCatalogueServer(const std::string& root, const std::string& h
     mLimits.threads = std::max(1, mLimits.threads);
     mLimits.queue = std::max(1, mLimits.queue);
     mLimits.maxHeaderBytes = std::max<size_t>(1024, mLimits.maxHeaderBytes);
-    if (mLimits.headerTimeout.count() <= 0 || mLimits.ioTimeout.count() <= 0) {
+    if (mLimits.headerTimeout.count() <= 0 || mLimits.ioTimeout.count() <= 0 || mLimits.sendWindow.count() <= 0) {
         throw Poco::InvalidArgumentException("time-outs must be positive");
     }
     // Each waiting connection is one descriptor; the rest of the process
@@ -407,7 +551,7 @@ cCatalogueServer::cCatalogueServer(const std::string& root, const std::string& h
     mParts->listener = Poco::Net::ServerSocket(Poco::Net::SocketAddress(host, port), ListenBacklog);
     mPort = mParts->listener.address().port();
     mParts->listener.setBlocking(false);
-    mParts->peek.resize(mLimits.maxHeaderBytes);
+    mParts->scratch.resize(std::min<size_t>(mLimits.maxHeaderBytes, 16 * 1024));
 
     mParts->params = new Poco::Net::HTTPServerParams();
     mParts->params->setMaxThreads(mLimits.threads);
@@ -419,7 +563,12 @@ cCatalogueServer::cCatalogueServer(const std::string& root, const std::string& h
     const auto io = std::chrono::duration_cast<std::chrono::microseconds>(mLimits.ioTimeout).count();
     mParts->params->setTimeout(Poco::Timespan(static_cast<Poco::Timespan::TimeDiff>(io)));
     mParts->params->setKeepAlive(false);
-    mParts->folderHandlers = new cFolderHandlerFactory(mRoot);
+    cSendRules rules;
+    rules.window = mLimits.sendWindow;
+    rules.minBytes = mLimits.minSendBytes;
+    rules.ioTimeout = mLimits.ioTimeout;
+    rules.slowReaders = &mSlowReaders;
+    mParts->folderHandlers = new cFolderHandlerFactory(mRoot, rules);
     mParts->handlers = mParts->folderHandlers;
     mParts->threads = std::make_unique<Poco::ThreadPool>(std::min(2, mLimits.threads), mLimits.threads);
     mParts->dispatcher = new Poco::Net::TCPServerDispatcher(
@@ -485,6 +634,8 @@ cServerCounters cCatalogueServer::counters() const
     counters.hungUp = mHungUp;
     counters.busy = mBusy;
     counters.tooLarge = mTooLarge;
+    counters.slowReaders = mSlowReaders;
+    counters.headerBytes = mHeaderBytes;
     return counters;
 }
 
@@ -519,32 +670,50 @@ void cCatalogueServer::runGate()
             forget(oldest->first);
         }
     };
-    // Looks at what the connection has sent so far, without taking it: the
-    // request thread reads the header itself.
+    // Reads what the connection has sent since the gate last looked and
+    // keeps it; only the new bytes (and the three before them) are searched
+    // for the end of the header. Edge-triggered: reads until the kernel has
+    // nothing more.
     const auto examine = [&](int fd, uint32_t events) {
         auto found = parts.waiting.find(fd);
         if (found == parts.waiting.end()) {
             return;
         }
-        const ssize_t got = ::recv(fd, parts.peek.data(), parts.peek.size(), MSG_PEEK | MSG_DONTWAIT);
-        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-            ++mHungUp;
-            forget(fd);
-            return;
-        }
-        if (got < 0) {
-            return;
-        }
-        const std::string_view seen(parts.peek.data(), static_cast<size_t>(got));
-        const bool whole = seen.find("\r\n\r\n") != std::string_view::npos || seen.find("\n\n") != std::string_view::npos;
-        if (!whole) {
-            if ((events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0) {
+        std::string& header = found->second.connection->mHeader;
+        bool whole = false;
+        for (;;) {
+            if (header.size() >= mLimits.maxHeaderBytes) {
+                ++mTooLarge;
+                answerAndClose(found->second.socket, "431 Request Header Fields Too Large");
+                forget(fd);
+                return;
+            }
+            const size_t room = std::min(parts.scratch.size(), mLimits.maxHeaderBytes - header.size());
+            const ssize_t got = ::recv(fd, parts.scratch.data(), room, MSG_DONTWAIT);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
                 // The client stopped sending before its header was whole.
                 ++mHungUp;
                 forget(fd);
-            } else if (static_cast<size_t>(got) >= parts.peek.size()) {
-                ++mTooLarge;
-                answerAndClose(found->second.socket, "431 Request Header Fields Too Large");
+                return;
+            }
+            if (got < 0) {
+                break; // nothing more for now
+            }
+            mHeaderBytes += static_cast<uint64_t>(got);
+            const size_t from = header.size() >= 3 ? header.size() - 3 : 0;
+            header.append(parts.scratch.data(), static_cast<size_t>(got));
+            const std::string_view fresh(header.data() + from, header.size() - from);
+            if (fresh.find("\r\n\r\n") != std::string_view::npos || fresh.find("\n\n") != std::string_view::npos) {
+                whole = true;
+                break;
+            }
+        }
+        if (!whole) {
+            if ((events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0) {
+                ++mHungUp;
                 forget(fd);
             }
             return;
@@ -596,8 +765,8 @@ void cCatalogueServer::runGate()
                 dropOldest();
             }
             const uint64_t serial = ++parts.serials;
-            cParts::cWaiting waiting{Poco::Net::StreamSocket(new Poco::Net::StreamSocketImpl(fd)), tClock::now(),
-                                     serial};
+            auto* connection = new cGateSocketImpl(fd);
+            cParts::cWaiting waiting{Poco::Net::StreamSocket(connection), connection, tClock::now(), serial};
             parts.waiting.emplace(fd, std::move(waiting));
             parts.arrivals.emplace_back(serial, fd);
             epoll_event event{};

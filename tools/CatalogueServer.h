@@ -8,9 +8,10 @@
 //                       and single byte ranges
 // HEAD is answered like GET without the body. Paths that lead outside the
 // folder (".." segments, symbolic links pointing elsewhere) are refused with
-// 403; folders and missing files are 404. Every connection carries one
-// request and is closed after the answer, so no idle connection holds a
-// thread between requests.
+// 403; folders, missing files and dotfiles (any segment of the path, or of
+// the file's real path below the folder, that starts with '.') are 404.
+// Every connection carries one request and is closed after the answer, so
+// no idle connection holds a thread between requests.
 
 #include <atomic>
 #include <chrono>
@@ -28,7 +29,12 @@
 // thread watches every such connection and hands it to a request thread
 // only once its whole request header has arrived. So clients that connect
 // and send nothing, or half a header, cost a socket each until the header
-// time-out, never a thread, and cannot keep others out.
+// time-out, never a thread, and cannot keep others out. The gate reads each
+// byte of a header once, keeping what it read for the request thread.
+//
+// Once a request has its thread, the answer must keep moving: a client that
+// takes the body slower than the minimum send rate is cut off, so that
+// clients reading at a trickle cannot hold every thread either.
 struct cServerLimits {
     // The whole request header must arrive within this time of connecting.
     std::chrono::milliseconds headerTimeout{5000};
@@ -46,6 +52,12 @@ struct cServerLimits {
     int pendingConnections = 1024;
     // A larger request header is answered 431.
     size_t maxHeaderBytes = 16 * 1024;
+    // The minimum send rate: every window of this length must carry at
+    // least minSendBytes of the body (or its end), or the connection is
+    // closed. The default, 16 KiB/s over 10 s, is the rate below which a
+    // player gives up a catalogue download itself.
+    std::chrono::milliseconds sendWindow{10000};
+    size_t minSendBytes = 160 * 1024;
 };
 
 // What the header gate has done since the start; for tests and logs.
@@ -57,6 +69,8 @@ struct cServerCounters {
     uint64_t hungUp = 0;         // closed by the client before their header was whole
     uint64_t busy = 0;           // answered 503: every thread busy and the queue full
     uint64_t tooLarge = 0;       // answered 431
+    uint64_t slowReaders = 0;    // cut off for taking an answer below the minimum send rate
+    uint64_t headerBytes = 0;    // request bytes the gate has read (each byte once)
 };
 
 class cCatalogueServer {
@@ -108,6 +122,9 @@ private:
     std::atomic<uint64_t> mHungUp{0};
     std::atomic<uint64_t> mBusy{0};
     std::atomic<uint64_t> mTooLarge{0};
+    std::atomic<uint64_t> mHeaderBytes{0};
+    // Written by the request threads, read by anyone.
+    std::atomic<uint64_t> mSlowReaders{0};
 };
 
 // The content type the server sends for a file name (by its extension,

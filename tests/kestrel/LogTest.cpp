@@ -95,3 +95,56 @@ TEST(Log, EveryMessageIsOneLine)
         EXPECT_EQ(line.find_first_not_of(line.back(), line.size() - 50), std::string::npos) << line;
     }
 }
+
+TEST(Log, TextFromOutsideIsPrintable)
+{
+    struct Case {
+        std::string text;
+        std::string printed;
+    };
+    const Case cases[] = {
+        {"plain \xC3\xA9t\xC3\xA9 \xE2\x82\xAC", "plain \xC3\xA9t\xC3\xA9 \xE2\x82\xAC"},
+        {"bell\a esc\x1B[31mred", "bell\\x07 esc\\x1B[31mred"},
+        {std::string("nul\0x", 5), "nul\\x00x"},
+        {"del\x7F c1\xC2\x9B", "del\\x7F c1\\x9B"},                  // DEL and U+009B (CSI)
+        {"bad\xFF\xC0 cut\xE2\x82", "bad\xEF\xBF\xBD\xEF\xBF\xBD cut\xEF\xBF\xBD"},
+        {"rtl\xE2\x80\xAEtxt.exe", "rtl\\u202Etxt.exe"},                // right-to-left override
+        {"ls\xE2\x80\xA8ps\xE2\x80\xA9", "ls\\u2028ps\\u2029"},
+        {"tab\tlf\ncr\r", "tab\\x09lf\\x0Acr\\x0D"},
+        {"back\\slash", "back\\slash"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(printableText(c.text), c.printed);
+    }
+    EXPECT_EQ(printableText("tab\tlf\ncr\r", true), "tab lf cr ");
+
+    cLogCapture capture(nullptr);
+    logWarning("playback", "channel \x1B]0;owned\x07 at http://x/\xE2\x80\xAE");
+    ASSERT_EQ(capture.lines.size(), 1u);
+    EXPECT_EQ(capture.lines[0], "lumivex: playback: warning: channel \\x1B]0;owned\\x07 at http://x/\\u202E");
+}
+
+TEST(Log, LongMessagesAreCutAtACharacter)
+{
+    const std::string prefix = "lumivex: catalogue: warning: ";
+    cLogCapture capture(nullptr);
+    logWarning("catalogue", std::string(MaxLogMessageBytes, 'a'));           // fits
+    logWarning("catalogue", std::string(MaxLogMessageBytes + 1, 'a'));
+    logWarning("catalogue", "x" + std::string(3000, '\x01'));                // grows when escaped
+    std::string accents;
+    for (int i = 0; i < 2000; ++i) {
+        accents += "\xC3\xA9";
+    }
+    logWarning("catalogue", accents);
+    ASSERT_EQ(capture.lines.size(), 4u);
+    EXPECT_EQ(capture.lines[0], prefix + std::string(MaxLogMessageBytes, 'a'));
+    EXPECT_EQ(capture.lines[1], prefix + std::string(MaxLogMessageBytes, 'a') + " [cut; 2049 bytes in all]");
+    const std::string& escaped = capture.lines[2];
+    EXPECT_EQ(escaped.rfind(prefix + "x\\x01\\x01", 0), 0u);
+    EXPECT_LE(escaped.size(), prefix.size() + MaxLogMessageBytes + 40);
+    EXPECT_NE(escaped.find(" [cut; 3001 bytes in all]"), std::string::npos);
+    const std::string& cut = capture.lines[3];
+    const std::string body = cut.substr(prefix.size(), cut.find(" [cut") - prefix.size());
+    EXPECT_EQ(body.size(), MaxLogMessageBytes); // 1024 whole characters
+    EXPECT_EQ(body.substr(body.size() - 2), "\xC3\xA9");
+}

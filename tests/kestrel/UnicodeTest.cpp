@@ -80,3 +80,59 @@ TEST(Unicode, BothConversionsStopAtU0000)
     EXPECT_EQ(fromUtf8(std::string("ab\0cd", 5)), u"ab");
     EXPECT_EQ(fromUtf8(std::string("\0", 1)), u"");
 }
+
+TEST(Unicode, LenientUtf8ReplacesEachMaximalMalformedPart)
+{
+    const char16_t R = 0xFFFD;
+    struct Case {
+        std::string narrow;
+        std::u16string wide;
+    };
+    const Case cases[] = {
+        {"plain \xC3\xA9", u"plain \u00E9"},
+        {"\xC0\xAF", {R, R}},                   // overlong: two bad lead bytes
+        {"\xED\xA0\x80", {R, R, R}},            // encoded surrogate: ED cannot take A0
+        {"\xF4\x90\x80\x80", {R, R, R, R}},     // above U+10FFFF
+        {"a\xE2\x82", {u'a', R}},               // cut at the end: one part
+        {"\xE2\x82z", {R, u'z'}},               // cut before a plain byte
+        {"\xF0\x9F\x98\xC3\xA9", {R, u'\u00E9'}},
+        {"\x80\xBF", {R, R}},                   // lone continuation bytes
+        {"\xFF\xFEok", {R, R, u'o', u'k'}},
+        {"\xF0\x9F\x98\x80", {char16_t(0xD83D), char16_t(0xDE00)}},
+        {std::string("a\0\xFF", 3), u"a"},      // ends at U+0000
+    };
+    for (const Case& c : cases) {
+        const std::u16string wide = fromUtf8Lenient(c.narrow);
+        EXPECT_EQ(wide, c.wide) << "input size " << c.narrow.size();
+        EXPECT_NO_THROW(toUtf8(wide));
+    }
+}
+
+TEST(Unicode, RepairUtf16ReplacesLoneSurrogatesOnly)
+{
+    const char16_t R = 0xFFFD;
+    const char16_t H = 0xD83D;
+    const char16_t L = 0xDE00;
+    struct Case {
+        std::u16string in;
+        std::u16string out;
+    };
+    const Case cases[] = {
+        {u"", u""},
+        {u"abc", u"abc"},
+        {{H, L}, {H, L}},
+        {{u'a', H}, {u'a', R}},        // high surrogate at the end
+        {{H, u'a'}, {R, u'a'}},
+        {{H, H, L}, {R, H, L}},
+        {{L}, {R}},
+        {{L, H}, {R, R}},
+        {{u'x', L, u'y'}, {u'x', R, u'y'}},
+        {{u'a', u'\0', L}, u"a"},      // ends at U+0000
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(repairUtf16(c.in), c.out);
+        EXPECT_NO_THROW(toUtf8(repairUtf16(c.in)));
+    }
+    EXPECT_EQ(repairUtf16(static_cast<const char16_t*>(nullptr)), u"");
+    EXPECT_EQ(toUtf8(repairUtf16({u'a', H})), "a\xEF\xBF\xBD");
+}

@@ -8,6 +8,7 @@
 #include <Poco/Net/HTTPServerResponse.h>
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/SocketAddress.h>
+#include <Poco/ThreadPool.h>
 
 #include <fstream>
 
@@ -85,7 +86,8 @@ cTestHttpServer::cTestHttpServer()
     auto* params = new Poco::Net::HTTPServerParams;
     params->setMaxThreads(16);
     params->setKeepAlive(false);
-    mServer = std::make_unique<Poco::Net::HTTPServer>(new cFactory(*this), socket, params);
+    mThreads = std::make_unique<Poco::ThreadPool>(2, 32);
+    mServer = std::make_unique<Poco::Net::HTTPServer>(new cFactory(*this), *mThreads, socket, params);
     mServer->start();
 }
 
@@ -97,6 +99,10 @@ cTestHttpServer::~cTestHttpServer()
     }
     mStopped.notify_all();
     mServer->stopAll(true);
+    // Stopping shuts the connections down but does not wait for their
+    // handlers; one still in a generator would next ask stopping() of a
+    // server already gone.
+    mThreads->joinAll();
 }
 
 void cTestHttpServer::addBody(const std::string& path, const std::string& body, int status,

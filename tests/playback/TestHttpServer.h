@@ -13,9 +13,12 @@
 #include <mutex>
 #include <string>
 
-namespace Poco::Net {
+namespace Poco {
+class ThreadPool;
+namespace Net {
 class HTTPServer;
 }
+} // namespace Poco
 
 class cTestHttpServer {
 public:
@@ -57,6 +60,11 @@ private:
     bool mStopping = false;                // guarded by mLock
     std::map<std::string, cRoute> mRoutes; // guarded by mLock
     std::map<std::string, int> mHits;      // guarded by mLock
+    // The request threads are the server's own, so that the destructor can
+    // wait for every handler (a generator still writing) before the routes
+    // and the lock they use go away. Declared before the server: it is
+    // destroyed after it.
+    std::unique_ptr<Poco::ThreadPool> mThreads;
     std::unique_ptr<Poco::Net::HTTPServer> mServer;
     int mPort = 0;
 };

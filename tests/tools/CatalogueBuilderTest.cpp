@@ -136,6 +136,39 @@ TEST(CatalogueBuilder, BuildsTheChannelsTableWithEncodedAddressesAndListsItBack)
     EXPECT_FALSE(listCatalogue(folder.file("junk"), ignored, error));
 }
 
+TEST(CatalogueBuilder, ListingShowsOutsideTextPrintableAndRefusesHostileFiles)
+{
+    cTempFolder folder;
+    const std::string path = folder.file("database");
+    // Written directly, as a catalogue made elsewhere may be: control
+    // characters in every field, malformed UTF-8, an address that decodes
+    // to an escape sequence.
+    const std::string encodedEscape = "001b005b0032004a0068"; // ESC [ 2 J h
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    const std::string sql =
+        "create table channels (country text, type text, name text, description text, url text);"
+        "insert into channels values ('Fr' || char(27) || ']0;x' || char(7), 'News' || char(9) || 'x', "
+        "'Line' || char(10) || 'two', cast(x'41ff42c29b' as text), '" + encodedEscape + "');";
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+
+    std::ostringstream listed;
+    std::string error;
+    ASSERT_TRUE(listCatalogue(path, listed, error)) << error;
+    EXPECT_EQ(listed.str(), "Fr\\x1B]0;x\\x07\tNews x\tLine two\tA\xEF\xBF\xBD" "B\\x9B\t\\x1B[2Jh\n");
+
+    // A catalogue the player would refuse is not listed either.
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "create view everything as select * from channels;", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    std::ostringstream refused;
+    EXPECT_FALSE(listCatalogue(path, refused, error));
+    EXPECT_NE(error.find("holds code: view everything"), std::string::npos) << error;
+    EXPECT_EQ(refused.str(), "");
+}
+
 TEST(CatalogueBuilder, IndexesServeTheBrowserQueries)
 {
     cTempFolder folder;

@@ -128,6 +128,26 @@ TEST_F(cServedFolder, RefusesPathsOutsideTheFolder)
     EXPECT_TRUE(std::filesystem::exists(mRoot + "/database"));
 }
 
+TEST_F(cServedFolder, DotfilesAreNotServed)
+{
+    std::filesystem::create_directories(mRoot + "/.git");
+    writeFile(mRoot + "/.git/config", "[remote] url = secret");
+    writeFile(mRoot + "/.htpasswd", "admin:secret");
+    writeFile(mRoot + "/streams/.news.asx.swp", "secret draft");
+    std::filesystem::create_symlink(mRoot + "/.htpasswd", mRoot + "/plain-name"); // a plain name for a dotfile
+    std::filesystem::create_symlink(mRoot + "/.git", mRoot + "/repository");
+    const char* const targets[] = {
+        "/.git/config", "/.htpasswd", "/streams/.news.asx.swp", "/%2Ehtpasswd", "/plain-name",
+        "/repository/config", "/./database", "/streams/./news.asx",
+    };
+    for (const char* target : targets) {
+        const cAnswer answer = request(mServer->port(), target);
+        EXPECT_EQ(answer.status, 404) << target;
+        EXPECT_EQ(answer.body.find("secret"), std::string::npos) << target;
+    }
+    EXPECT_EQ(request(mServer->port(), "/streams/news.asx").status, 200);
+}
+
 TEST_F(cServedFolder, MissingVersionFileIsNotFound)
 {
     std::filesystem::remove(mRoot + "/dbversion");

@@ -1,13 +1,16 @@
 // The catalogue server under hostile and heavy load, over real sockets on
 // 127.0.0.1: connections that send half a request header and wait, a header
 // dripped byte by byte, more waiting connections than the server keeps, an
-// oversized header, and a hundred players fetching the catalogue at once.
+// oversized header, clients that take the catalogue at a trickle, and a
+// hundred players fetching the catalogue at once.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <iostream>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -39,9 +42,15 @@ const char HalfHeader[] = "GET /database HTTP/1.1\r\nHost: 127.0.0.1\r\n";
 // A raw client socket to the server, closed with the object.
 class cRawClient {
 public:
-    explicit cRawClient(uint16_t port)
+    // receiveBuffer > 0 shrinks the socket's receive buffer before
+    // connecting, so that the server's writes stall as soon as the client
+    // stops reading.
+    explicit cRawClient(uint16_t port, int receiveBuffer = 0)
     {
         mFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (mFd >= 0 && receiveBuffer > 0) {
+            ::setsockopt(mFd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof(receiveBuffer));
+        }
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
@@ -87,6 +96,25 @@ public:
     }
     // What the server sent before closing.
     const std::string& received() const { return mReceived; }
+    // Reads at most size bytes if any arrive by the deadline. False once
+    // the server has closed the connection.
+    bool readSome(size_t size, tClock::time_point deadline)
+    {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - tClock::now());
+        pollfd watch{mFd, POLLIN, 0};
+        if (::poll(&watch, 1, static_cast<int>(std::max<long long>(0, left.count()))) <= 0) {
+            return true;
+        }
+        std::string buffer(size, '\0');
+        const ssize_t got = ::recv(mFd, buffer.data(), size, MSG_DONTWAIT);
+        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
+            return false;
+        }
+        if (got > 0) {
+            mReceived.append(buffer.data(), static_cast<size_t>(got));
+        }
+        return true;
+    }
 
 private:
     int mFd = -1;
@@ -309,4 +337,118 @@ TEST_F(ServerLoadTest, HundredPlayersFetchTheCatalogueAtOnce)
         EXPECT_EQ(failures[static_cast<size_t>(i)], "") << "player " << i;
     }
     EXPECT_EQ(server.counters().busy, 0u);
+}
+
+TEST_F(ServerLoadTest, AHeaderInManyPiecesIsReadOnceAndServed)
+{
+    cServerLimits limits;
+    limits.headerTimeout = 5000ms;
+    cCatalogueServer server(mFolder.path(), "127.0.0.1", 0, limits);
+    server.start();
+
+    // 40 pieces of 100 bytes each, every one arriving on its own: the gate
+    // reads each byte once (it used to look at the whole header again on
+    // every packet), and the request thread still finds the whole request.
+    const std::string request = "GET /dbversion.php HTTP/1.1\r\nHost: a\r\nX-Padding: ";
+    const std::string end = "\r\nConnection: close\r\n\r\n";
+    const std::string header = request + std::string(4000 - request.size() - end.size(), 'p') + end;
+    cRawClient client(server.port());
+    for (size_t at = 0; at < header.size(); at += 100) {
+        ASSERT_TRUE(client.send(header.substr(at, 100)));
+        std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_TRUE(client.closedBy(tClock::now() + 5s));
+    EXPECT_EQ(client.received().compare(0, 12, "HTTP/1.1 200"), 0) << client.received();
+    EXPECT_NE(client.received().find("\r\n\r\n7\n"), std::string::npos) << client.received();
+    EXPECT_EQ(server.counters().headerBytes, header.size());
+    EXPECT_EQ(server.counters().served, 1u);
+}
+
+TEST_F(ServerLoadTest, ClientsReadingAtATrickleAreCutOffAndOthersServed)
+{
+    // Every thread taken by a client that reads 1 KiB every 100 ms (10 KiB/s)
+    // of a catalogue whose rate rule asks 64 KiB in every 400 ms.
+    std::mt19937 random(5);
+    std::string large(8 * 1024 * 1024, '\0');
+    for (char& c : large) {
+        c = static_cast<char>(random());
+    }
+    writeFile(mFolder.file("database"), large);
+    cServerLimits limits;
+    limits.threads = 4;
+    limits.sendWindow = 400ms;
+    limits.minSendBytes = 64 * 1024;
+    cCatalogueServer server(mFolder.path(), "127.0.0.1", 0, limits);
+    server.start();
+
+    const auto start = tClock::now();
+    std::vector<std::unique_ptr<cRawClient>> slow;
+    for (int i = 0; i < limits.threads; ++i) {
+        slow.push_back(std::make_unique<cRawClient>(server.port(), 4096));
+        ASSERT_TRUE(slow.back()->send("GET /database HTTP/1.1\r\nHost: a\r\n\r\n"));
+    }
+    ASSERT_TRUE(waitUntil([&] { return server.counters().served >= 4u; }, 5s))
+        << server.counters().accepted << " accepted, " << server.counters().served << " served, "
+        << server.counters().busy << " busy";
+    // A player arriving while every thread is held waits in the queue and
+    // is answered once the slow clients are cut off, not turned away.
+    std::pair<int, std::string> player;
+    tClock::duration playerTook{};
+    std::thread playerThread([&] {
+        const auto asked = tClock::now();
+        try {
+            player = fetch(server.port(), "/database", 10s);
+        } catch (const Poco::Exception& failure) {
+            player.second = failure.displayText();
+        }
+        playerTook = tClock::now() - asked;
+    });
+    std::vector<bool> open(slow.size(), true);
+    std::vector<tClock::duration> heldFor(slow.size());
+    while (std::find(open.begin(), open.end(), true) != open.end() && tClock::now() - start < 20s) {
+        for (size_t i = 0; i < slow.size(); ++i) {
+            if (open[i] && !slow[i]->readSome(1024, tClock::now() + 1ms)) {
+                open[i] = false;
+                heldFor[i] = tClock::now() - start;
+            }
+        }
+        std::this_thread::sleep_for(100ms);
+    }
+    for (size_t i = 0; i < slow.size(); ++i) {
+        EXPECT_FALSE(open[i]) << "slow client " << i << " still holds a thread";
+        EXPECT_LT(heldFor[i], 3s) << i;
+        EXPECT_LT(slow[i]->received().size(), large.size() / 2) << i;
+        std::cout << "    slow client " << i << " cut off after "
+                  << std::chrono::duration_cast<std::chrono::milliseconds>(heldFor[i]).count() << " ms, "
+                  << slow[i]->received().size() / 1024 << " KiB taken\n";
+    }
+    playerThread.join();
+    EXPECT_EQ(player.first, 200) << player.second;
+    EXPECT_TRUE(player.second == large);
+    EXPECT_LT(playerTook, 5s);
+    std::cout << "    the waiting player had the catalogue after "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(playerTook).count() << " ms\n";
+    EXPECT_EQ(server.counters().busy, 0u);
+    EXPECT_EQ(server.counters().slowReaders, 4u);
+}
+
+TEST_F(ServerLoadTest, AClientReadingAboveTheMinimumRateGetsEverything)
+{
+    cServerLimits limits;
+    limits.sendWindow = 400ms;
+    limits.minSendBytes = 64 * 1024; // 160 KiB/s
+    cCatalogueServer server(mFolder.path(), "127.0.0.1", 0, limits);
+    server.start();
+
+    // 32 KiB every 50 ms: about 640 KiB/s, in bursts with pauses.
+    cRawClient steady(server.port(), 64 * 1024);
+    ASSERT_TRUE(steady.send("GET /database HTTP/1.1\r\nHost: a\r\n\r\n"));
+    const auto start = tClock::now();
+    while (steady.readSome(32 * 1024, tClock::now() + 1s) && tClock::now() - start < 20s) {
+        std::this_thread::sleep_for(50ms);
+    }
+    const std::string& got = steady.received();
+    ASSERT_NE(got.find("\r\n\r\n"), std::string::npos);
+    EXPECT_TRUE(got.substr(got.find("\r\n\r\n") + 4) == mDatabase) << got.size();
+    EXPECT_EQ(server.counters().slowReaders, 0u);
 }
