@@ -326,6 +326,15 @@ TEST(M3uImport, OneEntryMakesAtMost64Rows)
     EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 64) << rows;
     EXPECT_NE(run.err.find("line 2"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("only the first 64"), std::string::npos) << run.err;
+
+    // A title longer than a catalogue takes: that entry alone is skipped.
+    const cRun longer = importM3u(folder,
+                                  "#EXTM3U\n#EXTINF:-1," + std::string(5000, 'n') + "\nhttp://long.example/\n"
+                                  "#EXTINF:-1,Short\nhttp://short.example/\n",
+                                  folder.file("database"));
+    ASSERT_EQ(longer.status, 0) << longer.err;
+    EXPECT_EQ(listed(folder.file("database")), "Unknown\tUnknown\tShort\t\thttp://short.example/\n");
+    EXPECT_NE(longer.err.find("line 2"), std::string::npos) << longer.err;
 }
 
 // The imported catalogue is what the player browses.
