@@ -479,11 +479,21 @@ TEST_F(PlayerSceneTest, TheReflectionFollowsAMovingPictureOnTheScreen)
         if (shotNumber > 0) {
             runMainLoopFor(450);
         }
-        const sScreenshot shot = windowPixels();
-        ASSERT_EQ(shot.width, 800);
+        // On a loaded machine a shot may fall between two frames' redraws:
+        // a few more tenths of a second are allowed for the box to show.
+        sScreenshot shot;
+        double inVideo = -1;
+        double inReflection = -1;
+        for (int attempt = 0; attempt < 20 && (inVideo < 0 || inReflection < 0); ++attempt) {
+            if (attempt > 0) {
+                runMainLoopFor(100);
+            }
+            shot = windowPixels();
+            ASSERT_EQ(shot.width, 800);
+            inVideo = boxCentre(shot, 240, 560, 398, 412, 100);
+            inReflection = boxCentre(shot, 240, 560, 427, 433, 12);
+        }
         keepScreenshot(shot, "player-reflection-" + std::to_string(shotNumber));
-        const double inVideo = boxCentre(shot, 240, 560, 398, 412, 100);
-        const double inReflection = boxCentre(shot, 240, 560, 427, 433, 12);
         ASSERT_GE(inVideo, 0);
         ASSERT_GE(inReflection, 0);
         EXPECT_NEAR(inReflection, inVideo, 12);
