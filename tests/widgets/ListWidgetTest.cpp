@@ -166,7 +166,19 @@ TEST_F(ListWidgetTest, ActorsStandWhereTheLayoutSays)
     clutter_actor_get_transformed_position(upArrow(), &x, &y);
     EXPECT_NEAR(x, ListX + (ListWidth - testSkinImage("list-scroll-up.png").width) / 2, 0.5);
     EXPECT_NEAR(y, ListY, 0.5);
-    EXPECT_NE(upArrow(), downArrow());
+    // Two arrows, the down one below the rows' window, each from its image.
+    ClutterActor* up = upArrow();
+    ClutterActor* down = downArrow();
+    ASSERT_NE(up, nullptr);
+    ASSERT_NE(down, nullptr);
+    ASSERT_NE(up, down);
+    float upY = 0.0f;
+    float downY = 0.0f;
+    clutter_actor_get_transformed_position(up, &x, &upY);
+    clutter_actor_get_transformed_position(down, &x, &downY);
+    EXPECT_GE(downY - upY, mVisibleHeight);
+    EXPECT_NEAR(clutter_actor_get_width(down), testSkinImage("list-scroll-down.png").width, 0.5);
+    EXPECT_NEAR(clutter_actor_get_height(up), testSkinImage("list-scroll-up.png").height, 0.5);
 
     // Background, reflection, clip group and the two arrows, all removed
     // again with the widget.
