@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "kestrel/Exception.h"
 #include "kestrel/Unicode.h"
 
 #include "state/UserFile.h"
@@ -126,7 +127,15 @@ std::u16string interfaceText(const std::u16string& name)
 {
     for (const sInterfaceText& text : interfaceTexts()) {
         if (name == text.name) {
-            return languageString(name, text.english);
+            std::u16string shown = languageString(name, text.english);
+            // A lone surrogate from a damaged file would stop the toolkit's
+            // UTF-8 conversion; such a text counts as missing.
+            try {
+                kestrel::toUtf8(shown);
+            } catch (const kestrel::cException&) {
+                shown = text.english;
+            }
+            return shown;
         }
     }
     return name;

@@ -41,6 +41,7 @@ struct sInterfaceText {
 // them. A language file names each of these and nothing else.
 const std::vector<sInterfaceText>& interfaceTexts();
 // The loaded language's text for one of the names of interfaceTexts(), its
-// English wording when the table lacks it; an unknown name comes back as
-// it is, so that a slip shows on screen instead of an empty label.
+// English wording when the table lacks it or holds a text that is not
+// well-formed UTF-16; an unknown name comes back as it is, so that a slip
+// shows on screen instead of an empty label.
 std::u16string interfaceText(const std::u16string& name);
