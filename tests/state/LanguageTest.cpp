@@ -141,6 +141,14 @@ TEST_F(LanguageTest, InterfaceTextsFallBackToEnglish)
     EXPECT_EQ(interfaceText(u"button_continue"), u"Continue");
     // A name the program does not know shows as itself, whatever the file.
     EXPECT_EQ(interfaceText(u"stray"), u"stray");
+
+    // A lone surrogate (a damaged file) counts as missing: the toolkit
+    // could not take it.
+    std::u16string broken = u"<locale><item name=\"button_continue\">Weiter?</item></locale>";
+    broken[broken.find(u'?')] = 0xD800;
+    ASSERT_TRUE(loadLanguage(writeLanguage("broken.xml", broken)));
+    EXPECT_EQ(languageString(u"button_continue", u"").size(), 7u);
+    EXPECT_EQ(interfaceText(u"button_continue"), u"Continue");
 }
 
 // The user state through one start and one clean shutdown, in the order the
