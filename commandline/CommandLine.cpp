@@ -387,6 +387,9 @@ std::vector<std::string> toArguments(const cCommandLine& commandLine)
     if (commandLine.replaceServer) {
         arguments.insert(arguments.end(), {"--server", commandLine.server});
     }
+    if (!commandLine.language.empty()) {
+        arguments.insert(arguments.end(), {"--language", commandLine.language});
+    }
     if (!commandLine.added.empty()) {
         arguments.push_back("--");
         arguments.insert(arguments.end(), commandLine.added.begin(), commandLine.added.end());

@@ -54,8 +54,9 @@ cCommandLine parseCommandLine(const std::vector<std::string>& arguments, const s
 // that the new source's catalogue is installed whatever its number.
 bool applyCommandLine(const cCommandLine& commandLine, cSettings& settings);
 
-// The arguments that ask for the same sources (paths already absolute), to
-// hand to the player that already runs on the same data folder.
+// The arguments that ask for the same sources and language (paths already
+// absolute), to hand to the player that already runs on the same data
+// folder.
 std::vector<std::string> toArguments(const cCommandLine& commandLine);
 
 // The help; its first line is the usage line that a refusal repeats.

@@ -90,6 +90,8 @@ TEST_F(CommandLineTest, FormsAndWhatTheyAskFor)
         EXPECT_EQ(line.server, c.server);
         EXPECT_EQ(line.replaceServer, !c.server.empty());
         EXPECT_EQ(line.language, c.language);
+        // A later start hands the language on to the running player.
+        EXPECT_EQ(parse(toArguments(line)).language, c.language);
     }
 }
 
