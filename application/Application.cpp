@@ -23,6 +23,7 @@
 #include "kestrel/System.h"
 #include "kestrel/Unicode.h"
 #include "state/Language.h"
+#include "state/LocaleLanguage.h"
 #include "state/Recent.h"
 #include "state/Settings.h"
 
@@ -187,6 +188,12 @@ void cLumivexApplication::initializationThread()
         // A missing or unreadable file leaves the initial contents.
         settings->load(dataFolderPath + u"settings.xml");
         trace("load settings");
+        // A first start shows the desktop's language; every settings file the
+        // program wrote names a language, and that one holds.
+        if (!settings->loadedFromFile(u"language")) {
+            const std::vector<std::u16string> languages = availableLanguages(kestrel::cSystem::getApplicationPath());
+            settings->setString(u"language", languageForLocale(std::getenv, languages));
+        }
         // Sources given on the command line (and by later starts that came
         // meanwhile) are stored at once, so that they hold for the next
         // start even if this one ends abruptly.
@@ -203,8 +210,8 @@ void cLumivexApplication::initializationThread()
         cRecent::instance()->load(dataFolderPath);
         trace("load recent");
 
-        // A missing language file changes nothing on screen; its result is
-        // not needed.
+        // A missing language file leaves the interface in English; its
+        // result is not needed.
         const std::u16string languagePath =
             languageFilePath(kestrel::cSystem::getApplicationPath(), settings->getLanguage());
         loadLanguage(languagePath);

@@ -8,7 +8,9 @@
 
 #include "catalogue/Fetch.h"
 #include "kestrel/Exception.h"
+#include "kestrel/System.h"
 #include "kestrel/Unicode.h"
+#include "state/Language.h"
 #include "state/Settings.h"
 
 #ifndef LUMIVEX_VERSION
@@ -177,6 +179,30 @@ bool isServerAddress(const std::string& server)
     return true;
 }
 
+// The language file name for NAME as given ("German" is "german"). False
+// with the reason when the program has no file of that name.
+bool languageName(const std::string& given, std::string& language, std::string& error)
+{
+    language = given;
+    std::transform(language.begin(), language.end(), language.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    std::vector<std::u16string> languages;
+    try {
+        languages = availableLanguages(kestrel::cSystem::getApplicationPath());
+    } catch (const kestrel::cException&) {
+        // No application folder: no language can be checked, none is taken.
+    }
+    std::string names;
+    for (const std::u16string& name : languages) {
+        if (kestrel::toUtf8(name) == language) {
+            return true;
+        }
+        names += (names.empty() ? "" : ", ") + kestrel::toUtf8(name);
+    }
+    error = "no language \"" + given + "\" (there are: " + (names.empty() ? "none" : names) + ")";
+    return false;
+}
+
 std::vector<std::u16string> wide(const std::vector<std::string>& texts)
 {
     std::vector<std::u16string> result;
@@ -190,7 +216,7 @@ std::vector<std::u16string> wide(const std::vector<std::string>& texts)
 
 std::string usageLine()
 {
-    return "Usage: lumivex [--list LIST]... [--server ADDRESS] [LIST]...";
+    return "Usage: lumivex [--list LIST]... [--server ADDRESS] [--language NAME] [LIST]...";
 }
 
 std::string helpText()
@@ -204,6 +230,9 @@ std::string helpText()
                          "                     address http://... or https://...); the stored lists are\n"
                          "                     dropped\n"
                          "  LIST               add this list to the stored ones (what \"Open with\" passes)\n"
+                         "  --language NAME    show the player in this language from now on: english,\n"
+                         "                     german, french, ... (without it, the first start takes\n"
+                         "                     the desktop's language)\n"
                          "  --sources          print the stored server and lists, then exit\n"
                          "  --help             print this help, then exit\n"
                          "  --version          print the version, then exit\n"
@@ -324,13 +353,23 @@ cCommandLine parseCommandLine(const std::vector<std::string>& arguments, const s
             result.server = value;
             continue;
         }
+        if (name == "--language") {
+            if (!takeValue()) {
+                return refuse("option --language needs a language");
+            }
+            std::string error;
+            if (!languageName(value, result.language, error)) {
+                return refuse(error);
+            }
+            continue;
+        }
         return refuse("unknown option " + name);
     }
     if (result.replaceServer && (result.replaceLists || !result.added.empty())) {
         return refuse("a server and lists cannot be chosen together: the lists would hide the server");
     }
     if (result.action == cCommandLine::PrintSources && (result.replaceServer || result.replaceLists ||
-                                                        !result.added.empty())) {
+                                                        !result.added.empty() || !result.language.empty())) {
         return refuse("--sources only prints; give it alone");
     }
     if (result.lists.size() + result.added.size() > static_cast<size_t>(cSettings::MaxLists)) {
@@ -347,6 +386,9 @@ std::vector<std::string> toArguments(const cCommandLine& commandLine)
     }
     if (commandLine.replaceServer) {
         arguments.insert(arguments.end(), {"--server", commandLine.server});
+    }
+    if (!commandLine.language.empty()) {
+        arguments.insert(arguments.end(), {"--language", commandLine.language});
     }
     if (!commandLine.added.empty()) {
         arguments.push_back("--");
@@ -380,6 +422,10 @@ bool applyCommandLine(const cCommandLine& commandLine, cSettings& settings)
     }
     if (lists != stored) {
         settings.setLists(lists);
+        changed = true;
+    }
+    if (!commandLine.language.empty() && kestrel::fromUtf8(commandLine.language) != settings.getLanguage()) {
+        settings.setString(u"language", kestrel::fromUtf8(commandLine.language));
         changed = true;
     }
     return changed;

@@ -9,6 +9,8 @@
 //                                lists
 //   lumivex SOURCE ...           adds each list to the stored ones, once
 //                                (what a file manager's "Open with" passes)
+//   lumivex --language NAME      stores the language the player speaks
+//                                (a file of the language folder: german, ...)
 //   lumivex --sources | --help | --version   prints and exits 0
 //
 // A SOURCE is an M3U file (a path, or a file:// address as desktops pass
@@ -37,11 +39,13 @@ struct cCommandLine {
     bool replaceServer = false;     // --server was given
     std::string server;             // as given
     std::vector<std::string> added; // bare sources, absolute, in order
+    std::string language;           // --language, lower case; empty: not given
     std::string error;              // Refuse: what was wrong, one line
 };
 
 // Reads the arguments (without the program's name). Relative paths are
-// taken from workingFolder. Local files must exist as plain files.
+// taken from workingFolder. Local files must exist as plain files; a
+// language must have its file beside the program (in any letter case).
 cCommandLine parseCommandLine(const std::vector<std::string>& arguments, const std::string& workingFolder);
 
 // Stores what the command line asks for in the settings. True when
@@ -50,8 +54,9 @@ cCommandLine parseCommandLine(const std::vector<std::string>& arguments, const s
 // that the new source's catalogue is installed whatever its number.
 bool applyCommandLine(const cCommandLine& commandLine, cSettings& settings);
 
-// The arguments that ask for the same sources (paths already absolute), to
-// hand to the player that already runs on the same data folder.
+// The arguments that ask for the same sources and language (paths already
+// absolute), to hand to the player that already runs on the same data
+// folder.
 std::vector<std::string> toArguments(const cCommandLine& commandLine);
 
 // The help; its first line is the usage line that a refusal repeats.

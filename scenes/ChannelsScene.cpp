@@ -4,8 +4,10 @@
 
 #include "app/MainLoop.h"
 #include "app/Stage.h"
+#include "app/Words.h"
 #include "catalogue/PlayerDatabase.h"
 #include "scenes/IdleScene.h"
+#include "state/Language.h"
 
 const char16_t* const CountryListState = u"countryList";
 const char16_t* const ChannelListState = u"channelsList";
@@ -21,7 +23,7 @@ constexpr unsigned OrbFrames = 20;
 constexpr unsigned FramesPerSecond = 120;
 constexpr double OrbGrown = 1.1;
 
-const char16_t* const AnyRow = u"Any";
+const char16_t* const AnyRow = u"channels_any"; // the name of its text
 const char16_t* const AnyFilter = u"*";
 
 std::unique_ptr<cListWidget> makeList(cScene* scene, const sListPlace& place)
@@ -34,7 +36,7 @@ std::vector<std::u16string> withAny(const std::vector<std::u16string>& rows)
 {
     std::vector<std::u16string> items;
     items.reserve(rows.size() + 1);
-    items.emplace_back(AnyRow);
+    items.emplace_back(interfaceText(AnyRow));
     items.insert(items.end(), rows.begin(), rows.end());
     return items;
 }
@@ -50,11 +52,11 @@ cPickerFrame::cPickerFrame(ClutterActor* root, bool lowQualityOrb)
     , mOrbTemplate(mOrbTimeline, AlphaRampInc)
 {
     mSceneGroup = clutter_actor_new();
-    mCaption = clutter_text_new_full("Monospace", "Select channel to play", &White);
+    mCaption = clutter_text_new_full("Monospace", shownText(u"channels_caption").c_str(), &White);
     mBackground = loadSkinTexture("channels-by-type-bg.png", 800.0f, 600.0f);
     mLogo = loadSkinTexture("logo.png", 400.0f, 150.0f);
-    mBackButton = loadSkinTexture("back-button.png", 180.0f, 56.0f);
-    mFavoritesButton = loadSkinTexture("fav-button.png", 180.0f, 56.0f);
+    mBackButton = loadLabelledButton("back-button.png", u"button_back");
+    mFavoritesButton = loadLabelledButton("fav-button.png", u"button_favourites");
     mPlayOrb = loadSkinTexture("play-orb.png", 96.0f, 96.0f);
     clutter_actor_set_reactive(mBackButton, TRUE);
     clutter_actor_set_reactive(mFavoritesButton, TRUE);
@@ -233,7 +235,7 @@ cChannelsScene::~cChannelsScene()
 
 void cChannelsScene::show()
 {
-    mFrame.layOut("Select channel...");
+    mFrame.layOut(shownText(u"channels_title").c_str());
 
     mCountryList->show(true, true);
     mTypeList->show(true, true);

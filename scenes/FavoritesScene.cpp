@@ -1,12 +1,14 @@
 #include "scenes/FavoritesScene.h"
 
 #include "app/Stage.h"
+#include "app/Words.h"
 #include "catalogue/PlayerDatabase.h"
 
 cFavoritesScene::cFavoritesScene(ClutterActor* root)
     : cScene(root)
     , mFrame(root, false)
 {
+    clutter_text_set_text(CLUTTER_TEXT(mFrame.caption()), shownText(u"favourites_caption").c_str());
     mList = std::make_unique<cListWidget>(this, ChannelListPlace.x, ChannelListPlace.y, ChannelListPlace.width,
                                           ChannelListPlace.height);
     mList->setItems(cPlayerDatabase::instance()->favouriteNames());
@@ -22,7 +24,7 @@ cFavoritesScene::~cFavoritesScene()
 
 void cFavoritesScene::show()
 {
-    mFrame.layOut("Favorite channels");
+    mFrame.layOut(shownText(u"favourites_title").c_str());
     // The scene is the favourites: its own button would lead nowhere.
     clutter_actor_hide(mFrame.favoritesButton());
     mList->show(true, true);

@@ -7,6 +7,7 @@
 #include "app/Reflection.h"
 #include "app/Stage.h"
 #include "app/Wheel.h"
+#include "app/Words.h"
 #include "catalogue/PlayerDatabase.h"
 #include "state/Recent.h"
 
@@ -99,11 +100,11 @@ cIdleScene::cIdleScene(ClutterActor* root)
 {
     mSceneGroup = clutter_actor_new();
     mCarouselGroup = clutter_actor_new();
-    mCaption = clutter_text_new_full("Monospace", "Recent channels", &White);
+    mCaption = clutter_text_new_full("Monospace", shownText(u"idle_caption").c_str(), &White);
     mBackground = loadSkinTexture("idle-bg.png", 800.0f, 600.0f);
     mLogo = loadSkinTexture("logo.png", 400.0f, 150.0f);
-    mChannelsButton = loadSkinTexture("channels-button.png", 180.0f, 56.0f);
-    mFavoritesButton = loadSkinTexture("fav-button.png", 180.0f, 56.0f);
+    mChannelsButton = loadLabelledButton("channels-button.png", u"button_channels");
+    mFavoritesButton = loadLabelledButton("fav-button.png", u"button_favourites");
 
     for (int place = 0; place < IdlePlaceCount; ++place) {
         makeTile(place);
@@ -202,7 +203,7 @@ void cIdleScene::show()
 {
     const float sw = clutter_actor_get_width(mRoot);
     const float sh = clutter_actor_get_height(mRoot);
-    clutter_stage_set_title(stage(), "Recent channels...");
+    clutter_stage_set_title(stage(), shownText(u"idle_title").c_str());
 
     clutter_actor_set_z_position(mSceneGroup, 100.0f);
     clutter_actor_set_opacity(mSceneGroup, 0);

@@ -8,6 +8,7 @@
 #include "app/PaintGate.h"
 #include "app/Reflection.h"
 #include "app/Stage.h"
+#include "app/Words.h"
 #include "catalogue/PlayerDatabase.h"
 #include "kestrel/Exception.h"
 #include "kestrel/Unicode.h"
@@ -122,7 +123,7 @@ cPlayerScene::cPlayerScene(ClutterActor* root) : cScene(root)
     mNameLabel = clutter_text_new_full("Monospace", currentChannelName().c_str(), &White);
     mBackground = loadSkinTexture("player-bg.png", 800.0f, 600.0f);
     mBusyIcon = loadSkinTexture("busy.png", 96.0f, 96.0f);
-    mBackButton = loadSkinTexture("back-button.png", 180.0f, 56.0f);
+    mBackButton = loadLabelledButton("back-button.png", u"button_back");
     mFullScreenButton = loadSkinTexture("fullscreen.png", ButtonSize, ButtonSize);
     mAddToFavouritesButton = loadSkinTexture("add2fav.png", ButtonSize, ButtonSize);
 

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "app/Stage.h"
+#include "app/Words.h"
 #include "scenes/IdleScene.h"
 
 namespace {
@@ -35,7 +36,7 @@ cUpdateScene::cUpdateScene(ClutterActor* root)
     , mSceneTemplate(400, AlphaRampInc)
 {
     mSceneGroup = clutter_actor_new();
-    mCaption = clutter_text_new_full("Monospace", "Updating channels database...", &White);
+    mCaption = clutter_text_new_full("Monospace", shownText(u"update_caption").c_str(), &White);
     mBackground = loadSkinTexture("update-bg.png", 800.0f, 600.0f);
     mLogo = loadSkinTexture("logo.png", 400.0f, 150.0f);
     mBusyIcon = loadSkinTexture("busy.png", 96.0f, 96.0f);
@@ -69,7 +70,7 @@ void cUpdateScene::show()
 {
     const float sw = clutter_actor_get_width(mRoot);
     const float sh = clutter_actor_get_height(mRoot);
-    clutter_stage_set_title(stage(), "Updating");
+    clutter_stage_set_title(stage(), shownText(u"update_title").c_str());
 
     clutter_actor_set_z_position(mSceneGroup, -100.0f);
     clutter_actor_set_opacity(mSceneGroup, 0);
@@ -102,11 +103,10 @@ cNewDBScene::cNewDBScene(ClutterActor* root) : cScene(root), mSceneTemplate(300,
     mSceneGroup = clutter_actor_new();
     mMessage = clutter_text_new_full("Verdana 10", "", &White);
     clutter_text_set_use_markup(CLUTTER_TEXT(mMessage), TRUE);
-    clutter_text_set_markup(CLUTTER_TEXT(mMessage),
-                            "<b>Database updated successfully. New channels available.</b>");
+    clutter_text_set_markup(CLUTTER_TEXT(mMessage), ("<b>" + shownMarkup(u"newdb_message") + "</b>").c_str());
     mBackground = loadSkinTexture("update-bg.png", 800.0f, 600.0f);
     mLogo = loadSkinTexture("logo.png", 400.0f, 150.0f);
-    mContinueButton = loadSkinTexture("continue-button.png", 180.0f, 56.0f);
+    mContinueButton = loadLabelledButton("continue-button.png", u"button_continue");
     clutter_actor_set_reactive(mContinueButton, TRUE);
 
     clutter_actor_add_child(mSceneGroup, mMessage);
@@ -139,7 +139,7 @@ void cNewDBScene::show()
 {
     const float sw = clutter_actor_get_width(mRoot);
     const float sh = clutter_actor_get_height(mRoot);
-    clutter_stage_set_title(stage(), "Updating");
+    clutter_stage_set_title(stage(), shownText(u"newdb_title").c_str());
 
     clutter_actor_set_z_position(mSceneGroup, 100.0f);
     clutter_actor_set_opacity(mSceneGroup, 0);

@@ -1,8 +1,13 @@
 #include "state/Language.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <mutex>
 #include <utility>
 #include <vector>
+
+#include "kestrel/Exception.h"
+#include "kestrel/Unicode.h"
 
 #include "state/UserFile.h"
 
@@ -26,6 +31,26 @@ cLanguageTable& table()
 std::u16string languageFilePath(const std::u16string& applicationFolder, const std::u16string& language)
 {
     return applicationFolder + u"language/" + language + u".xml";
+}
+
+std::vector<std::u16string> availableLanguages(const std::u16string& applicationFolder)
+{
+    std::vector<std::u16string> languages;
+    std::error_code failure;
+    const std::filesystem::path folder = std::filesystem::path(kestrel::toUtf8(applicationFolder)) / "language";
+    for (std::filesystem::directory_iterator entry(folder, failure), end; !failure && entry != end;
+         entry.increment(failure)) {
+        const std::filesystem::path file = entry->path().filename();
+        const std::string name = file.stem().string();
+        if (file.extension() != ".xml" || name.empty() ||
+            !std::all_of(name.begin(), name.end(), [](char c) { return c >= 'a' && c <= 'z'; }) ||
+            !entry->is_regular_file(failure)) {
+            continue;
+        }
+        languages.push_back(kestrel::fromUtf8(name));
+    }
+    std::sort(languages.begin(), languages.end());
+    return languages;
 }
 
 bool loadLanguage(const std::u16string& path)
@@ -64,4 +89,54 @@ std::u16string languageString(const std::u16string& name, const std::u16string& 
     std::lock_guard<std::mutex> guard(strings.mutex);
     auto found = strings.strings.find(name);
     return found == strings.strings.end() ? defaultText : found->second;
+}
+
+const std::vector<sInterfaceText>& interfaceTexts()
+{
+    static const std::vector<sInterfaceText> texts = {
+        // The home scene: the window title and the caption under the carousel.
+        {u"idle_title", u"Recent channels..."},
+        {u"idle_caption", u"Recent channels"},
+        // The channel browser: title, caption, and the first row of the
+        // country and type lists, which stands for every country or type.
+        {u"channels_title", u"Select channel..."},
+        {u"channels_caption", u"Select channel to play"},
+        {u"channels_any", u"Any"},
+        // The favourites scene.
+        {u"favourites_title", u"Favorite channels"},
+        {u"favourites_caption", u"Select channel to play"},
+        // The scene shown while the catalogue is checked at start-up.
+        {u"update_title", u"Updating"},
+        {u"update_caption", u"Updating channels database..."},
+        // The scene that announces a new catalogue (the message is shown in
+        // bold on one line).
+        {u"newdb_title", u"Updating"},
+        {u"newdb_message", u"Database updated successfully. New channels available."},
+        // The words on the buttons: to the channel browser, to the
+        // favourites, back to the home scene, and on from the new-catalogue
+        // scene. A long word is drawn smaller to fit its button.
+        {u"button_channels", u"Channels"},
+        {u"button_favourites", u"Favorites"},
+        {u"button_back", u"Back"},
+        {u"button_continue", u"Continue"},
+    };
+    return texts;
+}
+
+std::u16string interfaceText(const std::u16string& name)
+{
+    for (const sInterfaceText& text : interfaceTexts()) {
+        if (name == text.name) {
+            std::u16string shown = languageString(name, text.english);
+            // A lone surrogate from a damaged file would stop the toolkit's
+            // UTF-8 conversion; such a text counts as missing.
+            try {
+                kestrel::toUtf8(shown);
+            } catch (const kestrel::cException&) {
+                shown = text.english;
+            }
+            return shown;
+        }
+    }
+    return name;
 }

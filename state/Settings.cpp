@@ -42,6 +42,7 @@ void cSettings::reset()
 {
     kestrel::cScopedLock lock(mLock);
     mEntries.clear();
+    mLoadedKeys.clear();
     setString(u"language", u"english");
     setString(u"theme", u"black");
     setInteger(u"dbversion", 0);
@@ -59,9 +60,18 @@ bool cSettings::load(const std::u16string& path)
         items.emplace_back(key, value);
     });
     kestrel::cScopedLock lock(mLock);
-    for (auto& item : items)
+    mLoadedKeys.clear();
+    for (auto& item : items) {
+        mLoadedKeys.insert(item.first);
         mEntries[std::move(item.first)] = std::move(item.second);
+    }
     return true;
+}
+
+bool cSettings::loadedFromFile(const std::u16string& key) const
+{
+    kestrel::cScopedLock lock(mLock);
+    return mLoadedKeys.count(key) != 0;
 }
 
 bool cSettings::save(const std::u16string& path)

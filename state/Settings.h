@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,12 +28,16 @@ public:
     cSettings& operator=(const cSettings&) = delete;
 
     // Empties the table and sets language = "english", theme = "black",
-    // dbversion = 0.
+    // dbversion = 0. Afterwards no key counts as loaded from a file.
     void reset();
 
     // Lays the items of the file over the current contents. False (and the
     // initial contents) when the file cannot be opened or read.
     bool load(const std::u16string& path);
+    // Whether the last load read an item of this key from its file, as
+    // opposed to the key holding its initial value (a first start has a
+    // `language` of "english" that no file chose).
+    bool loadedFromFile(const std::u16string& key) const;
     // Writes the whole table; the previous file is replaced only once the
     // new one is complete, so a failed save keeps it and returns false.
     bool save(const std::u16string& path);
@@ -93,5 +98,6 @@ private:
 
     mutable kestrel::cCriticalSection mLock;
     std::map<std::u16string, std::u16string> mEntries; // guarded by mLock
+    std::set<std::u16string> mLoadedKeys;               // guarded by mLock
     std::u16string mDataFolder;                         // guarded by mLock
 };

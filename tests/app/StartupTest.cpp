@@ -114,13 +114,17 @@ protected:
     }
 
     // A fresh home folder and nothing else of the user's: the data folder
-    // comes from HOME alone.
+    // comes from HOME alone, and the desktop's language (which a first
+    // start takes) is English whatever the caller's is.
     tEnvironment homeEnvironment() const
     {
         return {{"HOME", mHome},
                 {"XDG_DATA_HOME", std::nullopt},
                 {"XDG_CACHE_HOME", std::nullopt},
-                {"XDG_CONFIG_HOME", std::nullopt}};
+                {"XDG_CONFIG_HOME", std::nullopt},
+                {"LC_ALL", std::nullopt},
+                {"LC_MESSAGES", std::nullopt},
+                {"LANG", "C.UTF-8"}};
     }
 
     std::string errorPath(const char* name) const { return mHome + "/" + name + ".stderr"; }
@@ -260,6 +264,53 @@ TEST_F(StartupTest, SecondStartCreatesNothingKeepsTheSettingsAndShowsTheHomeScen
     const std::string saved = readFile(mDataFolder + "/settings.xml");
     EXPECT_NE(saved.find(utf16File("<item name=\"volume\">42</item>\n").substr(2)), std::string::npos);
     EXPECT_NE(saved.find(utf16File("<item name=\"language\">english</item>\n").substr(2)), std::string::npos);
+}
+
+// The language: a first start takes the desktop's (LANG=pt_BR.UTF-8 is
+// Portuguese) and stores it; later starts keep the stored one whatever the
+// desktop says, until --language names another.
+TEST_F(StartupTest, AFirstStartTakesTheDesktopsLanguageWhichThenHolds)
+{
+    startCatalogueServer();
+    std::filesystem::create_directories(mDataFolder + "/channels");
+    std::filesystem::copy_file(mCatalogue->database(), mDataFolder + "/channels/database");
+    // The settings name the server but no language: as on a first start.
+    writeSettings(mCatalogue->address(), "<item name=\"dbversion\">1</item>\n");
+    const std::string languageFolder =
+        std::filesystem::canonical(LUMIVEX_TRACED_EXECUTABLE).parent_path().string() + "/language/";
+    const auto languageItem = [](const std::string& language) {
+        return utf16File("<item name=\"language\">" + language + "</item>\n").substr(2);
+    };
+    const struct {
+        const char* what;
+        std::vector<std::string> arguments;
+        tEnvironment locale;
+        const char* title;   // the home scene's, in the language shown
+        const char* language; // stored afterwards
+    } starts[] = {
+        {"a first start on a Brazilian desktop", {}, {{"LANG", "pt_BR.UTF-8"}}, "Canais recentes...", "portuguese"},
+        {"the next start on a French one", {}, {{"LC_ALL", "fr_FR.UTF-8"}}, "Canais recentes...", "portuguese"},
+        {"--language", {"--language", "polish"}, {{"LANG", "de_DE.UTF-8"}}, "Ostatnie kana\u0142y...", "polish"},
+        {"and after it", {}, {{"LANG", "de_DE.UTF-8"}}, "Ostatnie kana\u0142y...", "polish"},
+    };
+    for (const auto& start : starts) {
+        SCOPED_TRACE(start.what);
+        tEnvironment environment = homeEnvironment();
+        for (const auto& [name, value] : start.locale) {
+            environment[name] = value;
+        }
+        std::vector<std::string> command = {LUMIVEX_TRACED_EXECUTABLE};
+        command.insert(command.end(), start.arguments.begin(), start.arguments.end());
+        cProcess program(command, environment, errorPath("language"));
+        runAndClose(program, start.title);
+        EXPECT_EQ(program.exitStatus(), 0) << program.errorText();
+        const std::vector<std::string> steps = tracedSteps(program);
+        EXPECT_NE(std::find(steps.begin(), steps.end(),
+                            "load language " + languageFolder + start.language + ".xml"),
+                  steps.end())
+            << program.errorText();
+        EXPECT_NE(readFile(mDataFolder + "/settings.xml").find(languageItem(start.language)), std::string::npos);
+    }
 }
 
 TEST_F(StartupTest, TerminationSignalsShutDownLikeClosingTheWindow)

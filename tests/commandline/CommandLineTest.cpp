@@ -51,6 +51,7 @@ TEST_F(CommandLineTest, FormsAndWhatTheyAskFor)
         std::vector<std::string> lists; // --list
         std::vector<std::string> added; // bare
         std::string server;
+        std::string language = {};
     };
     const cCase cases[] = {
         {{}, cCommandLine::Run, {}, {}, ""},
@@ -71,6 +72,9 @@ TEST_F(CommandLineTest, FormsAndWhatTheyAskFor)
         {{"--server", "tv.example:8080"}, cCommandLine::Run, {}, {}, "tv.example:8080"},
         {{"--server=https://tv.example/lists/"}, cCommandLine::Run, {}, {}, "https://tv.example/lists/"},
         {{"--server", "[::1]:8391"}, cCommandLine::Run, {}, {}, "[::1]:8391"},
+        // A language of the files beside the program, in any letter case.
+        {{"--language", "german"}, cCommandLine::Run, {}, {}, "", "german"},
+        {{"--language=Portuguese", "--list", list}, cCommandLine::Run, {list}, {}, "", "portuguese"},
     };
     for (const cCase& c : cases) {
         std::string shown;
@@ -85,6 +89,9 @@ TEST_F(CommandLineTest, FormsAndWhatTheyAskFor)
         EXPECT_EQ(line.added, c.added);
         EXPECT_EQ(line.server, c.server);
         EXPECT_EQ(line.replaceServer, !c.server.empty());
+        EXPECT_EQ(line.language, c.language);
+        // A later start hands the language on to the running player.
+        EXPECT_EQ(parse(toArguments(line)).language, c.language);
     }
 }
 
@@ -111,6 +118,11 @@ TEST_F(CommandLineTest, RefusalsPrintOneLineAndTheUsageAndExit2WithoutTouchingAn
         {{"--server", "tv.example", "--list", "other.m3u"}, "cannot be chosen together"},
         {{"--sources", "other.m3u"}, "give it alone"},
         {{"--help=yes"}, "takes no argument"},
+        {{"--language"}, "--language needs a language"},
+        {{"--language", "klingon"}, "no language \"klingon\" (there are: dutch, english, french, german"},
+        {{"--language", "../language/german"}, "no language"},
+        {{"--language", ""}, "no language"},
+        {{"--sources", "--language", "german"}, "give it alone"},
     };
     const std::string settingsPath = mFolder.file("settings.xml");
     std::ofstream(settingsPath) << "untouched";
@@ -178,6 +190,13 @@ TEST_F(CommandLineTest, WhatEachFormStores)
     // The same server again keeps what it installed.
     settings.setInteger(u"dbversion", 4);
     EXPECT_FALSE(applyCommandLine(parse({"--server", "https://tv.example/lists/"}), settings));
+    EXPECT_EQ(settings.getInteger(u"dbversion", -1), 4);
+
+    // --language stores the language; the same again changes nothing.
+    EXPECT_EQ(settings.getLanguage(), u"english");
+    EXPECT_TRUE(applyCommandLine(parse({"--language", "french"}), settings));
+    EXPECT_EQ(settings.getLanguage(), u"french");
+    EXPECT_FALSE(applyCommandLine(parse({"--language", "French"}), settings));
     EXPECT_EQ(settings.getInteger(u"dbversion", -1), 4);
 
     EXPECT_EQ(sourcesText(settings), "server: https://tv.example/lists/\n");

@@ -381,14 +381,18 @@ void cPlayer::installCatalogue(const std::string& database)
     // scene shows its hover state unasked.
     runCommand({"xdotool", "mousemove", "4000", "4000"}, 10000, mFolder);
     // Only this home: the data folder comes from HOME alone. The working
-    // folder is the root, so nothing is found beside the caller.
+    // folder is the root, so nothing is found beside the caller; the
+    // language a first start takes is the one the test gives.
     std::vector<std::string> command = {installation.player()};
     command.insert(command.end(), arguments.begin(), arguments.end());
     mProgram.emplace(command,
                      tEnvironment{{"HOME", mHome},
                                   {"XDG_DATA_HOME", std::nullopt},
                                   {"XDG_CACHE_HOME", std::nullopt},
-                                  {"XDG_CONFIG_HOME", std::nullopt}},
+                                  {"XDG_CONFIG_HOME", std::nullopt},
+                                  {"LC_ALL", std::nullopt},
+                                  {"LC_MESSAGES", std::nullopt},
+                                  {"LANG", mLocale}},
                      mFolder + "/lumivex.stderr", false, "/");
     if (mProgram->pid() <= 0) {
         return ::testing::AssertionFailure() << "cannot start " << installation.player();

@@ -165,6 +165,9 @@ public:
     // Puts a catalogue in the channel folder.
     void installCatalogue(const std::string& database);
 
+    // The desktop's locale the program starts with (LANG, with LC_ALL and
+    // LC_MESSAGES unset); "C.UTF-8", English, unless set here.
+    void setLocale(const std::string& lang) { mLocale = lang; }
     // Starts the installed program from another working folder, with the
     // arguments given.
     ::testing::AssertionResult start(const std::vector<std::string>& arguments = {});
@@ -223,6 +226,7 @@ private:
     std::optional<cProcess> mProgram;
     int mShots = 0;
     cImage mLastShot;
+    std::string mLocale = "C.UTF-8";
 };
 
 } // namespace e2e

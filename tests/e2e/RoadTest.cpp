@@ -367,6 +367,79 @@ TEST_F(RoadTest, FirstStartInstallsTheCatalogueAndLeadsHomeAndOn)
     EXPECT_EQ(player().errorText().find("Application"), std::string::npos) << player().errorText();
 }
 
+// The word of a 180 x 56 button standing at (x, y), on a screenshot: white
+// letters in its room (x 52 to 166 of the button), none between the icon
+// and that room nor between the room and the rim, and none above the
+// button: the whole word inside its button.
+::testing::AssertionResult wordInside(const cImage& shot, int x, int y)
+{
+    const double letters = shot.shareNear({x + 52, y + 8, 114, 40}, White, 60);
+    const double beforeRoom = shot.shareNear({x + 46, y + 4, 5, 48}, White, 60);
+    const double afterRoom = shot.shareNear({x + 168, y, 16, 56}, White, 60);
+    const double above = shot.shareNear({x, y - 20, 180, 18}, White, 60);
+    if (letters > 0.02 && beforeRoom == 0 && afterRoom == 0 && above == 0) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << shot.name << ": the word of the button at (" << x << ", " << y
+                                         << ") covers " << letters << " of its room, " << beforeRoom << " before it, "
+                                         << afterRoom << " after it, " << above << " above the button";
+}
+
+// A first start on a German desktop: every scene in German, every button's
+// word inside its button, and German stored for the next start.
+TEST_F(RoadTest, AFirstStartOnAGermanDesktopSpeaksGerman)
+{
+    startCatalogueServer();
+    player().writeSettings(mCatalogue->address());
+    player().setLocale("de_DE.UTF-8");
+
+    ASSERT_TRUE(player().start());
+    ASSERT_TRUE(player().waitForTitle("Aktualisierung"));
+    ASSERT_TRUE(player().waitForRegion("de-newdb", ContinueButton, ContinueBlue, Tolerance));
+    ASSERT_TRUE(player().waitForStill("de-newdb-still"));
+    EXPECT_TRUE(wordInside(player().lastShot(), 310, 500));
+    ASSERT_TRUE(player().click(ContinueX, ContinueY));
+    ASSERT_TRUE(player().waitForTitle("Zuletzt gesehen..."));
+    // The pointer away from every button, so that none stands raised.
+    ASSERT_TRUE(player().move(400, 590));
+    ASSERT_TRUE(player().waitForStill("de-home"));
+    EXPECT_TRUE(wordInside(player().lastShot(), 30, 500));
+    EXPECT_TRUE(wordInside(player().lastShot(), 590, 500));
+
+    ASSERT_TRUE(player().click(ChannelsX, ChannelsY));
+    ASSERT_TRUE(player().waitForTitle("Sender ausw\u00e4hlen..."));
+    ASSERT_TRUE(player().move(400, 590));
+    ASSERT_TRUE(player().waitForStill("de-channels"));
+    EXPECT_TRUE(wordInside(player().lastShot(), 30, 500));
+    EXPECT_TRUE(wordInside(player().lastShot(), 590, 500));
+    // "Alle" heads the filters and still means any: France, then Alle.
+    ASSERT_TRUE(player().click(rowX(CountryList), rowY(CountryList, 1, 4)));
+    ASSERT_TRUE(player().click(rowX(TypeList), rowY(TypeList, 0, 4)));
+    ASSERT_TRUE(player().waitForShare("de-france", rowBand(ChannelList, 1, 2), White, 60, 0.03, 5000));
+    ASSERT_TRUE(player().click(rowX(ChannelList), rowY(ChannelList, 1, 2)));
+    ASSERT_TRUE(player().click(PlayOrbX, PlayOrbY));
+    ASSERT_TRUE(player().waitForTitle("Red Line"));
+    ASSERT_TRUE(player().waitForRegion("de-playing", VideoTop, ClipRed, VideoTolerance));
+    ASSERT_TRUE(revealControls(400, 590));
+    ASSERT_TRUE(player().waitForShare("de-player", {82, 512, 84, 32}, White, 60, 0.02, 5000));
+    EXPECT_TRUE(wordInside(player().lastShot(), 30, 500));
+    ASSERT_TRUE(revealControls(PlayerBackX, PlayerBackY));
+    ASSERT_TRUE(player().click(PlayerBackX, PlayerBackY));
+    ASSERT_TRUE(player().waitForTitle("Zuletzt gesehen..."));
+    ASSERT_TRUE(player().waitForStill("de-home-again"));
+
+    ASSERT_TRUE(player().click(FavoritesX, FavoritesY));
+    ASSERT_TRUE(player().waitForTitle("Lieblingssender"));
+    ASSERT_TRUE(player().move(400, 590));
+    ASSERT_TRUE(player().waitForStill("de-favourites"));
+    EXPECT_TRUE(wordInside(player().lastShot(), 30, 500));
+
+    ASSERT_TRUE(player().closeWindow());
+    ASSERT_TRUE(player().waitForExit());
+    EXPECT_EQ(player().exitStatus(), 0) << player().errorText();
+    EXPECT_NE(player().userFile("settings.xml").find(settingsItem("language", "german")), std::string::npos);
+}
+
 // A user's own list on the command line of a fresh data folder: the update
 // scene, "Database updated", the list's channels in the browser, one of
 // them playing; a later plain start reads the same list and, as nothing

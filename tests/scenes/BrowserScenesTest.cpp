@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,13 +19,16 @@
 #include "app/Effects.h"
 #include "app/Scene.h"
 #include "app/Stage.h"
+#include "app/Words.h"
 #include "catalogue/ChannelFolder.h"
 #include "catalogue/PlayerDatabase.h"
+#include "kestrel/System.h"
 #include "kestrel/Unicode.h"
 #include "scenes/ChannelsScene.h"
 #include "scenes/FavoritesScene.h"
 #include "scenes/IdleScene.h"
 #include "scenes/Scenes.h"
+#include "state/Language.h"
 #include "state/ListStates.h"
 #include "state/Settings.h"
 #include "catalogue/CatalogueBuilder.h"
@@ -183,6 +187,7 @@ protected:
         setPlayChannelProcedure({});
         cPlayerDatabase::destroyInstance();
         mData.reset();
+        clearLanguage();
     }
 
     // Builds the catalogue with the catalogue builder, stores the
@@ -698,6 +703,78 @@ TEST_F(BrowserScenesTest, ScreenshotOfTheFavourites)
     EXPECT_EQ(regionOf(shot, 20, 200, 160, 400).bright, 0);
     EXPECT_EQ(regionOf(shot, 640, 200, 780, 400).bright, 0);
     expectButtonsAndOrb(shot, false);
+}
+
+// The browser in German, as a first start on a German desktop shows it:
+// title, caption and the "any" rows in German (the row still filters for
+// any), and each button's word whole between its icon and its rim. The
+// favourites button carries a longer word than the shipped one, as a
+// translator might choose; it is drawn smaller and still fits.
+TEST_F(BrowserScenesTest, InGermanEveryWordShowsAndFitsItsButton)
+{
+    const std::u16string applicationFolder = kestrel::cSystem::getApplicationPath();
+    ASSERT_TRUE(loadLanguage(languageFilePath(applicationFolder, u"german")));
+    const std::string longer = mData->path() + "/longer.xml";
+    {
+        const std::u16string text = u"<locale><item name=\"button_favourites\">Lieblingssender</item></locale>";
+        std::string bytes = "\xFF\xFE";
+        for (char16_t c : text) {
+            bytes += static_cast<char>(c & 0xFF);
+            bytes += static_cast<char>(c >> 8);
+        }
+        std::ofstream(longer, std::ios::binary) << bytes;
+    }
+    ASSERT_TRUE(loadLanguage(wide(longer)));
+    openCatalogue(SmallCatalogue);
+    cChannelsScene* browser = visitBrowser();
+    ASSERT_NE(browser, nullptr);
+
+    EXPECT_STREQ(clutter_stage_get_title(stage()), "Sender ausw\u00e4hlen...");
+    EXPECT_STREQ(clutter_text_get_text(CLUTTER_TEXT(browser->frame().caption())), "W\u00e4hlen Sie einen Sender aus");
+    EXPECT_EQ(shownRows(CountryListPlace), (std::vector<std::string>{"Alle", "Chile", "Ireland", "Norway"}));
+    EXPECT_EQ(shownRows(TypeListPlace), (std::vector<std::string>{"Alle", "Music", "News", "Sport"}));
+    clickRow(TypeListPlace, "Music");
+    clickRow(TypeListPlace, "Alle");
+    waitForEffectsToEnd();
+    EXPECT_EQ(shownRows(ChannelListPlace).size(), 5u);
+
+    struct {
+        ClutterActor* button;
+        const char* word;
+        bool fullSize;
+    } const buttons[] = {{browser->frame().backButton(), "Zur\u00fcck", true},
+                         {browser->frame().favoritesButton(), "Lieblingssender", false}};
+    const sScreenshot shot = takeScreenshot();
+    ASSERT_EQ(shot.width, 800);
+    keepScreenshot(shot, "channels-german");
+    for (const auto& b : buttons) {
+        SCOPED_TRACE(b.word);
+        ClutterActor* label = buttonWordLabel(b.button);
+        ASSERT_NE(label, nullptr);
+        EXPECT_STREQ(clutter_text_get_text(CLUTTER_TEXT(label)), b.word);
+        const double pixels =
+            pango_font_description_get_size(clutter_text_get_font_description(CLUTTER_TEXT(label))) / double(PANGO_SCALE);
+        if (b.fullSize) {
+            EXPECT_DOUBLE_EQ(pixels, ButtonWordPixels);
+        } else {
+            EXPECT_LT(pixels, ButtonWordPixels);
+            EXPECT_GE(pixels, 10.0);
+        }
+        // On the screen: the white word in its place, nothing white between
+        // the icon and the word, towards the rim or above the button.
+        float x = 0, y = 0;
+        clutter_actor_get_position(b.button, &x, &y);
+        const int left = static_cast<int>(x);
+        EXPECT_GT(regionOf(shot, left + 52, 505, left + 166, 551).bright, 60);
+        EXPECT_EQ(regionOf(shot, left + 45, 505, left + 51, 551).bright, 0);
+        EXPECT_EQ(regionOf(shot, left + 167, 500, left + 182, 556).bright, 0);
+        EXPECT_EQ(regionOf(shot, left, 480, left + 180, 497).bright, 0);
+        // The whole word: its right half is there too.
+        float labelX = 0, labelY = 0;
+        clutter_actor_get_position(label, &labelX, &labelY);
+        const int middle = left + static_cast<int>(labelX + clutter_actor_get_width(label) / 2);
+        EXPECT_GT(regionOf(shot, middle, 505, left + 166, 551).bright, 25);
+    }
 }
 
 // From its hide on, a scene still takes the presses that reach its stage

@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <vector>
+
 #include "TestSupport.h"
 #include "kestrel/System.h"
+#include "kestrel/Unicode.h"
 #include "state/Language.h"
 #include "state/Recent.h"
 #include "state/Settings.h"
@@ -80,23 +84,71 @@ TEST_F(LanguageTest, FileFollowsTheLanguageSetting)
     cSettings::destroyInstance();
 }
 
-TEST_F(LanguageTest, ShippedEnglishFileBesideTheExecutable)
+// Every language file beside the executable: UTF-16 little-endian with its
+// byte-order mark, well formed to the last code unit, and naming exactly
+// the texts the interface shows. English gives each its English wording.
+TEST_F(LanguageTest, ShippedLanguageFilesAreCompleteAndNothingMore)
 {
-    const std::u16string path = languageFilePath(kestrel::cSystem::getApplicationPath(), u"english");
-    ASSERT_TRUE(loadLanguage(path));
-    EXPECT_EQ(languageStrings(), (Table{
-                                     {u"idle_title", u"Recent channels..."},
-                                     {u"idle_caption", u"Recent channels"},
-                                     {u"channels_title", u"Select channel..."},
-                                     {u"channels_caption", u"Select channel to play"},
-                                     {u"channels_any", u"Any"},
-                                     {u"favourites_title", u"Favorite channels"},
-                                     {u"favourites_caption", u"Select channel to play"},
-                                     {u"update_title", u"Updating"},
-                                     {u"update_caption", u"Updating channels database..."},
-                                     {u"newdb_title", u"Updating"},
-                                     {u"newdb_message", u"Database updated successfully. New channels available."},
-                                 }));
+    const std::u16string applicationFolder = kestrel::cSystem::getApplicationPath();
+    const std::vector<std::u16string> shipped = {u"dutch",  u"english", u"french",  u"german",
+                                                 u"italian", u"polish", u"portuguese", u"russian",
+                                                 u"spanish", u"turkish", u"ukrainian"};
+    // A file added to the folder joins this table, so that it is checked too.
+    EXPECT_EQ(availableLanguages(applicationFolder), shipped);
+
+    std::set<std::u16string> known;
+    for (const sInterfaceText& text : interfaceTexts()) {
+        EXPECT_TRUE(known.insert(text.name).second) << kestrel::toUtf8(text.name);
+    }
+    for (const std::u16string& language : shipped) {
+        const std::u16string path = languageFilePath(applicationFolder, language);
+        SCOPED_TRACE(kestrel::toUtf8(path));
+        const std::string bytes = readBytes(kestrel::toUtf8(path));
+        ASSERT_GE(bytes.size(), 2u);
+        EXPECT_EQ(bytes.substr(0, 2), std::string("\xFF\xFE", 2)) << "no UTF-16 little-endian byte-order mark";
+        ASSERT_EQ(bytes.size() % 2, 0u) << "an odd number of bytes";
+        std::u16string text;
+        for (size_t i = 2; i < bytes.size(); i += 2) {
+            text += static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | static_cast<uint8_t>(bytes[i + 1]) << 8);
+        }
+        EXPECT_EQ(text.find(u'\0'), std::u16string::npos);
+        EXPECT_EQ(text.find(u'\uFEFF'), std::u16string::npos) << "a second byte-order mark";
+        EXPECT_NO_THROW(kestrel::toUtf8(text)) << "a lone surrogate";
+
+        clearLanguage();
+        ASSERT_TRUE(loadLanguage(path));
+        const Table table = languageStrings();
+        for (const std::u16string& name : known) {
+            EXPECT_EQ(table.count(name), 1u) << "missing: " << kestrel::toUtf8(name);
+        }
+        for (const auto& [name, value] : table) {
+            EXPECT_EQ(known.count(name), 1u) << "unknown to the program: " << kestrel::toUtf8(name);
+        }
+    }
+
+    clearLanguage();
+    ASSERT_TRUE(loadLanguage(languageFilePath(applicationFolder, u"english")));
+    for (const sInterfaceText& text : interfaceTexts()) {
+        EXPECT_EQ(languageString(text.name, u""), text.english) << kestrel::toUtf8(text.name);
+    }
+}
+
+TEST_F(LanguageTest, InterfaceTextsFallBackToEnglish)
+{
+    ASSERT_TRUE(loadLanguage(writeLanguage("partial.xml", u"<locale><item name=\"button_back\">Zur\u00FCck</item>"
+                                                          u"<item name=\"stray\">x</item></locale>")));
+    EXPECT_EQ(interfaceText(u"button_back"), u"Zur\u00FCck");
+    EXPECT_EQ(interfaceText(u"button_continue"), u"Continue");
+    // A name the program does not know shows as itself, whatever the file.
+    EXPECT_EQ(interfaceText(u"stray"), u"stray");
+
+    // A lone surrogate (a damaged file) counts as missing: the toolkit
+    // could not take it.
+    std::u16string broken = u"<locale><item name=\"button_continue\">Weiter?</item></locale>";
+    broken[broken.find(u'?')] = 0xD800;
+    ASSERT_TRUE(loadLanguage(writeLanguage("broken.xml", broken)));
+    EXPECT_EQ(languageString(u"button_continue", u"").size(), 7u);
+    EXPECT_EQ(interfaceText(u"button_continue"), u"Continue");
 }
 
 // The user state through one start and one clean shutdown, in the order the

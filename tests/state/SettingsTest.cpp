@@ -207,6 +207,35 @@ TEST_F(SettingsTest, UnreadableFileLeavesInitialContents)
     }
 }
 
+// A first start is told apart from a file of any earlier start by whether
+// the file itself named the key: every file the program wrote names
+// `language`, the initial contents merely hold it.
+TEST_F(SettingsTest, KeysTheFileNamedAreToldFromInitialOnes)
+{
+    EXPECT_FALSE(mSettings->loadedFromFile(u"language"));
+    writeBytes(mFolder.file("settings.xml"), userFileBytes(u"<settings><item name=\"volume\">3</item>"
+                                                           u"<item name=\"theme\"></item></settings>"));
+    ASSERT_TRUE(mSettings->load(settingsPath()));
+    EXPECT_TRUE(mSettings->loadedFromFile(u"volume"));
+    EXPECT_FALSE(mSettings->loadedFromFile(u"language"));
+    EXPECT_FALSE(mSettings->loadedFromFile(u"theme")); // an empty item is skipped
+    EXPECT_EQ(mSettings->getLanguage(), u"english");
+
+    // What the program saves names it: the next start keeps it.
+    ASSERT_TRUE(mSettings->save(settingsPath()));
+    cSettings::destroyInstance();
+    mSettings = cSettings::instance();
+    ASSERT_TRUE(mSettings->load(settingsPath()));
+    EXPECT_TRUE(mSettings->loadedFromFile(u"language"));
+
+    // A file that cannot be read, or a reset, names nothing.
+    EXPECT_FALSE(mSettings->load(mFolder.wideFile("missing.xml")));
+    EXPECT_FALSE(mSettings->loadedFromFile(u"language"));
+    ASSERT_TRUE(mSettings->load(settingsPath()));
+    mSettings->reset();
+    EXPECT_FALSE(mSettings->loadedFromFile(u"volume"));
+}
+
 struct TypedCase {
     std::optional<std::u16string> stored; // nullopt: key absent
     int32_t integer;                      // getInteger(key, 42)

@@ -1,0 +1,114 @@
+#include "app/Words.h"
+
+#include <algorithm>
+
+#include "app/Scene.h"
+#include "kestrel/Unicode.h"
+#include "state/Language.h"
+
+namespace {
+
+const ClutterColor White = {255, 255, 255, 255};
+
+// The face the button images drew their words in, then what stands in for
+// it where it is not installed.
+const char* const ButtonWordFamilies = "DejaVu Sans,Verdana,Sans";
+constexpr double LetterSpacingPixels = 0.5;
+constexpr double ShrinkStepPixels = 0.5;
+constexpr double SmallestPixels = 1.0;
+// The middle of the capitals lies this share of the font size above the
+// baseline; a smaller word keeps that middle where the full-size word has
+// it.
+constexpr double CapitalMiddle = 0.3645;
+
+// Marks the label among the button's children.
+const char* const WordLabelName = "button-word";
+
+void setWordSize(ClutterText* label, double pixelSize)
+{
+    PangoFontDescription* font = pango_font_description_from_string(ButtonWordFamilies);
+    pango_font_description_set_weight(font, PANGO_WEIGHT_BOLD);
+    pango_font_description_set_absolute_size(font, pixelSize * PANGO_SCALE);
+    clutter_text_set_font_description(label, font);
+    pango_font_description_free(font);
+}
+
+float naturalWidth(ClutterActor* actor)
+{
+    float minimum = 0.0f;
+    float natural = 0.0f;
+    clutter_actor_get_preferred_width(actor, -1.0f, &minimum, &natural);
+    return natural;
+}
+
+} // namespace
+
+std::string shownText(const char16_t* name)
+{
+    return kestrel::toUtf8(interfaceText(name));
+}
+
+std::string shownMarkup(const char16_t* name)
+{
+    const std::string text = shownText(name);
+    gchar* escaped = g_markup_escape_text(text.c_str(), static_cast<gssize>(text.size()));
+    std::string result(escaped);
+    g_free(escaped);
+    return result;
+}
+
+sButtonWordLayout layOutButtonWord(const std::function<float(double pixelSize)>& widthAt)
+{
+    const float room = ButtonWordRight - ButtonWordLeft;
+    sButtonWordLayout layout;
+    layout.pixelSize = ButtonWordPixels;
+    layout.width = widthAt(layout.pixelSize);
+    while (layout.width > room && layout.pixelSize - ShrinkStepPixels >= SmallestPixels) {
+        layout.pixelSize -= ShrinkStepPixels;
+        layout.width = widthAt(layout.pixelSize);
+    }
+    layout.x = std::max(ButtonWordLeft, ButtonWordCentreX - layout.width / 2.0f);
+    layout.x = std::min(layout.x, std::max(ButtonWordLeft, ButtonWordRight - layout.width));
+    layout.baselineY = static_cast<float>(ButtonWordBaseline - CapitalMiddle * (ButtonWordPixels - layout.pixelSize));
+    return layout;
+}
+
+ClutterActor* loadLabelledButton(const char* fileName, const char16_t* textName)
+{
+    ClutterActor* button = clutter_actor_new();
+    ClutterActor* image = loadSkinTexture(fileName, ButtonImageWidth, ButtonImageHeight);
+    ClutterActor* label = clutter_text_new();
+    clutter_actor_set_name(label, WordLabelName);
+    ClutterText* text = CLUTTER_TEXT(label);
+    clutter_text_set_text(text, shownText(textName).c_str());
+    clutter_text_set_color(text, &White);
+    clutter_text_set_single_line_mode(text, TRUE);
+    PangoAttrList* spacing = pango_attr_list_new();
+    pango_attr_list_insert(spacing, pango_attr_letter_spacing_new(static_cast<int>(LetterSpacingPixels * PANGO_SCALE)));
+    clutter_text_set_attributes(text, spacing);
+    pango_attr_list_unref(spacing);
+
+    const sButtonWordLayout layout = layOutButtonWord([label, text](double pixelSize) {
+        setWordSize(text, pixelSize);
+        return naturalWidth(label);
+    });
+    setWordSize(text, layout.pixelSize);
+    const float baseline = static_cast<float>(pango_layout_get_baseline(clutter_text_get_layout(text))) / PANGO_SCALE;
+    clutter_actor_set_position(label, layout.x, layout.baselineY - baseline);
+
+    clutter_actor_add_child(button, image);
+    clutter_actor_add_child(button, label);
+    return button;
+}
+
+ClutterActor* buttonWordLabel(ClutterActor* button)
+{
+    for (ClutterActor* child = clutter_actor_get_first_child(button); child != nullptr;
+         child = clutter_actor_get_next_sibling(child)) {
+        const char* name = clutter_actor_get_name(child);
+        if (name != nullptr && std::string(name) == WordLabelName) {
+            return child;
+        }
+    }
+    return nullptr;
+}
