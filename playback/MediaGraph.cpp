@@ -5,6 +5,7 @@
 #include <gst/pbutils/missing-plugins.h>
 #include <gst/video/video.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cmath>
@@ -383,9 +384,10 @@ bool cMediaGraph::waitFor(std::unique_lock<std::mutex>& lock, const std::functio
         if (mFailed || mInterrupted) {
             return false;
         }
-        const auto deadline = mLastProgress + silence;
+        const auto deadline = std::min(mLastProgress + silence, mDeadline);
         if (std::chrono::steady_clock::now() >= deadline) {
-            mLastError = "no progress within " + std::to_string(gNetworkTimeout.load()) + " s";
+            mLastError = deadline == mDeadline ? std::string("out of time")
+                                               : "no progress within " + std::to_string(gNetworkTimeout.load()) + " s";
             mTimedOut = true;
             return false;
         }
@@ -427,6 +429,10 @@ bool cMediaGraph::load(const std::string& address)
         return false;
     }
     if (change == GST_STATE_CHANGE_NO_PREROLL) {
+        {
+            std::lock_guard<std::mutex> lock(mLock);
+            mLiveSource = true;
+        }
         // A live source (RTSP) sends nothing until the graph plays, so its
         // streams can only be found while it does; their pads stay blocked
         // until they are rendered, and run() waits for the sinks as usual.
@@ -465,6 +471,17 @@ bool cMediaGraph::linkChain(GstPad* pad, const std::vector<GstElement*>& chain)
     const bool linked = gst_pad_link(pad, sinkPad) == GST_PAD_LINK_OK;
     gst_object_unref(sinkPad);
     return linked;
+}
+
+bool cMediaGraph::hasStream(eMediaType type)
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    for (const cSourcePad& pad : mPads) {
+        if (pad.type == type && !pad.rendered) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool cMediaGraph::renderStream(eMediaType type, eFilter from, eFilter to)
@@ -641,6 +658,28 @@ cMediaGraph::eEvent cMediaGraph::pollEvent(std::string* streamError)
         return EventComplete;
     }
     return EventNone;
+}
+
+bool cMediaGraph::isLive()
+{
+    if (mPipeline == nullptr) {
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        if (mLiveSource) {
+            return true;
+        }
+    }
+    gint64 duration = -1;
+    return !gst_element_query_duration(mPipeline, GST_FORMAT_TIME, &duration) || duration <= 0;
+}
+
+void cMediaGraph::setDeadline(std::chrono::steady_clock::time_point deadline)
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    mDeadline = deadline;
+    mChanged.notify_all();
 }
 
 std::string cMediaGraph::missingPlugins()

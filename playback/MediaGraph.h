@@ -106,6 +106,10 @@ public:
     // known, the address fails, the network stays silent past the time-out
     // or interrupt() is called.
     bool load(const std::string& address);
+    // True when the loaded source offers a stream of that type that has not
+    // been rendered yet. A channel may have no sound (a webcam) or no
+    // picture (a radio station).
+    bool hasStream(eMediaType type);
     // Builds the decoding chain for one stream type from `from` to `to`.
     // False when the source has no (more) stream of that type, or the pair
     // makes no sense.
@@ -117,6 +121,13 @@ public:
     // The size of the frames the grabber receives; false before the video
     // chain has agreed on a format.
     bool getFrameSize(int& width, int& height);
+    // True when the running stream has no end: a live source (RTSP), or
+    // one whose duration the framework cannot tell (an HLS live playlist,
+    // an HTTP body without end). Call once the graph runs.
+    bool isLive();
+    // A blocking load() or run() gives up at this moment at the latest,
+    // however much progress it makes (a time-out, like the silence one).
+    void setDeadline(std::chrono::steady_clock::time_point deadline);
     // Returns at once: EventComplete when a stream has ended, or failed after
     // the graph started running (taken once); EventNone otherwise. For a
     // failure, streamError (when given) receives the framework's message;
@@ -183,6 +194,8 @@ private:
     std::vector<std::string> mMissingPlugins; // guarded by mLock
     bool mTimedOut = false;               // guarded by mLock
     std::chrono::steady_clock::time_point mLastProgress; // guarded by mLock
+    std::chrono::steady_clock::time_point mDeadline = std::chrono::steady_clock::time_point::max(); // guarded by mLock
+    bool mLiveSource = false;             // guarded by mLock; the source sends nothing until the graph plays
 
     // The frame callback, and the lock held while it runs, so that the
     // destructor can take it away and know that no call is in progress.
