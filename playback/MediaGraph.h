@@ -16,6 +16,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 typedef struct _GstElement GstElement;
@@ -23,6 +24,7 @@ typedef struct _GstPad GstPad;
 typedef struct _GstBus GstBus;
 typedef struct _GstMessage GstMessage;
 typedef struct _GstAppSink GstAppSink;
+typedef struct _GstBin GstBin;
 
 // Brings the media framework up; true when it is usable. Idempotent.
 bool initializeMedia();
@@ -102,6 +104,13 @@ public:
     bool addNullRenderer();
     // A network-capable source; load() gives it its address.
     bool addSource();
+    // Request headers (name and value pairs) for every HTTP request the
+    // source and what follows it make: the first, its redirections, and
+    // for HLS the playlists, segments and keys (which the framework's HLS
+    // reader sends with the User-Agent and Referer it learns from the
+    // first request). Set before load(); none by default, and then the
+    // requests are exactly the framework's own.
+    void setRequestHeaders(const std::vector<std::pair<std::string, std::string>>& headers);
     // Connects to the address and finds its streams. Blocks until they are
     // known, the address fails, the network stays silent past the time-out
     // or interrupt() is called.
@@ -164,6 +173,12 @@ private:
     static void onPadAdded(GstElement* element, GstPad* pad, void* self);
     static void onNoMorePads(GstElement* element, void* self);
     static void onSourceSetup(GstElement* element, GstElement* source, void* self);
+    static int onAutoplugSelect(GstElement* bin, GstPad* pad, void* caps, void* factory, void* self);
+    static void onDeepElementAdded(GstBin* bin, GstBin* parent, GstElement* element, void* self);
+    static void onExtraHeadersChanged(GstElement* source, void* spec, void* self);
+    // Puts the request headers on an HTTP source element; false when it has
+    // no place for them.
+    bool applyRequestHeaders(GstElement* source);
     static int onNewSample(GstAppSink* sink, void* self);
     int deliverSample(GstAppSink* sink);
     bool linkChain(GstPad* pad, const std::vector<GstElement*>& chain);
@@ -192,6 +207,7 @@ private:
     std::string mLastError;               // guarded by mLock
     std::string mStreamError;             // guarded by mLock; the error behind a pending completion
     std::vector<std::string> mMissingPlugins; // guarded by mLock
+    std::vector<std::pair<std::string, std::string>> mRequestHeaders; // guarded by mLock
     bool mTimedOut = false;               // guarded by mLock
     std::chrono::steady_clock::time_point mLastProgress; // guarded by mLock
     std::chrono::steady_clock::time_point mDeadline = std::chrono::steady_clock::time_point::max(); // guarded by mLock

@@ -324,6 +324,7 @@ bool cVideoPlayerImpl::openSequence()
     if (!graph->addSource()) {
         return failGraph(*graph, "connect");
     }
+    graph->setRequestHeaders(mPlayList->getRequestHeaders());
     mLoadTask->prepare(graph, mPlayList->getCurrentEntry());
     // A task that cannot start fails the sequence instead of being waited
     // for.

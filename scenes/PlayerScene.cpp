@@ -642,7 +642,8 @@ void cPlayerScene::addToFavourites()
     if (cVideoPlayer* player = cPlayerManager::instance()->currentPlayer()) {
         const cPlayList* playList = player->getPlayList();
         // Ignored by the database when the address is a favourite already.
-        cPlayerDatabase::instance()->addFavourite(playList->getName(), playList->getDescription(), playList->getUrl());
+        cPlayerDatabase::instance()->addFavourite(playList->getName(), playList->getDescription(), playList->getUrl(),
+                                                  headersFromFields(playList->getRequestHeaders()));
     }
     spin(mAddToFavouritesButton);
 }

@@ -503,3 +503,92 @@ TEST_F(StreamKindsTest, APictureSizeChangeMidStreamReplacesTheTexturesStorage)
     EXPECT_EQ(homeRequests(), 0);
     delete player;
 }
+
+// A channel whose servers answer 403 unless the request carries the list's
+// user agent and referrer: with its headers it plays, progressive, as HLS
+// whose playlist and segments are checked too, through a redirection and
+// through an ASX playlist; without them it ends at home with the 403
+// named, and its requests carry nothing but what they always carried.
+TEST_F(StreamKindsTest, AChannelsRequestHeadersReachEveryRequestOfIt)
+{
+    const cPlayList::tRequestHeaders headers = {
+        {"User-Agent", "ListPlayer/2.1 (compatible; test)"},
+        {"Referer", "http://portal.example/tv/"},
+        {"Origin", "http://portal.example"},
+    };
+    cTestHttpServer guarded;
+    guarded.addFile("/long.mkv", sFolder->path() + "long.mkv", "video/x-matroska");
+    serveHls(guarded, "vod");
+    guarded.addRedirect("/moved.mkv", guarded.url("/long.mkv"));
+    guarded.addBody("/list.asx", "<asx><entry><ref href=\"" + guarded.url("/long.mkv") + "\"/></entry></asx>", 200,
+                    "video/x-ms-asf");
+    guarded.requireHeaders({{"User-Agent", headers[0].second}, {"Referer", headers[1].second}});
+
+    struct {
+        const char* name;
+        std::string path;
+        std::vector<std::string> checked; // paths whose last request must carry the headers
+    } cases[] = {
+        {"progressive", "/long.mkv", {"/long.mkv"}},
+        {"HLS, playlist and segments", "/vod.m3u8", {"/vod.m3u8", "/" + segment("vod", 0)}},
+        {"progressive through a redirection", "/moved.mkv", {"/moved.mkv", "/long.mkv"}},
+        {"ASX playlist of a progressive stream", "/list.asx", {"/list.asx", "/long.mkv"}},
+    };
+    for (const auto& c : cases) {
+        for (const bool withHeaders : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (withHeaders ? ", with its headers" : ", without them"));
+            sHomeScenes = 0;
+            std::vector<std::string> lines;
+            std::mutex linesLock;
+            kestrel::testing::setLogRecorder([&](const std::string& line) {
+                std::lock_guard<std::mutex> lock(linesLock);
+                lines.push_back(line);
+            });
+            const int refusals = guarded.refusals();
+            const auto start = std::chrono::steady_clock::now();
+            auto* player = new cVideoPlayer(new cPlayList(kestrel::fromUtf8(guarded.url(c.path)), u"Guarded",
+                                                          u"", withHeaders ? headers : cPlayList::tRequestHeaders()));
+            player->setTexture(CLUTTER_TEXTURE(mTexture));
+            ASSERT_TRUE(player->open());
+            std::string outcome;
+            if (withHeaders) {
+                EXPECT_TRUE(framesArrive(player, 10));
+                EXPECT_EQ(guarded.refusals(), refusals);
+                EXPECT_EQ(homeRequests(), 0);
+                outcome = "plays";
+                for (const std::string& path : c.checked) {
+                    const auto sent = guarded.lastHeaders(path);
+                    EXPECT_EQ(sent.count("User-Agent") ? sent.at("User-Agent") : "", headers[0].second) << path;
+                    EXPECT_EQ(sent.count("Referer") ? sent.at("Referer") : "", headers[1].second) << path;
+                }
+                // The stream's own first request carries the origin too.
+                const auto first = guarded.lastHeaders(c.checked.front());
+                EXPECT_EQ(first.count("Origin") ? first.at("Origin") : "", headers[2].second);
+            } else {
+                EXPECT_TRUE(pumpUntil([] { return homeRequests() == 1; }, FailureLimit));
+                EXPECT_GT(guarded.refusals(), refusals);
+                outcome = "home scene";
+                // Exactly what a channel without headers always sent.
+                const auto sent = guarded.lastHeaders(c.checked.front());
+                EXPECT_EQ(sent.count("Referer") + sent.count("Origin"), 0u);
+            }
+            const auto took = std::chrono::steady_clock::now() - start;
+            delete player;
+            kestrel::testing::setLogRecorder({});
+            if (!withHeaders) {
+                std::lock_guard<std::mutex> lock(linesLock);
+                ASSERT_FALSE(lines.empty());
+                EXPECT_NE(lines.back().find("error: channel \"Guarded\""), std::string::npos) << lines.back();
+                EXPECT_NE(lines.back().find("Forbidden (HTTP 403)"), std::string::npos) << lines.back();
+                std::cout << "[ outcome  ] " << c.name << " without headers: " << outcome << " after "
+                          << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+                          << " ms; " << lines.back() << "\n";
+            } else {
+                std::cout << "[ outcome  ] " << c.name << " with headers: " << outcome << " after "
+                          << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
+            }
+            closeCurrentScene();
+            presentScene(new cRecordingScene(stageActor()));
+        }
+    }
+}
