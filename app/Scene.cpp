@@ -173,6 +173,8 @@ void cScene::busyStart() {}
 
 void cScene::busyEnd() {}
 
+void cScene::streamParts(bool, bool) {}
+
 // --- free functions -------------------------------------------------------
 
 const char* skinPath(const char* fileName, const char* folder)
@@ -234,6 +236,18 @@ void notifyBusyStart(std::function<bool()> wanted)
 void notifyBusyEnd(std::function<bool()> wanted)
 {
     postToMainLoop(PrioritySceneSwitch, [wanted = std::move(wanted)] { deliverBusy(false, wanted); });
+}
+
+void notifyStreamParts(bool video, bool audio, std::function<bool()> wanted)
+{
+    postToMainLoop(PrioritySceneSwitch, [video, audio, wanted = std::move(wanted)] {
+        if (wanted && !wanted()) {
+            return;
+        }
+        if (currentScene != nullptr) {
+            runGuarded([video, audio] { currentScene->streamParts(video, audio); });
+        }
+    });
 }
 
 void requestHomeScene()

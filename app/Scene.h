@@ -46,6 +46,10 @@ public:
     // Nothing here; the player scene shows its busy indication.
     virtual void busyStart();
     virtual void busyEnd();
+    // A media player's stream runs with these parts (at least one of them).
+    // Nothing here; the player scene shows a still card in place of the
+    // picture for a stream without video.
+    virtual void streamParts(bool video, bool audio);
 
 protected:
     void beginLeaving() { mLeaving = true; }
@@ -87,6 +91,9 @@ void presentScene(cScene* scene);
 // player's video.
 void notifyBusyStart(std::function<bool()> wanted = {});
 void notifyBusyEnd(std::function<bool()> wanted = {});
+// Any thread: the current scene's streamParts(), carried onto the main loop
+// in the same way and order as the busy notifications.
+void notifyStreamParts(bool video, bool audio, std::function<bool()> wanted = {});
 
 // Any thread: schedule a switch (an idle callback of priority 30 on the
 // main loop). Requests are carried out in the order in which they were

@@ -1,6 +1,7 @@
 #include "catalogue/CatalogueBuilder.h"
 
 #include <cstdio>
+#include <set>
 #include <istream>
 #include <ostream>
 
@@ -90,6 +91,50 @@ std::string columnText(sqlite3_stmt* statement, int column)
     return text ? reinterpret_cast<const char*>(text) : "";
 }
 
+// The headers table, only when some entry has headers: a catalogue of
+// channels without any is the same file as it always was.
+bool writeHeaders(sqlite3* connection, const std::vector<cListingEntry>& entries, std::string& error)
+{
+    bool any = false;
+    for (const cListingEntry& entry : entries) {
+        any = any || !entry.headers.empty();
+    }
+    if (!any) {
+        return true;
+    }
+    if (!execute(connection,
+                 "create table channel_headers (url text, user_agent text, referrer text, origin text);", error) ||
+        !execute(connection, "create index channel_headers_url on channel_headers (url);", error)) {
+        return false;
+    }
+    cStatement insert;
+    if (sqlite3_prepare_v2(connection,
+                           "insert into channel_headers (url, user_agent, referrer, origin) values (?1, ?2, ?3, ?4);",
+                           -1, &insert.mHandle, nullptr) != SQLITE_OK) {
+        error = sqlite3_errmsg(connection);
+        return false;
+    }
+    std::set<std::string> written;
+    for (const cListingEntry& entry : entries) {
+        if (entry.headers.empty() || !written.insert(entry.address).second) {
+            continue;
+        }
+        const std::string key = kestrel::toUtf8(headersKey(kestrel::fromUtf8(entry.address)));
+        const std::string* values[] = {&key, &entry.headers.userAgent, &entry.headers.referrer,
+                                       &entry.headers.origin};
+        for (int i = 0; i < 4; ++i) {
+            sqlite3_bind_text(insert.mHandle, i + 1, values[i]->data(), static_cast<int>(values[i]->size()),
+                              SQLITE_TRANSIENT);
+        }
+        if (sqlite3_step(insert.mHandle) != SQLITE_DONE) {
+            error = sqlite3_errmsg(connection);
+            return false;
+        }
+        sqlite3_reset(insert.mHandle);
+    }
+    return true;
+}
+
 } // namespace
 
 bool parseListing(std::istream& listing, std::vector<cListingEntry>& entries, std::string& error)
@@ -173,6 +218,9 @@ bool buildCatalogue(const std::vector<cListingEntry>& entries, const std::string
                                        "values (?1, ?2, ?3, ?4, ?5);",
                                        -1, &insert.mHandle, nullptr) != SQLITE_OK) {
                     error = sqlite3_errmsg(connection.mHandle);
+                    return false;
+                }
+                if (!writeHeaders(connection.mHandle, entries, error)) {
                     return false;
                 }
                 cAddressGenerator generator;

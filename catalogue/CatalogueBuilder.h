@@ -13,12 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/RequestHeaders.h"
+
 struct cListingEntry {
     std::string country;     // UTF-8
     std::string type;        // UTF-8
     std::string name;        // UTF-8
     std::string description; // UTF-8
     std::string address;     // ASCII, in clear
+    cRequestHeaders headers = {}; // sent with every request of the channel; none from a listing
 };
 
 // Reads the whole listing. False with "line N: reason" in error at the first
@@ -32,7 +35,10 @@ struct cBuildOptions {
 };
 
 // Writes the catalogue at outputPath: the `channels` table with one row per
-// entry in listing order, addresses encoded. The file is built beside the
+// entry in listing order, addresses encoded. When any entry has request
+// headers, a second table, `channel_headers` (url, user_agent, referrer,
+// origin), holds them once per address (the first entry's), keyed by
+// headersKey() of the address; `channels` stays as it always was. The file is built beside the
 // target and renamed over it when complete, so a server handing out the
 // old file never sends a half-built one. False with a reason on failure.
 bool buildCatalogue(const std::vector<cListingEntry>& entries, const std::string& outputPath,

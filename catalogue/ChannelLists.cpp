@@ -104,6 +104,14 @@ std::string rowsDigest(const std::vector<cListingEntry>& rows)
             engine.update(*field);
             engine.update('\0');
         }
+        // Rows without headers digest as they always did; a change of
+        // headers alone installs the catalogue again.
+        if (!row.headers.empty()) {
+            for (const std::string* field : {&row.headers.userAgent, &row.headers.referrer, &row.headers.origin}) {
+                engine.update('\t');
+                engine.update(*field);
+            }
+        }
         engine.update('\n');
     }
     return Poco::DigestEngine::digestToHex(engine.digest());

@@ -41,7 +41,7 @@ bool equalsName(const char16_t* name, const char16_t* lowerName)
 } // namespace
 
 void cPlayerDatabase::addFavourite(const std::u16string& name, const std::u16string& description,
-                                   const std::u16string& address)
+                                   const std::u16string& address, const cRequestHeaders& headers)
 {
     for (const std::u16string& stored : mFavouriteAddresses) {
         if (decodeAddress(stored) == address) {
@@ -51,6 +51,14 @@ void cPlayerDatabase::addFavourite(const std::u16string& name, const std::u16str
     mFavouriteNames.push_back(name);
     mFavouriteDescriptions.push_back(description);
     mFavouriteAddresses.push_back(encodeAddress(address));
+    mFavouriteHeaders.push_back(headers);
+}
+
+cRequestHeaders cPlayerDatabase::favouriteHeaders(int index) const
+{
+    return index >= 0 && static_cast<size_t>(index) < mFavouriteHeaders.size()
+               ? mFavouriteHeaders[static_cast<size_t>(index)]
+               : cRequestHeaders();
 }
 
 bool cPlayerDatabase::loadFavourites(const std::u16string& folder)
@@ -103,6 +111,18 @@ bool cPlayerDatabase::loadFavourites(const std::u16string& folder)
     std::u16string name;
     std::u16string address;
     std::u16string description;
+    // Optional attributes of an item: the channel's request headers. A
+    // file without them is read as it always was, and a value that could
+    // break a request line is dropped.
+    cRequestHeaders headers;
+    const auto headerValue = [](const char16_t* value) {
+        try {
+            const std::string narrow = kestrel::toUtf8(kestrel::decodeAttributeValue(value));
+            return isSendableHeaderValue(narrow) ? narrow : std::string();
+        } catch (const kestrel::cException&) {
+            return std::string();
+        }
+    };
     for (int token = scanner.getToken(); token != kestrel::cXHScanner::TokenEnd; token = scanner.getToken()) {
         switch (token) {
         case kestrel::cXHScanner::TokenTagStart:
@@ -111,6 +131,7 @@ bool cPlayerDatabase::loadFavourites(const std::u16string& folder)
                 name.clear();
                 address.clear();
                 description.clear();
+                headers = cRequestHeaders();
             }
             break;
         case kestrel::cXHScanner::TokenAttribute:
@@ -118,6 +139,12 @@ bool cPlayerDatabase::loadFavourites(const std::u16string& folder)
                 name = kestrel::decodeAttributeValue(scanner.getValue());
             } else if (equalsName(scanner.getAttrName(), u"url")) {
                 address = kestrel::decodeAttributeValue(scanner.getValue());
+            } else if (equalsName(scanner.getAttrName(), u"useragent")) {
+                headers.userAgent = headerValue(scanner.getValue());
+            } else if (equalsName(scanner.getAttrName(), u"referrer")) {
+                headers.referrer = headerValue(scanner.getValue());
+            } else if (equalsName(scanner.getAttrName(), u"origin")) {
+                headers.origin = headerValue(scanner.getValue());
             }
             break;
         case kestrel::cXHScanner::TokenWord:
@@ -137,6 +164,7 @@ bool cPlayerDatabase::loadFavourites(const std::u16string& folder)
                     mFavouriteNames.push_back(name);
                     mFavouriteDescriptions.push_back(description);
                     mFavouriteAddresses.push_back(address);
+                    mFavouriteHeaders.push_back(headers);
                 }
             }
             break;
@@ -163,6 +191,26 @@ bool cPlayerDatabase::saveFavourites(const std::u16string& folder)
             file.writeText(kestrel::escapeMarkup(mFavouriteNames[i], true));
             file.writeText(u"\" url=\"");
             file.writeText(kestrel::escapeMarkup(mFavouriteAddresses[i], true));
+            // Only a favourite with headers has these attributes, so a file
+            // without any is written exactly as before.
+            const cRequestHeaders headers = favouriteHeaders(static_cast<int>(i));
+            const std::pair<const char16_t*, const std::string*> attributes[] = {
+                {u"\" useragent=\"", &headers.userAgent},
+                {u"\" referrer=\"", &headers.referrer},
+                {u"\" origin=\"", &headers.origin},
+            };
+            for (const auto& [attribute, value] : attributes) {
+                std::u16string wide;
+                try {
+                    wide = kestrel::fromUtf8(*value);
+                } catch (const kestrel::cException&) {
+                    continue; // not text: never sent either
+                }
+                if (!wide.empty()) {
+                    file.writeText(attribute);
+                    file.writeText(kestrel::escapeMarkup(wide, true));
+                }
+            }
             file.writeText(u"\">");
             file.writeText(kestrel::escapeMarkup(mFavouriteDescriptions[i], false));
             file.writeText(u"</item>");

@@ -22,7 +22,7 @@ namespace {
 
 // Imports the text; false with the reason when it gives no channel.
 bool importText(const std::string& text, std::vector<cListingEntry>& rows, std::string& error,
-                std::vector<cM3uSkip>* skipped = nullptr)
+                std::vector<cM3uSkip>* skipped = nullptr, std::vector<cM3uSkip>* refusedHeaders = nullptr)
 {
     cM3uImport imported;
     if (!parseM3u(text, imported, error)) {
@@ -30,6 +30,9 @@ bool importText(const std::string& text, std::vector<cListingEntry>& rows, std::
     }
     if (skipped != nullptr) {
         *skipped = std::move(imported.skipped);
+    }
+    if (refusedHeaders != nullptr) {
+        *refusedHeaders = std::move(imported.refusedHeaders);
     }
     rows = std::move(imported.entries);
     return true;
@@ -65,6 +68,7 @@ bool cPlayerDatabase::updateFromLists(const std::vector<std::u16string>& lists)
         std::string error;
         std::vector<cListingEntry> rows;
         std::vector<cM3uSkip> skipped;
+        std::vector<cM3uSkip> refusedHeaders;
         bool read = false;
         try {
             read = readListSource(source, mLimits, stop, text, error);
@@ -72,7 +76,13 @@ bool cPlayerDatabase::updateFromLists(const std::vector<std::u16string>& lists)
             setOutcome(eUpdateOutcome::Stopped, "stopped for termination");
             return false;
         }
-        if (read && importText(text, rows, error, &skipped)) {
+        if (read && importText(text, rows, error, &skipped, &refusedHeaders)) {
+            // A header value that could inject a request line is never
+            // sent; the list's owner learns where it stands.
+            for (const cM3uSkip& refused : refusedHeaders) {
+                kestrel::logWarning("catalogue", "list " + source + ": line " + std::to_string(refused.line) +
+                                                     ": " + refused.reason);
+            }
             if (!skipped.empty()) {
                 kestrel::logInfo("catalogue", "list " + source + ": " + std::to_string(skipped.size()) +
                                                   " line(s) skipped, the first at line " +

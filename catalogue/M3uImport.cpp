@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "catalogue/CountryNames.h"
+#include "catalogue/RequestHeaders.h"
 
 const char* const UnknownCategory = "Unknown";
 
@@ -177,7 +178,131 @@ struct cExtInf {
     std::string country; // tvg-country as written
     std::string group;   // group-title as written
     std::string tvgName;
+    cRequestHeaders headers; // from the attributes, unchecked
 };
+
+// The headers one entry's lines give, checked as they are read.
+class cHeaderReader {
+public:
+    explicit cHeaderReader(std::vector<cM3uSkip>& refused) : mRefused(refused) {}
+
+    // Takes value for the header (when it can be sent), found on `line`.
+    void take(std::string cRequestHeaders::*header, const char* name, const std::string& value, size_t line)
+    {
+        if (value.empty()) {
+            return;
+        }
+        if (!isSendableHeaderValue(value) || !isUtf8(value)) {
+            mRefused.push_back({line, std::string("the ") + name + " value " +
+                                          (value.size() > MaxHeaderValueBytes ? "is too long"
+                                           : isUtf8(value) ? "contains a line break or another control character"
+                                                           : "is not text") +
+                                          "; dropped"});
+            return;
+        }
+        mHeaders.*header = value;
+    }
+    // The attributes of an #EXTINF line.
+    void takeAll(const cRequestHeaders& headers, size_t line)
+    {
+        take(&cRequestHeaders::userAgent, "User-Agent", headers.userAgent, line);
+        take(&cRequestHeaders::referrer, "Referer", headers.referrer, line);
+        take(&cRequestHeaders::origin, "Origin", headers.origin, line);
+    }
+    // The headers other has (already checked) replace these.
+    void overrideWith(const cRequestHeaders& other)
+    {
+        for (auto field : {&cRequestHeaders::userAgent, &cRequestHeaders::referrer, &cRequestHeaders::origin}) {
+            if (!(other.*field).empty()) {
+                mHeaders.*field = other.*field;
+            }
+        }
+    }
+    const cRequestHeaders& headers() const { return mHeaders; }
+    void clear() { mHeaders = cRequestHeaders(); }
+
+private:
+    std::vector<cM3uSkip>& mRefused;
+    cRequestHeaders mHeaders;
+};
+
+// The header an option or suffix key names; nullptr for any other key.
+std::string cRequestHeaders::*headerNamed(const std::string& lowerKey, const char*& name)
+{
+    if (lowerKey == "http-user-agent" || lowerKey == "user-agent") {
+        name = "User-Agent";
+        return &cRequestHeaders::userAgent;
+    }
+    if (lowerKey == "http-referrer" || lowerKey == "http-referer" || lowerKey == "referrer" ||
+        lowerKey == "referer") {
+        name = "Referer";
+        return &cRequestHeaders::referrer;
+    }
+    if (lowerKey == "http-origin" || lowerKey == "origin") {
+        name = "Origin";
+        return &cRequestHeaders::origin;
+    }
+    return nullptr;
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// %XX sequences become their bytes; anything else stays as written.
+std::string percentDecoded(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// An "address|Key=value&Key=value" line: the headers of the suffix are
+// taken and the suffix is removed. A '|' without any "=" after it is part
+// of the address.
+void takeAddressSuffix(std::string& line, cHeaderReader& reader, size_t number)
+{
+    const size_t bar = line.find('|');
+    if (bar == std::string::npos || line.find('=', bar) == std::string::npos) {
+        return;
+    }
+    const std::string suffix = line.substr(bar + 1);
+    line = trim(line.substr(0, bar));
+    size_t start = 0;
+    while (start <= suffix.size()) {
+        size_t stop = suffix.find('&', start);
+        if (stop == std::string::npos) {
+            stop = suffix.size();
+        }
+        const std::string pair = suffix.substr(start, stop - start);
+        const size_t equals = pair.find('=');
+        if (equals != std::string::npos) {
+            const char* name = nullptr;
+            if (auto header = headerNamed(lower(trim(pair.substr(0, equals))), name)) {
+                reader.take(header, name, percentDecoded(pair.substr(equals + 1)), number);
+            }
+        }
+        start = stop + 1;
+    }
+}
 
 // The part after "#EXTINF:": a duration, attributes, then the title after
 // the first comma that is not inside a quoted value.
@@ -230,6 +355,12 @@ cExtInf parseExtInf(const std::string& text, size_t line)
             entry.group = value;
         } else if (key == "tvg-name") {
             entry.tvgName = value;
+        } else if (key == "user-agent" || key == "http-user-agent") {
+            entry.headers.userAgent = value;
+        } else if (key == "http-referrer" || key == "referrer") {
+            entry.headers.referrer = value;
+        } else if (key == "http-origin") {
+            entry.headers.origin = value;
         }
     }
 }
@@ -302,6 +433,8 @@ bool parseM3u(const std::string& text, cM3uImport& result, std::string& error)
     bool sawEntry = false; // an #EXTINF line was met
     cExtInf entry;
     const auto skip = [&](size_t line, std::string reason) { result.skipped.push_back({line, std::move(reason)}); };
+    // The option lines since the last address, which belong to the next.
+    cHeaderReader options(result.refusedHeaders);
 
     // A UTF-16 list (marked by its byte-order mark) is read as UTF-8.
     std::string decoded;
@@ -348,6 +481,15 @@ bool parseM3u(const std::string& text, cM3uImport& result, std::string& error)
                 entry = parseExtInf(line.substr(8), number);
                 pending = true;
                 sawEntry = true;
+            } else if (startsWithNoCase(line, "#extvlcopt:") && line.find('=') != std::string::npos) {
+                const std::string option = line.substr(11);
+                const size_t equals = option.find('=');
+                const char* name = nullptr;
+                if (auto header = headerNamed(lower(trim(option.substr(0, equals))), name)) {
+                    options.take(header, name, option.substr(equals + 1), number);
+                } else {
+                    ++result.ignoredLines;
+                }
             } else if (!startsWithNoCase(line, "#extm3u")) {
                 ++result.ignoredLines;
             }
@@ -355,9 +497,17 @@ bool parseM3u(const std::string& text, cM3uImport& result, std::string& error)
         }
         if (!pending) {
             skip(number, "address without an #EXTINF line before it");
+            options.clear();
             continue;
         }
         pending = false;
+        // The attributes first, the option lines over them, the address's
+        // own suffix over both.
+        cHeaderReader headers(result.refusedHeaders);
+        headers.takeAll(entry.headers, entry.line);
+        headers.overrideWith(options.headers());
+        options.clear();
+        takeAddressSuffix(line, headers, number);
         std::string address;
         std::string reason;
         if (!normaliseAddress(line, address, reason)) {
@@ -403,6 +553,9 @@ bool parseM3u(const std::string& text, cM3uImport& result, std::string& error)
             break;
         }
         channels.insert(name + '\0' + address);
+        if (!headers.headers().empty()) {
+            ++result.channelsWithHeaders;
+        }
         size_t made = 0;
         for (const std::string& country : countryNames) {
             for (const std::string& type : typeNames) {
@@ -416,7 +569,7 @@ bool parseM3u(const std::string& text, cM3uImport& result, std::string& error)
                 }
                 countries.insert(country);
                 types.insert(type);
-                result.entries.push_back({country, type, name, description, address});
+                result.entries.push_back({country, type, name, description, address, headers.headers()});
             }
         }
     }

@@ -12,8 +12,20 @@
 // Attribute names are matched without regard to case, values may be quoted
 // or not, attributes come in any order. A byte-order mark, carriage returns
 // and blank lines are accepted, and UTF-16 text with its byte-order mark is
-// read as well; other '#' lines (#EXTVLCOPT, #KODIPROP,
-// comments) are ignored. A line that is not UTF-8 is read as Latin-1 (with
+// read as well.
+//
+// Request headers a channel's servers insist on are read in the forms lists
+// use: the #EXTINF attributes user-agent / http-user-agent and
+// http-referrer / referrer (and http-origin), "#EXTVLCOPT:http-user-agent=",
+// "#EXTVLCOPT:http-referrer=" and "#EXTVLCOPT:http-origin=" lines between
+// one address and the next, and an "address|User-Agent=...&Referer=..."
+// suffix (also Origin; values percent-decoded, the suffix removed from the
+// address). Where several forms name one header, the suffix wins over the
+// option line, which wins over the attribute. A value with a control
+// character (a line break would inject a header line) or longer than
+// MaxHeaderValueBytes is dropped, naming its line; the channel is still
+// imported. Other '#' lines (other options, #KODIPROP, comments) are
+// ignored. A line that is not UTF-8 is read as Latin-1 (with
 // the Windows-1252 characters in 0x80-0x9F). Entries without an address,
 // addresses whose scheme is not http, https, rtsp, rtmp or udp, and address
 // lines without an #EXTINF are skipped with their line number; the rest is
@@ -57,6 +69,8 @@ struct cM3uImport {
     size_t ignoredLines = 0;             // option lines and comments
     std::vector<size_t> latin1Lines;     // lines read as Latin-1
     std::vector<cM3uSkip> skipped;       // in line order
+    std::vector<cM3uSkip> refusedHeaders; // header values dropped, in line order
+    size_t channelsWithHeaders = 0;      // entries imported with request headers
 };
 
 // Reads the whole playlist text. False, with the reason in error, when

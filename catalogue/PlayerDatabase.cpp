@@ -86,6 +86,7 @@ bool cPlayerDatabase::open(const std::u16string& folder)
         mFavouriteNames.clear();
         mFavouriteDescriptions.clear();
         mFavouriteAddresses.clear();
+        mFavouriteHeaders.clear();
     }
 
     const std::u16string path = folder + u"/database";
@@ -112,6 +113,7 @@ void cPlayerDatabase::close()
     mFavouriteNames.clear();
     mFavouriteDescriptions.clear();
     mFavouriteAddresses.clear();
+    mFavouriteHeaders.clear();
     mFavouritesLoaded = false;
     // All three caches belong to the catalogue being closed: another open
     // must not answer from them.

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/RequestHeaders.h"
 #include "kestrel/Tasks.h"
 
 struct sqlite3;
@@ -132,11 +133,21 @@ public:
     std::u16string currentDescription();
     // The decoded (plain ASCII) stream address of the current channel.
     std::u16string currentAddress();
+    // The request headers of the current channel: the chosen favourite's
+    // own, or the catalogue's for the current address.
+    cRequestHeaders currentHeaders();
+    // The catalogue's headers for an address; none when the catalogue has
+    // no headers table or no headers for it.
+    cRequestHeaders catalogueHeaders(const std::u16string& address);
 
     // --- favourites, main loop -----------------------------------------
 
     // Appends a favourite unless one with the same (clear) address exists.
-    void addFavourite(const std::u16string& name, const std::u16string& description, const std::u16string& address);
+    // The headers are kept with it and sent whenever it plays.
+    void addFavourite(const std::u16string& name, const std::u16string& description, const std::u16string& address,
+                      const cRequestHeaders& headers = cRequestHeaders());
+    // The favourite's headers; none for an index out of range.
+    cRequestHeaders favouriteHeaders(int index) const;
     const std::vector<std::u16string>& favouriteNames() const { return mFavouriteNames; }
     // Reads folder + "/favorites.xml" into the (empty) lists. A missing file
     // is no favourites; a file that exists but cannot be read is false, with
@@ -182,6 +193,7 @@ private:
     std::vector<std::u16string> mFavouriteNames;
     std::vector<std::u16string> mFavouriteDescriptions;
     std::vector<std::u16string> mFavouriteAddresses; // encoded
+    std::vector<cRequestHeaders> mFavouriteHeaders;  // one per favourite, mostly empty
     eMode mMode = ModeCatalogue;
     int mFavouriteIndex = -1;
     std::u16string mCurrentCountry;

@@ -7,6 +7,7 @@
 #include <gst/pbutils/missing-plugins.h>
 #include <gst/video/video.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cmath>
@@ -277,6 +278,8 @@ bool cMediaGraph::addSource()
     g_signal_connect(source, "pad-added", G_CALLBACK(&cMediaGraph::onPadAdded), this);
     g_signal_connect(source, "no-more-pads", G_CALLBACK(&cMediaGraph::onNoMorePads), this);
     g_signal_connect(source, "source-setup", G_CALLBACK(&cMediaGraph::onSourceSetup), this);
+    g_signal_connect(source, "autoplug-select", G_CALLBACK(&cMediaGraph::onAutoplugSelect), this);
+    g_signal_connect(mPipeline, "deep-element-added", G_CALLBACK(&cMediaGraph::onDeepElementAdded), this);
     if (!gst_bin_add(GST_BIN(mPipeline), source)) {
         gst_object_unref(source);
         return false;
@@ -305,8 +308,62 @@ void cMediaGraph::onElementAdded(GstBin*, GstBin*, GstElement* element, void*)
     g_error_free(error);
 }
 
-void cMediaGraph::onSourceSetup(GstElement*, GstElement* source, void*)
+void cMediaGraph::setRequestHeaders(const std::vector<std::pair<std::string, std::string>>& headers)
 {
+    std::lock_guard<std::mutex> lock(mLock);
+    mRequestHeaders = headers;
+}
+
+bool cMediaGraph::applyRequestHeaders(GstElement* source)
+{
+    std::vector<std::pair<std::string, std::string>> headers;
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        headers = mRequestHeaders;
+    }
+    GObjectClass* sourceType = G_OBJECT_GET_CLASS(source);
+    GParamSpec* agent = g_object_class_find_property(sourceType, "user-agent");
+    GParamSpec* extra = g_object_class_find_property(sourceType, "extra-headers");
+    if (headers.empty() || agent == nullptr || agent->value_type != G_TYPE_STRING) {
+        return false;
+    }
+    // The user agent has a property of its own (the HTTP and RTSP sources
+    // both have it); the others join the source's extra headers, which
+    // the HTTP source sends with its request and every redirection.
+    GstStructure* extraHeaders = nullptr;
+    if (extra != nullptr && extra->value_type == GST_TYPE_STRUCTURE) {
+        g_object_get(source, "extra-headers", &extraHeaders, nullptr);
+    }
+    if (extraHeaders == nullptr) {
+        extraHeaders = gst_structure_new_empty("extra-headers");
+    }
+    bool changed = false;
+    for (const auto& [name, value] : headers) {
+        if (g_ascii_strcasecmp(name.c_str(), "User-Agent") == 0) {
+            gchar* current = nullptr;
+            g_object_get(source, "user-agent", &current, nullptr);
+            if (current == nullptr || value != current) {
+                g_object_set(source, "user-agent", value.c_str(), nullptr);
+            }
+            g_free(current);
+        } else {
+            const gchar* current = gst_structure_get_string(extraHeaders, name.c_str());
+            if (current == nullptr || value != current) {
+                gst_structure_set(extraHeaders, name.c_str(), G_TYPE_STRING, value.c_str(), nullptr);
+                changed = true;
+            }
+        }
+    }
+    if (changed && extra != nullptr && extra->value_type == GST_TYPE_STRUCTURE) {
+        g_object_set(source, "extra-headers", extraHeaders, nullptr);
+    }
+    gst_structure_free(extraHeaders);
+    return true;
+}
+
+void cMediaGraph::onSourceSetup(GstElement*, GstElement* source, void* data)
+{
+    static_cast<cMediaGraph*>(data)->applyRequestHeaders(source);
     // The network source gives up after the same silence as our waits, and
     // once: retrying a server that does not answer only multiplies the wait.
     GObjectClass* type = G_OBJECT_GET_CLASS(source);
@@ -318,6 +375,53 @@ void cMediaGraph::onSourceSetup(GstElement*, GstElement* source, void*)
     if (retries != nullptr && retries->value_type == G_TYPE_INT) {
         g_object_set(source, "retries", 0, nullptr);
     }
+}
+
+int cMediaGraph::onAutoplugSelect(GstElement*, GstPad*, void*, void* factory, void* data)
+{
+    // The values of the framework's autoplug-select answer.
+    constexpr int TryIt = 0;
+    constexpr int SkipIt = 2;
+    auto* self = static_cast<cMediaGraph*>(data);
+    {
+        std::lock_guard<std::mutex> lock(self->mLock);
+        if (self->mRequestHeaders.empty()) {
+            return TryIt;
+        }
+    }
+    // The framework's newer HLS reader fetches playlists, segments and keys
+    // with a client of its own that takes no request headers; the older one
+    // fetches segments through source elements of the graph, which get
+    // them. Only a channel with headers is read by the older one.
+    const gchar* name = gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory));
+    if (g_strcmp0(name, "hlsdemux2") != 0) {
+        return TryIt;
+    }
+    GstElementFactory* older = gst_element_factory_find("hlsdemux");
+    if (older == nullptr) {
+        return TryIt;
+    }
+    gst_object_unref(older);
+    return SkipIt;
+}
+
+void cMediaGraph::onDeepElementAdded(GstBin*, GstBin*, GstElement* element, void* data)
+{
+    auto* self = static_cast<cMediaGraph*>(data);
+    // Every HTTP source inside the graph (an HLS reader's segment sources)
+    // sends the channel's headers; a reader that puts its own extra headers
+    // on it for each segment gets ours back on top.
+    GObjectClass* type = G_OBJECT_GET_CLASS(element);
+    if (g_object_class_find_property(type, "extra-headers") != nullptr && self->applyRequestHeaders(element)) {
+        g_signal_connect(element, "notify::extra-headers", G_CALLBACK(&cMediaGraph::onExtraHeadersChanged), self);
+    }
+}
+
+void cMediaGraph::onExtraHeadersChanged(GstElement* source, void*, void* data)
+{
+    // Setting them again notifies once more, and then finds nothing to
+    // change.
+    static_cast<cMediaGraph*>(data)->applyRequestHeaders(source);
 }
 
 void cMediaGraph::onPadAdded(GstElement*, GstPad* pad, void* data)
@@ -360,6 +464,13 @@ int cMediaGraph::onBusMessage(GstBus*, GstMessage* message, void* data)
         // down after a time-out) only follow from it.
         if (self->mRunning || (!self->mFailed && !self->mTimedOut)) {
             self->mLastError = error != nullptr ? error->message : "unknown error";
+            // An HTTP refusal names its status ("Forbidden (HTTP 403)").
+            const GstStructure* details = nullptr;
+            guint status = 0;
+            gst_message_parse_error_details(message, &details);
+            if (details != nullptr && gst_structure_get_uint(details, "http-status-code", &status) && status >= 400) {
+                self->mLastError += " (HTTP " + std::to_string(status) + ")";
+            }
         }
         g_clear_error(&error);
         // Once the graph runs, a failure ends the stream like its end does,
@@ -407,9 +518,10 @@ bool cMediaGraph::waitFor(std::unique_lock<std::mutex>& lock, const std::functio
         if (mFailed || mInterrupted) {
             return false;
         }
-        const auto deadline = mLastProgress + silence;
+        const auto deadline = std::min(mLastProgress + silence, mDeadline);
         if (std::chrono::steady_clock::now() >= deadline) {
-            mLastError = "no progress within " + std::to_string(gNetworkTimeout.load()) + " s";
+            mLastError = deadline == mDeadline ? std::string("out of time")
+                                               : "no progress within " + std::to_string(gNetworkTimeout.load()) + " s";
             mTimedOut = true;
             return false;
         }
@@ -451,6 +563,10 @@ bool cMediaGraph::load(const std::string& address)
         return false;
     }
     if (change == GST_STATE_CHANGE_NO_PREROLL) {
+        {
+            std::lock_guard<std::mutex> lock(mLock);
+            mLiveSource = true;
+        }
         // A live source (RTSP) sends nothing until the graph plays, so its
         // streams can only be found while it does; their pads stay blocked
         // until they are rendered, and run() waits for the sinks as usual.
@@ -489,6 +605,17 @@ bool cMediaGraph::linkChain(GstPad* pad, const std::vector<GstElement*>& chain)
     const bool linked = gst_pad_link(pad, sinkPad) == GST_PAD_LINK_OK;
     gst_object_unref(sinkPad);
     return linked;
+}
+
+bool cMediaGraph::hasStream(eMediaType type)
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    for (const cSourcePad& pad : mPads) {
+        if (pad.type == type && !pad.rendered) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool cMediaGraph::renderStream(eMediaType type, eFilter from, eFilter to)
@@ -665,6 +792,28 @@ cMediaGraph::eEvent cMediaGraph::pollEvent(std::string* streamError)
         return EventComplete;
     }
     return EventNone;
+}
+
+bool cMediaGraph::isLive()
+{
+    if (mPipeline == nullptr) {
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        if (mLiveSource) {
+            return true;
+        }
+    }
+    gint64 duration = -1;
+    return !gst_element_query_duration(mPipeline, GST_FORMAT_TIME, &duration) || duration <= 0;
+}
+
+void cMediaGraph::setDeadline(std::chrono::steady_clock::time_point deadline)
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    mDeadline = deadline;
+    mChanged.notify_all();
 }
 
 std::string cMediaGraph::missingPlugins()

@@ -16,6 +16,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 typedef struct _GstElement GstElement;
@@ -103,10 +104,21 @@ public:
     bool addNullRenderer();
     // A network-capable source; load() gives it its address.
     bool addSource();
+    // Request headers (name and value pairs) for every HTTP request the
+    // source and what follows it make: the first, its redirections, and
+    // for HLS the playlists, segments and keys (which the framework's HLS
+    // reader sends with the User-Agent and Referer it learns from the
+    // first request). Set before load(); none by default, and then the
+    // requests are exactly the framework's own.
+    void setRequestHeaders(const std::vector<std::pair<std::string, std::string>>& headers);
     // Connects to the address and finds its streams. Blocks until they are
     // known, the address fails, the network stays silent past the time-out
     // or interrupt() is called.
     bool load(const std::string& address);
+    // True when the loaded source offers a stream of that type that has not
+    // been rendered yet. A channel may have no sound (a webcam) or no
+    // picture (a radio station).
+    bool hasStream(eMediaType type);
     // Builds the decoding chain for one stream type from `from` to `to`.
     // False when the source has no (more) stream of that type, or the pair
     // makes no sense.
@@ -118,6 +130,13 @@ public:
     // The size of the frames the grabber receives; false before the video
     // chain has agreed on a format.
     bool getFrameSize(int& width, int& height);
+    // True when the running stream has no end: a live source (RTSP), or
+    // one whose duration the framework cannot tell (an HLS live playlist,
+    // an HTTP body without end). Call once the graph runs.
+    bool isLive();
+    // A blocking load() or run() gives up at this moment at the latest,
+    // however much progress it makes (a time-out, like the silence one).
+    void setDeadline(std::chrono::steady_clock::time_point deadline);
     // Returns at once: EventComplete when a stream has ended, or failed after
     // the graph started running (taken once); EventNone otherwise. For a
     // failure, streamError (when given) receives the framework's message;
@@ -155,6 +174,12 @@ private:
     static void onNoMorePads(GstElement* element, void* self);
     static void onSourceSetup(GstElement* element, GstElement* source, void* self);
     static void onElementAdded(GstBin* bin, GstBin* subBin, GstElement* element, void* self);
+    static int onAutoplugSelect(GstElement* bin, GstPad* pad, void* caps, void* factory, void* self);
+    static void onDeepElementAdded(GstBin* bin, GstBin* parent, GstElement* element, void* self);
+    static void onExtraHeadersChanged(GstElement* source, void* spec, void* self);
+    // Puts the request headers on an HTTP source element; false when it has
+    // no place for them.
+    bool applyRequestHeaders(GstElement* source);
     static int onNewSample(GstAppSink* sink, void* self);
     int deliverSample(GstAppSink* sink);
     bool linkChain(GstPad* pad, const std::vector<GstElement*>& chain);
@@ -183,8 +208,11 @@ private:
     std::string mLastError;               // guarded by mLock
     std::string mStreamError;             // guarded by mLock; the error behind a pending completion
     std::vector<std::string> mMissingPlugins; // guarded by mLock
+    std::vector<std::pair<std::string, std::string>> mRequestHeaders; // guarded by mLock
     bool mTimedOut = false;               // guarded by mLock
     std::chrono::steady_clock::time_point mLastProgress; // guarded by mLock
+    std::chrono::steady_clock::time_point mDeadline = std::chrono::steady_clock::time_point::max(); // guarded by mLock
+    bool mLiveSource = false;             // guarded by mLock; the source sends nothing until the graph plays
 
     // The frame callback, and the lock held while it runs, so that the
     // destructor can take it away and know that no call is in progress.

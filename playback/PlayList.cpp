@@ -74,7 +74,13 @@ std::string describeChannel(const std::u16string& name, const std::u16string& ad
 }
 
 cPlayList::cPlayList(const std::u16string& url, const std::u16string& name, const std::u16string& description)
-    : mUrl(url), mName(name), mDescription(description)
+    : cPlayList(url, name, description, tRequestHeaders())
+{
+}
+
+cPlayList::cPlayList(const std::u16string& url, const std::u16string& name, const std::u16string& description,
+                     const tRequestHeaders& requestHeaders)
+    : mUrl(url), mName(name), mDescription(description), mRequestHeaders(requestHeaders)
 {
     clearEntries();
     if (isAsxAddress(url)) {
@@ -143,6 +149,11 @@ std::u16string cPlayList::download(const std::u16string& url)
         // main loop for ever.
         session.setTimeout(Poco::Timespan(NetworkTimeoutSeconds, 0));
         Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, target, Poco::Net::HTTPMessage::HTTP_1_1);
+        // Only a channel with headers of its own sends any beyond the
+        // library's.
+        for (const auto& [field, value] : mRequestHeaders) {
+            request.set(field, value);
+        }
         session.sendRequest(request);
         Poco::Net::HTTPResponse response;
         std::istream& body = session.receiveResponse(response);

@@ -5,6 +5,7 @@
 // by the channel's own address.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // "\"name\" at address", how the log names a channel.
@@ -16,11 +17,19 @@ public:
     // file" when the address is an ASX playlist that cannot be fetched.
     // Blocks for the whole fetch (bounded by the time-outs below).
     cPlayList(const std::u16string& url, const std::u16string& name, const std::u16string& description);
+    // The same for a channel whose servers want these request headers
+    // (name and value pairs, checked by whoever read them): the playlist
+    // fetch sends them, and the player hands them to the media graph for
+    // every request of the channel.
+    using tRequestHeaders = std::vector<std::pair<std::string, std::string>>;
+    cPlayList(const std::u16string& url, const std::u16string& name, const std::u16string& description,
+              const tRequestHeaders& requestHeaders);
     virtual ~cPlayList();
 
     std::u16string getUrl() const { return mUrl; }
     std::u16string getName() const { return mName; }
     std::u16string getDescription() const { return mDescription; }
+    const tRequestHeaders& getRequestHeaders() const { return mRequestHeaders; }
 
     // The entry at the current index; empty when there are no entries.
     std::u16string getCurrentEntry() const;
@@ -63,6 +72,7 @@ private:
     std::u16string mUrl;
     std::u16string mName;
     std::u16string mDescription;
+    tRequestHeaders mRequestHeaders;
     std::vector<std::u16string> mEntries;
     int mCurrentIndex = 0;
 };

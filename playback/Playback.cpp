@@ -102,11 +102,12 @@ void continueAfterFetch(unsigned generation, std::unique_ptr<cPlayList> playList
 }
 
 void fetchPlayList(const std::shared_ptr<sPlaylistFetch>& fetch, unsigned generation, const std::u16string& address,
-                   const std::u16string& name, const std::u16string& description)
+                   const std::u16string& name, const std::u16string& description,
+                   const cPlayList::tRequestHeaders& headers)
 {
     std::unique_ptr<cPlayList> playList;
     try {
-        playList = std::make_unique<cPlayList>(address, name, description);
+        playList = std::make_unique<cPlayList>(address, name, description, headers);
     } catch (...) {
         // The continuation turns the missing playlist into the home scene.
     }
@@ -160,6 +161,9 @@ void playChannelProcedure()
     const std::u16string type = database->currentType();
     const std::u16string country = database->currentCountry();
     const std::u16string description = database->currentDescription();
+    // Only a channel whose list named headers has any: the rest send what
+    // they always sent.
+    const cPlayList::tRequestHeaders headers = headerFields(database->currentHeaders());
 
     // Before the playlist, so that a channel whose playlist cannot be
     // fetched still appears among the recent channels. The home carousel
@@ -173,7 +177,7 @@ void playChannelProcedure()
         // Nothing to fetch: the playlist is the address itself.
         std::unique_ptr<cPlayList> playList;
         try {
-            playList = std::make_unique<cPlayList>(address, name, description);
+            playList = std::make_unique<cPlayList>(address, name, description, headers);
         } catch (...) {
             requestHomeScene();
             return;
@@ -186,7 +190,7 @@ void playChannelProcedure()
     // responsive meanwhile and shows no scene.
     auto fetch = std::make_shared<sPlaylistFetch>();
     try {
-        fetch->thread = std::thread(fetchPlayList, fetch, generation, address, name, description);
+        fetch->thread = std::thread(fetchPlayList, fetch, generation, address, name, description, headers);
     } catch (const std::system_error&) {
         requestHomeScene();
         return;

@@ -66,6 +66,14 @@ namespace {
 // that a later frame of the same size is written into the same storage.
 CoglUserDataKey gVideoStorageKey;
 
+// The storage of a video texture is freed when the texture lets it go: when
+// a frame of another size replaces it, or with the texture itself.
+void storageFreed(void*)
+{
+    std::lock_guard<std::mutex> lock(gStatsLock);
+    --gStats.storages;
+}
+
 // The pixel layout of the slot's rows and of the texture's storage, the
 // same so that the upload is a plain copy (storage without alpha would make
 // the OpenGL driver repack every pixel). Video frames are opaque, so
@@ -102,7 +110,11 @@ void putIntoTexture(ClutterTexture* texture, const uint8_t* pixels, int width, i
     if (storage == COGL_INVALID_HANDLE) {
         return;
     }
-    cogl_object_set_user_data(COGL_OBJECT(storage), &gVideoStorageKey, &gVideoStorageKey, nullptr);
+    {
+        std::lock_guard<std::mutex> lock(gStatsLock);
+        ++gStats.storages;
+    }
+    cogl_object_set_user_data(COGL_OBJECT(storage), &gVideoStorageKey, &gVideoStorageKey, storageFreed);
     clutter_texture_set_cogl_texture(texture, storage);
     cogl_handle_unref(storage);
     // Frames always arrive bottom row first, so the first one must reach
@@ -180,9 +192,11 @@ void resetFrameStats()
 {
     std::lock_guard<std::mutex> lock(gStatsLock);
     const uint64_t waiting = gStats.waiting;
+    const int64_t storages = gStats.storages;
     gStats = cFrameStats();
     gStats.waiting = waiting;
     gStats.maxWaiting = waiting;
+    gStats.storages = storages;
 }
 
 cSampleGrabberCB::cSampleGrabberCB()
@@ -266,6 +280,7 @@ void cSampleGrabberCB::sampleCB(double sampleTime, const cVideoFrame& frame)
         std::lock_guard<std::mutex> lock(gStatsLock);
         ++gStats.delivered;
     }
+    ++mDelivered;
     if (hasTexture) {
         std::vector<uint8_t> buffer;
         {

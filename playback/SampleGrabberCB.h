@@ -23,6 +23,7 @@
 #include "app/Toolkit.h"
 #include "kestrel/Tasks.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -41,6 +42,7 @@ struct cFrameStats {
     int64_t lastUploadUs = 0;  // the same for the latest upload
     double firstUploadPts = -1; // the stream time of the first and latest uploaded frames, seconds
     double lastUploadPts = -1;
+    int64_t storages = 0;     // texture storages of video frames alive now (a size change replaces one)
 };
 cFrameStats frameStats();
 void resetFrameStats();
@@ -67,6 +69,11 @@ public:
     void setFrameSize(int width, int height);
     void getFrameSize(int& width, int& height);
     int frameCounter();
+    // Frames that reached the callback whole since it was made; any thread.
+    uint64_t deliveredFrames() const { return mDelivered.load(); }
+    // The picture file of the recent entry this callback stores pictures
+    // for (the front entry when it was made).
+    const std::u16string& picturePath() const { return mPicturePath; }
 
 private:
     const std::u16string mPicturePath; // set at construction
@@ -75,6 +82,7 @@ private:
     int mFrameWidth = 0;                // guarded by mLock
     int mFrameHeight = 0;               // guarded by mLock
     int mFrameCounter = 0;              // streaming thread; guarded by mLock for readers
+    std::atomic<uint64_t> mDelivered{0}; // written by the streaming thread, read by any
     std::shared_ptr<cFrameSlot> mSlot;  // shared with the scheduled upload; see cFrameSlot
     std::vector<uint8_t> mPicture;      // streaming thread only; the 24-bit picture being posted
 };

@@ -6,8 +6,10 @@
 #include "kestrel/Exception.h"
 #include "kestrel/Log.h"
 #include "kestrel/Unicode.h"
+#include "state/Recent.h"
 #include "state/Settings.h"
 
+#include <algorithm>
 #include <cmath>
 
 // --- worker tasks --------------------------------------------------------------
@@ -16,7 +18,7 @@ cPlayerPlayTask::~cPlayerPlayTask() = default;
 
 void cPlayerPlayTask::execute()
 {
-    mResult = mPlayer.openSequence();
+    mResult = mPlayer.playSequence();
     if (!mResult && !mPlayer.isAborted()) {
         requestHomeScene();
     }
@@ -275,6 +277,12 @@ bool cVideoPlayerImpl::fail(const std::string& step, const std::string& detail)
         kestrel::logDebug("playback", "channel " + channelText() + ": stopped at " + step);
         return false;
     }
+    // A failed reconnection attempt is told by the next attempt's line, or
+    // by the line that gives up.
+    if (mReconnecting) {
+        mLastFailure = step + (detail.empty() ? "" : ": " + detail);
+        return false;
+    }
     kestrel::logError("playback", "channel " + channelText() + ": " + step + (detail.empty() ? "" : ": " + detail));
     return false;
 }
@@ -332,6 +340,7 @@ bool cVideoPlayerImpl::openSequence()
     if (!graph->addSource()) {
         return failGraph(*graph, "connect");
     }
+    graph->setRequestHeaders(mPlayList->getRequestHeaders());
     mLoadTask->prepare(graph, mPlayList->getCurrentEntry());
     // A task that cannot start fails the sequence instead of being waited
     // for.
@@ -348,16 +357,35 @@ bool cVideoPlayerImpl::openSequence()
         return false;
     }
 
-    if (!graph->renderStream(cMediaGraph::MediaVideo, cMediaGraph::FilterSource, cMediaGraph::FilterSampleGrabber) ||
-        !graph->renderStream(cMediaGraph::MediaVideo, cMediaGraph::FilterSampleGrabber,
-                             cMediaGraph::FilterNullRenderer)) {
+    // A stream may lack either part: a webcam or a weather loop plays
+    // silently, a radio station plays its sound behind a still card.
+    const bool hasVideo = graph->hasStream(cMediaGraph::MediaVideo);
+    const bool hasAudio = graph->hasStream(cMediaGraph::MediaAudio);
+    kestrel::logDebug("playback", "channel " + channelText() + ": the stream has " +
+                                      (hasVideo && hasAudio ? "video and audio"
+                                       : hasVideo           ? "video and no audio"
+                                       : hasAudio           ? "audio and no video"
+                                                            : "neither video nor audio"));
+    if (!hasVideo && !hasAudio) {
+        return failGraph(*graph, "no video or audio stream");
+    }
+    // A part that nothing installed can decode is not offered at all: the
+    // stream fails for the missing decoder rather than playing without it.
+    if ((!hasVideo || !hasAudio) && !graph->missingPlugins().empty()) {
+        return failGraph(*graph, hasVideo ? "no audio stream" : "no video stream");
+    }
+    if (hasVideo &&
+        (!graph->renderStream(cMediaGraph::MediaVideo, cMediaGraph::FilterSource, cMediaGraph::FilterSampleGrabber) ||
+         !graph->renderStream(cMediaGraph::MediaVideo, cMediaGraph::FilterSampleGrabber,
+                              cMediaGraph::FilterNullRenderer))) {
         return failGraph(*graph, "no video stream");
     }
-    if (!graph->renderStream(cMediaGraph::MediaAudio, cMediaGraph::FilterSource,
-                             cMediaGraph::FilterDefaultRenderer)) {
+    if (hasAudio && !graph->renderStream(cMediaGraph::MediaAudio, cMediaGraph::FilterSource,
+                                         cMediaGraph::FilterDefaultRenderer)) {
         return failGraph(*graph, "no audio stream");
     }
 
+    const uint64_t framesBeforeRun = mCallback.deliveredFrames();
     mRunTask->prepare(graph);
     if (!mRunTask->start()) {
         return fail("start", "no thread for the run");
@@ -372,9 +400,20 @@ bool cVideoPlayerImpl::openSequence()
     mLoaded = true;
     setMuted(mMuted);
     setVolume(mVolume);
+    mStreamIsLive = graph->isLive();
+    mStreamHasVideo = hasVideo;
+    mFramesAtRun = framesBeforeRun;
 
     notifyBusy(false);
+    notifyStreamParts(hasVideo, hasAudio, [live = mLive] { return live->load(); });
 
+    if (!hasVideo) {
+        // No picture will come: the channel is remembered among the recent
+        // ones with the placeholder tile.
+        cRecent::instance()->keepWithoutPicture(mCallback.picturePath());
+        kestrel::logInfo("playback", "channel " + channelText() + ": playing, sound only");
+        return true;
+    }
     int width = 0;
     int height = 0;
     if (!graph->getFrameSize(width, height)) {
@@ -382,7 +421,7 @@ bool cVideoPlayerImpl::openSequence()
     }
     mCallback.setFrameSize(width, height);
     kestrel::logInfo("playback", "channel " + channelText() + ": playing, " + std::to_string(width) + "x" +
-                                     std::to_string(height));
+                                     std::to_string(height) + (hasAudio ? "" : ", no sound"));
     return true;
 }
 
@@ -402,6 +441,98 @@ bool cVideoPlayerImpl::loadStep(cMediaGraph* graph, const std::u16string& addres
 
 bool cVideoPlayerImpl::runStep(cMediaGraph* graph) { return graph != nullptr && graph->run(); }
 
+bool cVideoPlayerImpl::playSequence()
+{
+    for (;;) {
+        if (mReconnecting && !beginReconnectAttempt()) {
+            kestrel::cScopedLock lock(mGraphLock);
+            mReconnecting = false;
+            if (!isAborted()) {
+                kestrel::logError("playback", "channel " + channelText() + ": " + mLastFailure + "; gave up after " +
+                                                  std::to_string(mAttemptsSinceDrop) + " reconnection attempt(s)");
+            }
+            return false;
+        }
+        kestrel::cScopedLock lock(mGraphLock);
+        if (openSequence()) {
+            mReconnecting = false;
+            return true;
+        }
+        if (!mReconnecting || isAborted()) {
+            return false;
+        }
+        // The next attempt needs a fresh graph, as every open does.
+        releaseGraph();
+        if (!buildBaseGraph()) {
+            mReconnecting = false;
+            return fail("media graph", "the media framework is not usable");
+        }
+    }
+}
+
+bool cVideoPlayerImpl::beginReconnectAttempt()
+{
+    using namespace std::chrono;
+    const auto window = seconds(ReconnectWindowSeconds);
+    steady_clock::time_point giveUpAt;
+    steady_clock::time_point resumeAt;
+    {
+        kestrel::cScopedLock lock(mGraphLock);
+        giveUpAt = mDropTime + window;
+        const auto now = steady_clock::now();
+        while (!mReconnects.empty() && now - mReconnects.front() >= window) {
+            mReconnects.pop_front();
+        }
+        if (static_cast<int>(mReconnects.size()) >= MaxReconnects || now >= giveUpAt) {
+            return false;
+        }
+        // The first attempt follows the drop at once (a dropped connection
+        // is often back already); the others leave the server a second
+        // more each.
+        resumeAt = std::min(now + milliseconds(1000 * mAttemptsSinceDrop), giveUpAt);
+    }
+    // The pause is taken without the graph lock, in short slices, so that
+    // the teardown does not wait for it.
+    while (steady_clock::now() < resumeAt) {
+        if (isAborted()) {
+            return false;
+        }
+        kestrel::sleepMilliseconds(20);
+    }
+    if (isAborted()) {
+        return false;
+    }
+    kestrel::cScopedLock lock(mGraphLock);
+    mReconnects.push_back(steady_clock::now());
+    ++mAttemptsSinceDrop;
+    kestrel::logInfo("playback", "channel " + channelText() + ": reconnecting, attempt " +
+                                     std::to_string(mAttemptsSinceDrop) + " of " + std::to_string(MaxReconnects) +
+                                     " (" + mLastFailure + ")");
+    std::lock_guard<std::mutex> refLock(mGraphRefLock);
+    if (mGraph != nullptr) {
+        mGraph->setDeadline(giveUpAt);
+    }
+    return true;
+}
+
+bool cVideoPlayerImpl::hasPlayedSinceOpen()
+{
+    return !mStreamHasVideo || mCallback.deliveredFrames() > mFramesAtRun;
+}
+
+void cVideoPlayerImpl::reconnectAfterDrop(const std::string& why)
+{
+    close();
+    if (isAborted()) {
+        return;
+    }
+    mDropTime = std::chrono::steady_clock::now();
+    mAttemptsSinceDrop = 0;
+    mReconnecting = true;
+    mLastFailure = why;
+    open();
+}
+
 void cVideoPlayerImpl::pollEvent()
 {
     // Serialised with open and the open sequence, which replace and build
@@ -412,6 +543,12 @@ void cVideoPlayerImpl::pollEvent()
     }
     std::string streamError;
     if (mGraph->pollEvent(&streamError) == cMediaGraph::EventComplete) {
+        // A live stream has no end of its own: its end, like its failure,
+        // is a lost connection, which is reopened once it has played.
+        if (mLoaded && mStreamIsLive && hasPlayedSinceOpen()) {
+            reconnectAfterDrop(streamError.empty() ? std::string("the stream ended") : "stream error: " + streamError);
+            return;
+        }
         if (!streamError.empty()) {
             kestrel::logWarning("playback", "channel " + channelText() + ": stream error: " + streamError +
                                                 "; moving on to the next entry");

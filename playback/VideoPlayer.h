@@ -19,6 +19,8 @@
 #include "kestrel/Tasks.h"
 
 #include <atomic>
+#include <chrono>
+#include <deque>
 #include <climits>
 #include <memory>
 #include <mutex>
@@ -127,7 +129,16 @@ public:
     static constexpr long NoAttenuation = LONG_MIN;
     long appliedAttenuation() const { return mAppliedAttenuation; }
 
-    // Task bodies.
+    // A live stream that fails after it has played is reopened, quietly
+    // and with the busy indication, at most this many times within the
+    // window; every attempt and its waits end within the window counted
+    // from the failure. A stream that fails before it has played is not.
+    static constexpr int MaxReconnects = 3;
+    static constexpr int ReconnectWindowSeconds = 15;
+
+    // Task bodies. playSequence is the open sequence with the reconnection
+    // attempts of a dropped live stream.
+    bool playSequence();
     bool openSequence();
     bool loadStep(cMediaGraph* graph, const std::u16string& address);
     bool runStep(cMediaGraph* graph);
@@ -138,6 +149,17 @@ private:
     void releaseGraph();
     void applyVolume(int volume);
     void playNextEntry();
+    // The listener's answer to a live stream that failed after it played:
+    // close and open the same entry again as a reconnection.
+    void reconnectAfterDrop(const std::string& why);
+    // Play task, before each reconnection attempt: false (the player gives
+    // up) when the attempts of the window are used up or its time is;
+    // otherwise waits a little before the second and third attempts and
+    // says on standard error which attempt follows.
+    bool beginReconnectAttempt();
+    // Whether the running stream has shown pictures (for a stream without
+    // video: has run) since its open sequence ended.
+    bool hasPlayedSinceOpen();
     // Tells the current scene that this player is busy or no longer busy;
     // dropped on the main loop if the player has been aborted by then.
     void notifyBusy(bool start);
@@ -156,6 +178,18 @@ private:
     std::atomic<long> mAppliedAttenuation{NoAttenuation};
 
     cSampleGrabberCB mCallback; // lives exactly as long as the player
+
+    // The stream that runs and its reconnection, guarded by mGraphLock (the
+    // listener sets a reconnection up before it starts the play task, which
+    // carries it out).
+    bool mStreamIsLive = false;  // the running stream has no end
+    bool mStreamHasVideo = true; // the running stream has video
+    uint64_t mFramesAtRun = 0;   // frames delivered before the running stream started
+    std::atomic<bool> mReconnecting{false}; // the open sequences to come reopen a dropped stream
+    int mAttemptsSinceDrop = 0;  // reconnection attempts since the last drop
+    std::chrono::steady_clock::time_point mDropTime;                // the last drop
+    std::deque<std::chrono::steady_clock::time_point> mReconnects; // attempts within the window
+    std::string mLastFailure;    // why the last attempt (or the drop) failed, said when giving up
 
     // Held for the whole open sequence, by the listener while it polls and
     // moves on, and by open, close and the teardown.

@@ -33,6 +33,10 @@ constexpr int VideoReflectionHeight = -50;
 constexpr guint8 VideoReflectionOpacity = 64;
 constexpr float InitialVideoSize = 256.0f;
 constexpr float ButtonSize = 48.0f;
+// The still card of a stream without video: the channel's name, large,
+// wrapped within the stage's width less this margin on each side.
+const char* const StillCardFont = "Monospace Bold 32";
+constexpr int StillCardMargin = 40;
 
 // The playing channel's name in UTF-8: the name the current player's
 // playlist was made with. The catalogue's current channel may have changed
@@ -148,6 +152,9 @@ cPlayerScene::cPlayerScene(ClutterActor* root) : cScene(root)
     lumivex_texture_reflection_set_reflection_height(LUMIVEX_TEXTURE_REFLECTION(mReflection), VideoReflectionHeight);
     clutter_actor_set_size(mReflection, InitialVideoSize, InitialVideoSize);
     mSizeChangeHandler = g_signal_connect(mVideoTexture, "size-change", G_CALLBACK(onSizeChange), this);
+    mStillCard = clutter_text_new_full(StillCardFont, currentChannelName().c_str(), &White);
+    clutter_text_set_line_wrap(CLUTTER_TEXT(mStillCard), TRUE);
+    clutter_text_set_line_alignment(CLUTTER_TEXT(mStillCard), PANGO_ALIGN_CENTER);
     clutter_actor_set_reactive(mBackButton, TRUE);
     clutter_actor_set_reactive(mFullScreenButton, TRUE);
     clutter_actor_set_reactive(mAddToFavouritesButton, TRUE);
@@ -161,6 +168,7 @@ cPlayerScene::cPlayerScene(ClutterActor* root) : cScene(root)
     clutter_actor_add_child(mRoot, mBackground);
     clutter_actor_add_child(mVideoGroup, mVideoTexture);
     clutter_actor_add_child(mVideoGroup, mReflection);
+    clutter_actor_add_child(mVideoGroup, mStillCard);
     clutter_actor_add_child(mRoot, mVideoGroup);
     clutter_actor_add_child(mRoot, mBusyIcon);
     clutter_actor_add_child(mControlsGroup, mBackButton);
@@ -188,6 +196,7 @@ cPlayerScene::cPlayerScene(ClutterActor* root) : cScene(root)
     }
     clutter_actor_set_opacity(mControlsGroup, 255);
     clutter_actor_hide(mControlsGroup);
+    clutter_actor_hide(mStillCard);
 
     // After watching, the home carousel opens on the most recent channel.
     resetRememberedIdleFocus();
@@ -212,14 +221,15 @@ cPlayerScene::~cPlayerScene()
 
     // Running effects would call back into a scene that is gone; they stop
     // where they stand.
-    for (ClutterActor* actor : {mVideoTexture, mReflection, mVideoGroup, mBusyIcon, mBackground, mBackButton,
-                                mFullScreenButton, mAddToFavouritesButton, mNameLabel, mControlsGroup}) {
+    for (ClutterActor* actor : {mVideoTexture, mReflection, mStillCard, mVideoGroup, mBusyIcon, mBackground,
+                                mBackButton, mFullScreenButton, mAddToFavouritesButton, mNameLabel, mControlsGroup}) {
         stopEffects(actor);
     }
     // Removed rather than destroyed: the player's frame callback may still
     // hold the video texture, and lets it go when the player is gone.
     clutter_actor_remove_child(mVideoGroup, mVideoTexture);
     clutter_actor_remove_child(mVideoGroup, mReflection);
+    clutter_actor_remove_child(mVideoGroup, mStillCard);
     clutter_actor_remove_child(mRoot, mVideoGroup);
     clutter_actor_remove_child(mRoot, mBusyIcon);
     clutter_actor_remove_child(mRoot, mBackground);
@@ -347,6 +357,7 @@ void cPlayerScene::layout()
 
     const sVideoSize video = playerLayoutVideoSize(sw, sh, mFrameWidth, mFrameHeight, mFullScreen);
     placeVideo(sw, sh, video.width, video.height);
+    placeStillCard(sw, sh);
     if (mFullScreen) {
         effectDepth(*mShortTemplate, mVideoTexture, 0.0f);
         effectDepth(*mShortTemplate, mReflection, 0.0f);
@@ -367,6 +378,30 @@ void cPlayerScene::placeVideo(int sw, int sh, int width, int height)
     playerReflectionPosition(sw, sh, width, height, x, y);
     clutter_actor_set_size(mReflection, width, height);
     clutter_actor_set_position(mReflection, x, y);
+}
+
+void cPlayerScene::placeStillCard(int sw, int sh)
+{
+    clutter_actor_set_width(mStillCard, static_cast<float>(std::max(sw - 2 * StillCardMargin, 1)));
+    const int height = static_cast<int>(clutter_actor_get_height(mStillCard));
+    clutter_actor_set_position(mStillCard, StillCardMargin, (sh - height) / 2);
+}
+
+void cPlayerScene::streamParts(bool video, bool)
+{
+    mShowsStillCard = !video;
+    if (mShowsStillCard) {
+        // The empty texture (or the last frame of an earlier entry) would
+        // stand where no picture comes.
+        clutter_actor_hide(mVideoTexture);
+        clutter_actor_hide(mReflection);
+        placeStillCard(stageWidth(), stageHeight());
+        clutter_actor_show(mStillCard);
+    } else {
+        clutter_actor_hide(mStillCard);
+        clutter_actor_show(mVideoTexture);
+        clutter_actor_show(mReflection);
+    }
 }
 
 void cPlayerScene::onSizeChange(ClutterTexture*, gint width, gint height, gpointer self)
@@ -608,7 +643,8 @@ void cPlayerScene::addToFavourites()
     if (cVideoPlayer* player = cPlayerManager::instance()->currentPlayer()) {
         const cPlayList* playList = player->getPlayList();
         // Ignored by the database when the address is a favourite already.
-        cPlayerDatabase::instance()->addFavourite(playList->getName(), playList->getDescription(), playList->getUrl());
+        cPlayerDatabase::instance()->addFavourite(playList->getName(), playList->getDescription(), playList->getUrl(),
+                                                  headersFromFields(playList->getRequestHeaders()));
     }
     spin(mAddToFavouritesButton);
 }

@@ -64,6 +64,10 @@ public:
     void hide() override;
     void busyStart() override;
     void busyEnd() override;
+    // A stream without video shows the still card (the channel's name on
+    // the background) in place of the video and its reflection; one with
+    // video shows the video again.
+    void streamParts(bool video, bool audio) override;
     // Places everything for the stage's size and the full-screen state.
     virtual void layout();
 
@@ -78,6 +82,8 @@ public:
     ClutterActor* fullScreenButton() const { return mFullScreenButton; }
     ClutterActor* addToFavouritesButton() const { return mAddToFavouritesButton; }
     ClutterActor* nameLabel() const { return mNameLabel; }
+    ClutterActor* stillCard() const { return mStillCard; }
+    bool showsStillCard() const { return mShowsStillCard; }
     cVolumeWidget* volumeKnob() const { return mVolumeKnob.get(); }
     cScalerWidget* zoomSlider() const { return mZoomSlider.get(); }
     bool controlsVisible() const { return mControlsVisible; }
@@ -104,6 +110,7 @@ private:
 
     void sizeChanged(int width, int height);
     void placeVideo(int stageWidth, int stageHeight, int width, int height);
+    void placeStillCard(int stageWidth, int stageHeight);
     void zoomChanged();
     void volumeChanged();
     void showControls(bool show);
@@ -134,6 +141,9 @@ private:
     std::unique_ptr<cEffectTemplate> mLongTemplate;  // 600 ms, ramp
     ClutterActor* mVideoTexture;
     ClutterActor* mReflection;
+    // In the video group beside the texture, hidden unless the stream has
+    // no video.
+    ClutterActor* mStillCard;
     std::unique_ptr<cVolumeWidget> mVolumeKnob;
     std::unique_ptr<cScalerWidget> mZoomSlider;
 
@@ -145,6 +155,7 @@ private:
     // Whether the video texture shows frames (opaque) rather than the
     // placeholder it starts with: set by the first frame's size change.
     bool mShowsFrames = false;
+    bool mShowsStillCard = false;
     // The stage size the last layout was made for.
     int mLaidOutWidth = 0;
     int mLaidOutHeight = 0;

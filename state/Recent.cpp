@@ -361,6 +361,21 @@ bool cRecent::savePictureFor(const std::u16string& path, const uint8_t* pixels, 
     return false;
 }
 
+bool cRecent::keepWithoutPicture(const std::u16string& path)
+{
+    if (path.empty())
+        return false;
+    kestrel::cScopedLock lock(mLock);
+    for (RecentEntry& entry : mEntries) {
+        if (entry.picturePath == path) {
+            if (entry.pictureCount == 0)
+                entry.pictureCount = 1;
+            return true;
+        }
+    }
+    return false;
+}
+
 void cRecent::postPicture(const std::u16string& path, const uint8_t* pixels, int width, int height)
 {
     if (!pixels || width <= 0 || height <= 0 || width > MaxPictureSide || height > MaxPictureSide)

@@ -123,6 +123,12 @@ public:
     // The same for the entry whose picture file is picturePath, wherever it
     // stands in the list; false when no entry has it any more.
     bool savePictureFor(const std::u16string& picturePath, const uint8_t* pixels, int width, int height);
+    // The entry whose picture file is picturePath is remembered although no
+    // picture will come for it (a stream without video): it counts as
+    // having one, so it stays in the list and in recent.xml, while its
+    // picture file stays as it is (empty for a new entry, so the home
+    // scene shows the placeholder). False when no entry has that file.
+    bool keepWithoutPicture(const std::u16string& picturePath);
     // savePictureFor() later, on the picture writer's thread: copies the
     // picture and returns at once. For the streaming thread.
     void postPicture(const std::u16string& picturePath, const uint8_t* pixels, int width, int height);

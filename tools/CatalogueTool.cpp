@@ -28,6 +28,12 @@ int usage()
                  "      https, rtsp, rtmp or udp; other entries are skipped with their line\n"
                  "      number and the rest is imported. A line that is not UTF-8 is read as\n"
                  "      Latin-1 (Windows-1252). Playlists over 256 MiB are refused.\n"
+                 "      Request headers (user agent, referrer, origin) come from the #EXTINF\n"
+                 "      attributes user-agent, http-user-agent, http-referrer and referrer,\n"
+                 "      from #EXTVLCOPT:http-user-agent=, http-referrer= and http-origin=\n"
+                 "      lines, and from an 'address|User-Agent=...&Referer=...' suffix; a\n"
+                 "      value with a line break or another control character is refused,\n"
+                 "      naming its line.\n"
                  "  lumivex-catalogue list CATALOGUE\n"
                  "      writes the channels in the listing form, addresses decoded\n"
                  "OUTPUT is built beside its final name and renamed into place when complete;\n"
@@ -101,6 +107,14 @@ int importM3u(int argc, char** argv)
     if (playlist.skipped.size() > ShownSkips) {
         std::cerr << playlistPath << ": " << playlist.skipped.size() - ShownSkips << " more lines skipped\n";
     }
+    for (size_t i = 0; i < playlist.refusedHeaders.size() && i < ShownSkips; ++i) {
+        std::cerr << playlistPath << ": line " << playlist.refusedHeaders[i].line
+                  << ": header refused: " << playlist.refusedHeaders[i].reason << "\n";
+    }
+    if (playlist.refusedHeaders.size() > ShownSkips) {
+        std::cerr << playlistPath << ": " << playlist.refusedHeaders.size() - ShownSkips
+                  << " more header values refused\n";
+    }
     if (!parsed) {
         std::cerr << "lumivex-catalogue: nothing imported from " << playlistPath << ": " << error << "; "
                   << outputPath << " left as it was\n";
@@ -117,7 +131,9 @@ int importM3u(int argc, char** argv)
               << "duplicates dropped: " << playlist.duplicates << "\n"
               << "option and comment lines ignored: " << playlist.ignoredLines << "\n"
               << "lines read as Latin-1: " << playlist.latin1Lines.size() << "\n"
-              << "lines skipped: " << playlist.skipped.size() << "\n";
+              << "lines skipped: " << playlist.skipped.size() << "\n"
+              << "channels with request headers: " << playlist.channelsWithHeaders << "\n"
+              << "header values refused: " << playlist.refusedHeaders.size() << "\n";
     std::cout.flush();
     return std::cout ? 0 : 1;
 }

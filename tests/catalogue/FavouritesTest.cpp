@@ -280,3 +280,39 @@ TEST(Favourites, TextWithMarkupSurvivesASaveAndALoad)
         }
     }
 }
+
+// A favourite keeps its channel's request headers in optional attributes
+// of its item; one without headers is written exactly as before, and a
+// value that could break a request line is not read back.
+TEST(Favourites, RequestHeadersAreKeptWithTheFavourite)
+{
+    cTempFolder folder;
+    {
+        cPlayerDatabase database;
+        database.addFavourite(u"Plain", u"", u"http://p/");
+        database.addFavourite(u"Guarded", u"About", u"http://g/", {"Agent/1 (X)", "http://portal/?a=1&b=2", "http://o"});
+        ASSERT_TRUE(database.saveFavourites(folder.widePath()));
+    }
+    const std::string bytes = readBytes(folder.file("favorites.xml"));
+    EXPECT_NE(bytes.find(utf16le(u"\">About</item>")), std::string::npos);
+    EXPECT_NE(bytes.find(utf16le(u"\" useragent=\"Agent/1 (X)\" referrer=\"http://portal/?a=1&amp;b=2\" "
+                                 u"origin=\"http://o\">About</item>\n")),
+              std::string::npos);
+
+    cPlayerDatabase database;
+    ASSERT_TRUE(database.loadFavourites(folder.widePath()));
+    ASSERT_EQ(database.favouriteNames(), (tList{u"Plain", u"Guarded"}));
+    EXPECT_TRUE(database.favouriteHeaders(0).empty());
+    EXPECT_EQ(database.favouriteHeaders(1), (cRequestHeaders{"Agent/1 (X)", "http://portal/?a=1&b=2", "http://o"}));
+    database.selectFavourite(1);
+    EXPECT_EQ(database.currentHeaders(), (cRequestHeaders{"Agent/1 (X)", "http://portal/?a=1&b=2", "http://o"}));
+    database.selectFavourite(0);
+    EXPECT_TRUE(database.currentHeaders().empty());
+
+    // A value with a line break in it is dropped.
+    writeBytes(folder.file("favorites.xml"),
+               favouritesFile(u"<item name=\"Odd\" url=\"0068\" useragent=\"a\rb\" referrer=\"ok\">x</item>\n"));
+    cPlayerDatabase odd;
+    ASSERT_TRUE(odd.loadFavourites(folder.widePath()));
+    EXPECT_EQ(odd.favouriteHeaders(0), (cRequestHeaders{"", "ok", ""}));
+}

@@ -448,3 +448,47 @@ TEST_F(cListUpdate, HttpsListsNeedACertificateThatIsTrustedAndNamesTheHost)
     ASSERT_EQ(mLines.size(), 1u) << logText();
     EXPECT_NE(mLines[0].find("list " + wrongList + " failed: secure connection"), std::string::npos) << mLines[0];
 }
+
+// A list's request headers reach the catalogue the update installs, and
+// the current channel carries them; a change of headers alone installs
+// the catalogue again; a header with a line break is dropped with one
+// warning naming the list and the line.
+TEST_F(cListUpdate, AListsRequestHeadersReachTheInstalledCatalogue)
+{
+    const std::string list = "#EXTM3U\n"
+                             "#EXTINF:-1 tvg-country=\"FR\" group-title=\"News\",Info\n"
+                             "#EXTVLCOPT:http-user-agent=Agent/1\n"
+                             "http://a.example/info|Referer=http%3A%2F%2Fportal.example%2F\n"
+                             "#EXTINF:-1 tvg-country=\"FR\" group-title=\"News\" user-agent=\"bad\x01value\",Sport\n"
+                             "http://a.example/sport\n";
+    writeBytes(mLists.file("a.m3u"), list);
+    useLists({mLists.file("a.m3u")});
+    EXPECT_EQ(update(), eUpdateOutcome::Installed) << mError << logText();
+    int warnings = 0;
+    for (const std::string& line : mLines) {
+        warnings += line.find("warning: list " + mLists.file("a.m3u") + ": line 5: the User-Agent value") !=
+                    std::string::npos;
+    }
+    EXPECT_EQ(warnings, 1) << logText();
+
+    {
+        cPlayerDatabase database;
+        ASSERT_TRUE(database.open(mFolder.widePath()));
+        database.setCurrentCountry(u"France");
+        database.setCurrentType(u"News");
+        database.setCurrentName(u"Info");
+        EXPECT_EQ(database.currentAddress(), u"http://a.example/info");
+        EXPECT_EQ(database.currentHeaders(), (cRequestHeaders{"Agent/1", "http://portal.example/", ""}));
+        database.setCurrentName(u"Sport");
+        EXPECT_TRUE(database.currentHeaders().empty());
+    }
+
+    // Only the headers change: installed again.
+    std::string changed = list;
+    changed.replace(changed.find("Agent/1"), 7, "Agent/2");
+    writeBytes(mLists.file("a.m3u"), changed);
+    EXPECT_EQ(update(), eUpdateOutcome::Installed) << mError;
+    cPlayerDatabase database;
+    ASSERT_TRUE(database.open(mFolder.widePath()));
+    EXPECT_EQ(database.catalogueHeaders(u"http://a.example/info").userAgent, "Agent/2");
+}

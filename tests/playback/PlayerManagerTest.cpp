@@ -298,7 +298,7 @@ TEST_F(PlayerManagerTest, AFavouriteReplaysFromItsRecentEntry)
 
 TEST_F(PlayerManagerTest, FailedOpenLeadsHomeAndDestroysThePlayer)
 {
-    chooseFavourite(u"Silent film", clipUrl("video.mkv"));
+    chooseFavourite(u"Missing film", clipUrl("missing.mkv"));
     requestPlayerScene();
     ASSERT_TRUE(pumpUntil([] { return homeRequests() == 1; }));
     // The switch to the home scene destroyed the player.

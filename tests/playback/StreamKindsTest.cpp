@@ -14,13 +14,17 @@
 #include "playback/VideoPlayer.h"
 
 #include "app/Stage.h"
+#include "kestrel/Log.h"
 #include "kestrel/Unicode.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <unistd.h>
 #include <vector>
@@ -359,5 +363,232 @@ TEST_F(StreamKindsTest, FailingStreamsEndInTheNextEntryOrTheHomeScene)
         // The home scene replaced the recording scene; put it back.
         closeCurrentScene();
         presentScene(new cRecordingScene(stageActor()));
+    }
+}
+
+// A live stream whose connection fails after it has shown pictures is
+// reopened quietly with the busy indication, at most three times within
+// 15 s of the failure; one that fails before its first picture ends at
+// home as any failed open does. Each attempt is one info line.
+TEST_F(StreamKindsTest, ALiveStreamThatDropsIsReopenedWithinItsBound)
+{
+    setenv("LUMIVEX_DEBUG", "playback", 1);
+    enum eAfterDrop { ComesBack, GoneForGood, NeverPlayed };
+    struct {
+        const char* name;
+        eAfterDrop after;
+    } cases[] = {
+        {"drops once after a few seconds and comes back", ComesBack},
+        {"drops and stays away", GoneForGood},
+        {"fails before its first picture", NeverPlayed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sHomeScenes = 0;
+        cTestHttpServer server;
+        // The first connection carries three seconds of the live stream and
+        // then ends; later ones carry it without end, or find nothing.
+        std::atomic<int> connections{0};
+        if (c.after == NeverPlayed) {
+            server.addBody("/live.ts", "not a stream", 200, "video/mp2t");
+        } else {
+            server.addGenerator("/live.ts", "video/mp2t",
+                                [&](std::ostream& body, const std::function<bool()>& stopping) {
+                                    const int connection = ++connections;
+                                    if (connection > 1 && c.after == GoneForGood) {
+                                        return; // an empty body: nothing to play
+                                    }
+                                    const auto start = std::chrono::steady_clock::now();
+                                    writeLiveTransportStream(body, [&] {
+                                        return stopping() ||
+                                               (connection == 1 && std::chrono::steady_clock::now() - start > 3s);
+                                    });
+                                });
+        }
+        std::vector<std::string> lines;
+        std::mutex linesLock;
+        kestrel::testing::setLogRecorder([&](const std::string& line) {
+            std::lock_guard<std::mutex> lock(linesLock);
+            lines.push_back(line);
+        });
+        const auto count = [&](const std::string& part) {
+            std::lock_guard<std::mutex> lock(linesLock);
+            return std::count_if(lines.begin(), lines.end(),
+                                 [&](const std::string& line) { return line.find(part) != std::string::npos; });
+        };
+        cVideoPlayer* player = startPlayer(server.url("/live.ts"));
+        auto start = std::chrono::steady_clock::now();
+        std::string outcome;
+        if (c.after == NeverPlayed) {
+            EXPECT_TRUE(pumpUntil([] { return homeRequests() == 1; }, FailureLimit));
+            outcome = "home scene";
+        } else {
+            ASSERT_TRUE(framesArrive(player, 10));
+            const int busyStarts = cRecordingScene::busyStarts;
+            // The drop: the end of the first connection's body.
+            ASSERT_TRUE(pumpUntil([&] { return count(": reconnecting, attempt 1 of 3") == 1; }, 10s));
+            start = std::chrono::steady_clock::now();
+            EXPECT_TRUE(pumpUntil([&] { return cRecordingScene::busyStarts > busyStarts; }, 2s))
+                << "the busy icon shows while the stream is reopened";
+            if (c.after == ComesBack) {
+                EXPECT_TRUE(framesArrive(player, 25));
+                outcome = "playing again";
+                EXPECT_EQ(connections, 2);
+                EXPECT_EQ(homeRequests(), 0);
+            } else {
+                const auto bound = std::chrono::seconds(cVideoPlayerImpl::ReconnectWindowSeconds) + 3s;
+                EXPECT_TRUE(pumpUntil([] { return homeRequests() == 1; }, bound));
+                outcome = "home scene";
+                EXPECT_EQ(connections, 1 + cVideoPlayerImpl::MaxReconnects);
+                EXPECT_EQ(count(": reconnecting, attempt 3 of 3"), 1);
+                EXPECT_EQ(count("gave up after 3 reconnection attempt(s)"), 1);
+            }
+        }
+        const auto took = std::chrono::steady_clock::now() - start;
+        delete player;
+        kestrel::testing::setLogRecorder({});
+        // Quietly: one info line per attempt, and an error only when the
+        // player gives up.
+        EXPECT_EQ(count(": reconnecting, attempt "),
+                  c.after == ComesBack ? 1 : c.after == GoneForGood ? cVideoPlayerImpl::MaxReconnects : 0);
+        EXPECT_EQ(count("playback: error:"), c.after == ComesBack ? 0 : 1);
+        std::cout << "[ outcome  ] live stream that " << c.name << ": " << outcome << " after "
+                  << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
+        closeCurrentScene();
+        presentScene(new cRecordingScene(stageActor()));
+    }
+    unsetenv("LUMIVEX_DEBUG");
+}
+
+// Two encodes of different picture sizes, one after the other in one
+// MPEG-TS stream, as an encoder restart or a rendition switch gives: the
+// texture takes the new size and the old storage goes.
+TEST_F(StreamKindsTest, APictureSizeChangeMidStreamReplacesTheTexturesStorage)
+{
+    cClipRecipe first;
+    first.container = "ts";
+    first.seconds = 3;
+    first.audio = false;
+    cClipRecipe second = first;
+    second.width = 400;
+    second.height = 200;
+    second.seconds = 20;
+    second.timeOffset = first.seconds;
+    second.topColour = "green";
+    second.bottomColour = "yellow";
+    ASSERT_TRUE(makeClip(sStreams->path() + "first.ts", first));
+    ASSERT_TRUE(makeClip(sStreams->path() + "second.ts", second));
+    {
+        std::ofstream joined(sStreams->path() + "switch.ts", std::ios::binary);
+        joined << readText(sStreams->path() + "first.ts") << readText(sStreams->path() + "second.ts");
+    }
+    mServer.addFile("/switch.ts", sStreams->path() + "switch.ts", "video/mp2t");
+
+    const int64_t storagesBefore = frameStats().storages;
+    cVideoPlayer* player = startPlayer(mServer.url("/switch.ts"));
+    ASSERT_TRUE(framesArrive(player, 5));
+    expectTextureSize(320, 240);
+    EXPECT_EQ(frameStats().storages, storagesBefore + 1);
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            int width = 0, height = 0;
+            clutter_texture_get_base_size(CLUTTER_TEXTURE(mTexture), &width, &height);
+            return width == 400;
+        },
+        10s));
+    expectTextureSize(400, 200);
+    EXPECT_TRUE(framesArrive(player, 10));
+    // The old storage went with the switch: one per texture, as before.
+    EXPECT_EQ(frameStats().storages, storagesBefore + 1);
+    EXPECT_EQ(homeRequests(), 0);
+    delete player;
+}
+
+// A channel whose servers answer 403 unless the request carries the list's
+// user agent and referrer: with its headers it plays, progressive, as HLS
+// whose playlist and segments are checked too, through a redirection and
+// through an ASX playlist; without them it ends at home with the 403
+// named, and its requests carry nothing but what they always carried.
+TEST_F(StreamKindsTest, AChannelsRequestHeadersReachEveryRequestOfIt)
+{
+    const cPlayList::tRequestHeaders headers = {
+        {"User-Agent", "ListPlayer/2.1 (compatible; test)"},
+        {"Referer", "http://portal.example/tv/"},
+        {"Origin", "http://portal.example"},
+    };
+    cTestHttpServer guarded;
+    guarded.addFile("/long.mkv", sFolder->path() + "long.mkv", "video/x-matroska");
+    serveHls(guarded, "vod");
+    guarded.addRedirect("/moved.mkv", guarded.url("/long.mkv"));
+    guarded.addBody("/list.asx", "<asx><entry><ref href=\"" + guarded.url("/long.mkv") + "\"/></entry></asx>", 200,
+                    "video/x-ms-asf");
+    guarded.requireHeaders({{"User-Agent", headers[0].second}, {"Referer", headers[1].second}});
+
+    struct {
+        const char* name;
+        std::string path;
+        std::vector<std::string> checked; // paths whose last request must carry the headers
+    } cases[] = {
+        {"progressive", "/long.mkv", {"/long.mkv"}},
+        {"HLS, playlist and segments", "/vod.m3u8", {"/vod.m3u8", "/" + segment("vod", 0)}},
+        {"progressive through a redirection", "/moved.mkv", {"/moved.mkv", "/long.mkv"}},
+        {"ASX playlist of a progressive stream", "/list.asx", {"/list.asx", "/long.mkv"}},
+    };
+    for (const auto& c : cases) {
+        for (const bool withHeaders : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (withHeaders ? ", with its headers" : ", without them"));
+            sHomeScenes = 0;
+            std::vector<std::string> lines;
+            std::mutex linesLock;
+            kestrel::testing::setLogRecorder([&](const std::string& line) {
+                std::lock_guard<std::mutex> lock(linesLock);
+                lines.push_back(line);
+            });
+            const int refusals = guarded.refusals();
+            const auto start = std::chrono::steady_clock::now();
+            auto* player = new cVideoPlayer(new cPlayList(kestrel::fromUtf8(guarded.url(c.path)), u"Guarded",
+                                                          u"", withHeaders ? headers : cPlayList::tRequestHeaders()));
+            player->setTexture(CLUTTER_TEXTURE(mTexture));
+            ASSERT_TRUE(player->open());
+            std::string outcome;
+            if (withHeaders) {
+                EXPECT_TRUE(framesArrive(player, 10));
+                EXPECT_EQ(guarded.refusals(), refusals);
+                EXPECT_EQ(homeRequests(), 0);
+                outcome = "plays";
+                for (const std::string& path : c.checked) {
+                    const auto sent = guarded.lastHeaders(path);
+                    EXPECT_EQ(sent.count("User-Agent") ? sent.at("User-Agent") : "", headers[0].second) << path;
+                    EXPECT_EQ(sent.count("Referer") ? sent.at("Referer") : "", headers[1].second) << path;
+                }
+                // The stream's own first request carries the origin too.
+                const auto first = guarded.lastHeaders(c.checked.front());
+                EXPECT_EQ(first.count("Origin") ? first.at("Origin") : "", headers[2].second);
+            } else {
+                EXPECT_TRUE(pumpUntil([] { return homeRequests() == 1; }, FailureLimit));
+                EXPECT_GT(guarded.refusals(), refusals);
+                outcome = "home scene";
+                // Exactly what a channel without headers always sent.
+                const auto sent = guarded.lastHeaders(c.checked.front());
+                EXPECT_EQ(sent.count("Referer") + sent.count("Origin"), 0u);
+            }
+            const auto took = std::chrono::steady_clock::now() - start;
+            delete player;
+            kestrel::testing::setLogRecorder({});
+            if (!withHeaders) {
+                std::lock_guard<std::mutex> lock(linesLock);
+                ASSERT_FALSE(lines.empty());
+                EXPECT_NE(lines.back().find("error: channel \"Guarded\""), std::string::npos) << lines.back();
+                EXPECT_NE(lines.back().find("Forbidden (HTTP 403)"), std::string::npos) << lines.back();
+                std::cout << "[ outcome  ] " << c.name << " without headers: " << outcome << " after "
+                          << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+                          << " ms; " << lines.back() << "\n";
+            } else {
+                std::cout << "[ outcome  ] " << c.name << " with headers: " << outcome << " after "
+                          << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
+            }
+            closeCurrentScene();
+            presentScene(new cRecordingScene(stageActor()));
+        }
     }
 }

@@ -10,6 +10,7 @@
 #include <Poco/Net/SocketAddress.h>
 #include <Poco/ThreadPool.h>
 
+#include <cctype>
 #include <fstream>
 
 namespace {
@@ -20,6 +21,16 @@ public:
 
     void handleRequest(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response) override
     {
+        std::map<std::string, std::string> headers;
+        for (const auto& [name, value] : request) {
+            headers[name] = value;
+        }
+        if (!mServer.admit(request.getURI(), headers)) {
+            response.setStatusAndReason(Poco::Net::HTTPResponse::HTTP_FORBIDDEN);
+            response.setContentType("text/html");
+            response.send() << "<html><body>forbidden</body></html>";
+            return;
+        }
         cTestHttpServer::cRoute route;
         if (!mServer.findRoute(request.getURI(), route)) {
             response.setStatusAndReason(Poco::Net::HTTPResponse::HTTP_NOT_FOUND);
@@ -28,6 +39,9 @@ public:
             return;
         }
         switch (route.kind) {
+        case cTestHttpServer::cRoute::Redirect:
+            response.redirect(route.body, Poco::Net::HTTPResponse::HTTP_FOUND);
+            return;
         case cTestHttpServer::cRoute::Stall:
             mServer.waitForStop();
             return;
@@ -143,6 +157,66 @@ void cTestHttpServer::addGenerator(const std::string& path, const std::string& c
     route.contentType = contentType;
     route.generator = std::move(generator);
     mRoutes[path] = route;
+}
+
+void cTestHttpServer::addRedirect(const std::string& path, const std::string& location)
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    cRoute route;
+    route.kind = cRoute::Redirect;
+    route.body = location;
+    mRoutes[path] = route;
+}
+
+namespace {
+
+std::string lowerCase(std::string text)
+{
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+} // namespace
+
+void cTestHttpServer::requireHeaders(const std::map<std::string, std::string>& headers)
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    mRequired.clear();
+    for (const auto& [name, value] : headers) {
+        mRequired[lowerCase(name)] = value;
+    }
+}
+
+int cTestHttpServer::refusals()
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    return mRefusals;
+}
+
+std::map<std::string, std::string> cTestHttpServer::lastHeaders(const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    return mLastHeaders[path];
+}
+
+bool cTestHttpServer::admit(const std::string& path, const std::map<std::string, std::string>& headers)
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    mLastHeaders[path] = headers;
+    for (const auto& [name, value] : mRequired) {
+        bool matched = false;
+        for (const auto& [sentName, sentValue] : headers) {
+            matched = matched || (lowerCase(sentName) == name && sentValue == value);
+        }
+        if (!matched) {
+            ++mHits[path];
+            ++mRefusals;
+            return false;
+        }
+    }
+    return true;
 }
 
 std::string cTestHttpServer::url(const std::string& path) const

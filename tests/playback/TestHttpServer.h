@@ -34,6 +34,16 @@ public:
     // true) when the server stops. Runs on the server's request thread.
     using tGenerator = std::function<void(std::ostream& body, const std::function<bool()>& stopping)>;
     void addGenerator(const std::string& path, const std::string& contentType, tGenerator generator);
+    // Answers with a redirection (302) to the location.
+    void addRedirect(const std::string& path, const std::string& location);
+    // From now on every request must carry these headers with exactly these
+    // values (names without regard to case), or it is answered 403.
+    void requireHeaders(const std::map<std::string, std::string>& headers);
+    // Requests answered 403 for a missing or wrong header.
+    int refusals();
+    // The headers of the last request that reached the path (names as
+    // sent); empty before any.
+    std::map<std::string, std::string> lastHeaders(const std::string& path);
 
     int port() const { return mPort; }
     // http://127.0.0.1:<port><path>
@@ -42,14 +52,16 @@ public:
     int hits(const std::string& path);
 
     struct cRoute {
-        enum eKind { Body, File, Stall, Generator } kind = Body;
+        enum eKind { Body, File, Stall, Generator, Redirect } kind = Body;
         std::string body;
         std::string filePath;
         std::string contentType;
         int status = 200;
         tGenerator generator;
     };
-    // Used by the request handler.
+    // Used by the request handler: false when the request lacks a
+    // required header (the handler answers 403).
+    bool admit(const std::string& path, const std::map<std::string, std::string>& headers);
     bool findRoute(const std::string& path, cRoute& route);
     void waitForStop();
     bool stopping();
@@ -65,6 +77,9 @@ private:
     // and the lock they use go away. Declared before the server: it is
     // destroyed after it.
     std::unique_ptr<Poco::ThreadPool> mThreads;
+    std::map<std::string, std::string> mRequired; // guarded by mLock; names lower-case
+    std::map<std::string, std::map<std::string, std::string>> mLastHeaders; // guarded by mLock
+    int mRefusals = 0;                     // guarded by mLock
     std::unique_ptr<Poco::Net::HTTPServer> mServer;
     int mPort = 0;
 };

@@ -84,6 +84,9 @@ bool makeClip(const std::string& path, const cClipRecipe& recipe)
     if (recipe.audio) {
         args.insert(args.end(), {"-c:a", "aac", "-b:a", "96k"});
     }
+    if (recipe.container == "ts" && recipe.timeOffset > 0) {
+        args.insert(args.end(), {"-output_ts_offset", std::to_string(recipe.timeOffset)});
+    }
     if (recipe.container == "mp4") {
         args.insert(args.end(), {"-movflags", "+faststart"});
     }

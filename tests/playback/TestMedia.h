@@ -37,6 +37,9 @@ struct cClipRecipe {
     // named after the playlist (name000.ts, name001.ts, ...).
     std::string container = "mkv";
     double segmentSeconds = 1.0; // "hls" only
+    // "ts" only: the stream's timestamps start this late, so that a clip
+    // appended to another of this length continues its time line.
+    double timeOffset = 0.0;
 };
 
 // Writes the clip; false (with the reason on standard error) on failure.

@@ -198,6 +198,45 @@ protected:
         ASSERT_TRUE(makeClip(sFolder->path() + "/square.mkv", square));
         sServer->addFile("/square.mkv", sFolder->path() + "/square.mkv", contentTypeOf(square));
 
+        // A clip without sound and one without picture.
+        cClipRecipe silent;
+        silent.audio = false;
+        silent.fps = 15;
+        silent.seconds = 30;
+        ASSERT_TRUE(makeClip(sFolder->path() + "/silent.mkv", silent));
+        sServer->addFile("/silent.mkv", sFolder->path() + "/silent.mkv", contentTypeOf(silent));
+        cClipRecipe radio;
+        radio.video = false;
+        radio.seconds = 30;
+        ASSERT_TRUE(makeClip(sFolder->path() + "/radio.mkv", radio));
+        sServer->addFile("/radio.mkv", sFolder->path() + "/radio.mkv", contentTypeOf(radio));
+
+        // Two encodes of different sizes one after the other in one MPEG-TS
+        // stream: 320 x 240 red above blue, then 400 x 200 green above
+        // yellow.
+        cClipRecipe before;
+        before.container = "ts";
+        before.audio = false;
+        before.fps = 15;
+        before.seconds = 4;
+        cClipRecipe after = before;
+        after.width = 400;
+        after.height = 200;
+        after.seconds = 30;
+        after.timeOffset = before.seconds;
+        after.topColour = "green";
+        after.bottomColour = "yellow";
+        ASSERT_TRUE(makeClip(sFolder->path() + "/before.ts", before));
+        ASSERT_TRUE(makeClip(sFolder->path() + "/after.ts", after));
+        {
+            std::ofstream joined(sFolder->path() + "/switch.ts", std::ios::binary);
+            for (const char* part : {"/before.ts", "/after.ts"}) {
+                std::ifstream in(sFolder->path() + part, std::ios::binary);
+                joined << in.rdbuf();
+            }
+        }
+        sServer->addFile("/switch.ts", sFolder->path() + "/switch.ts", "video/mp2t");
+
         // The catalogue as the update installs it.
         sChannels = sFolder->path() + "/channels";
         std::filesystem::create_directories(sChannels);
@@ -212,6 +251,9 @@ protected:
             {"Square TV", sServer->url("/square.mkv")},
             {"Playlist TV", sServer->url("/slow.asx")},
             {"Unreachable", "http://127.0.0.1:" + std::to_string(closedPort()) + "/gone.mkv"},
+            {"Silent TV", sServer->url("/silent.mkv")},
+            {"Radio Loopback", sServer->url("/radio.mkv")},
+            {"Switching TV", sServer->url("/switch.ts")},
         };
         for (const auto& [name, url] : channels) {
             sql += std::string("insert into channels values ('Testland', 'News', '") + name + "', 'Made by the test', '" +
@@ -786,6 +828,135 @@ TEST_F(PlayerSceneTest, BusyIconTurnsWhileTheLoadIsHeldAndGoesAfterTheFirstFrame
             return !CLUTTER_ACTOR_IS_VISIBLE(playing->busyIcon()) && clutter_actor_get_opacity(playing->busyIcon()) == 0;
         },
         3000));
+}
+
+// A channel without sound shows its picture; one without picture plays its
+// sound behind a still card, the channel's name on the background, and
+// keeps its recent tile without a picture.
+TEST_F(PlayerSceneTest, AChannelWithoutSoundOrWithoutPicturePlays)
+{
+    struct {
+        const char16_t* name;
+        bool video;
+    } cases[] = {
+        {u"Silent TV", true},
+        {u"Radio Loopback", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(kestrel::toUtf8(c.name));
+        cPlayerScene* scene = play(c.name);
+        ASSERT_NE(scene, nullptr);
+        ASSERT_TRUE(runMainLoopUntil(
+            [] {
+                cVideoPlayer* player = cPlayerManager::instance()->currentPlayer();
+                return player != nullptr && player->isLoaded();
+            },
+            15000));
+        if (c.video) {
+            ASSERT_TRUE(runMainLoopUntil([scene] { return scene->frameWidth() == 320; }, 15000));
+        } else {
+            ASSERT_TRUE(runMainLoopUntil([scene] { return scene->showsStillCard(); }, 5000));
+        }
+        waitForEffectsToEnd();
+        runMainLoopFor(500);
+        EXPECT_EQ(atHome.built, 0);
+        EXPECT_EQ(scene->showsStillCard(), !c.video);
+        EXPECT_EQ(CLUTTER_ACTOR_IS_VISIBLE(scene->videoTexture()), c.video);
+        EXPECT_EQ(CLUTTER_ACTOR_IS_VISIBLE(scene->stillCard()), !c.video);
+
+        sScreenshot shot = takeScreenshot();
+        ASSERT_EQ(shot.width, 800);
+        if (c.video) {
+            EXPECT_GT(regionOf(shot, 380, 200, 420, 260).red, 200);
+            EXPECT_GT(regionOf(shot, 380, 340, 420, 400).blue, 200);
+        } else {
+            keepScreenshot(shot, "player-sound-only");
+            EXPECT_STREQ(clutter_text_get_text(CLUTTER_TEXT(scene->stillCard())), "Radio Loopback");
+            // The name in white across the middle of the stage, nothing of
+            // the empty texture's placeholder around it.
+            float x = 0, y = 0;
+            positionOf(scene->stillCard(), x, y);
+            const float height = clutter_actor_get_height(scene->stillCard());
+            EXPECT_NEAR(y + height / 2, 300, 2);
+            EXPECT_GT(regionOf(shot, 100, 270, 700, 330).bright, 200);
+            EXPECT_EQ(regionOf(shot, 100, 150, 700, 250).bright, 0);
+            EXPECT_EQ(regionOf(shot, 100, 350, 700, 450).bright, 0);
+            // The controls work as for a video: they fade in on motion.
+            showControlsAndWait(scene);
+            EXPECT_TRUE(scene->controlsVisible());
+            // Remembered among the recent channels, with no picture.
+            const RecentEntry entry = cRecent::instance()->entry(0);
+            EXPECT_EQ(entry.name, u"Radio Loopback");
+            EXPECT_EQ(entry.pictureCount, 1);
+            uint8_t* pixels = nullptr;
+            int width = 0, height2 = 0;
+            EXPECT_FALSE(cRecent::instance()->loadPicture(0, pixels, width, height2));
+        }
+    }
+}
+
+// Counts the paints of the video texture whose laid-out size is not the
+// size of the frame it holds (windowed, the two are equal).
+void countMisfitPaint(ClutterActor* actor, gpointer misfits)
+{
+    int width = 0, height = 0;
+    clutter_texture_get_base_size(CLUTTER_TEXTURE(actor), &width, &height);
+    if (static_cast<int>(clutter_actor_get_width(actor)) != width ||
+        static_cast<int>(clutter_actor_get_height(actor)) != height) {
+        ++*static_cast<int*>(misfits);
+    }
+}
+
+// A picture size change in the middle of the stream lays the video out
+// again as the first frame did, and no frame is painted at the size of
+// the other.
+TEST_F(PlayerSceneTest, APictureSizeChangeMidStreamLaysTheVideoOutAgain)
+{
+    cPlayerScene* scene = play(u"Switching TV");
+    ASSERT_NE(scene, nullptr);
+    ASSERT_TRUE(runMainLoopUntil([scene] { return scene->frameWidth() == 320; }, 15000));
+    int misfits = 0;
+    const gulong handler = g_signal_connect(scene->videoTexture(), "paint", G_CALLBACK(countMisfitPaint), &misfits);
+    const int64_t storages = frameStats().storages;
+    ASSERT_TRUE(runMainLoopUntil([scene] { return scene->frameWidth() == 400; }, 15000));
+    const uint64_t until = frameStats().uploaded + 10;
+    runMainLoopUntil([until] { return frameStats().uploaded >= until; }, 5000);
+    waitForEffectsToEnd();
+    g_signal_handler_disconnect(scene->videoTexture(), handler);
+    EXPECT_EQ(misfits, 0);
+    EXPECT_EQ(frameStats().storages, storages);
+
+    ClutterActor* video = scene->videoTexture();
+    float x = 0, y = 0, ax = 0, ay = 0;
+    EXPECT_FLOAT_EQ(clutter_actor_get_width(video), 400);
+    EXPECT_FLOAT_EQ(clutter_actor_get_height(video), 200);
+    clutter_actor_get_anchor_point(video, &ax, &ay);
+    EXPECT_FLOAT_EQ(ax, 200);
+    EXPECT_FLOAT_EQ(ay, 100);
+    positionOf(video, x, y);
+    EXPECT_FLOAT_EQ(x, 400);
+    EXPECT_FLOAT_EQ(y, 300);
+    EXPECT_DOUBLE_EQ(clutter_actor_get_rotation_angle(video, CLUTTER_X_AXIS), 180.0);
+    positionOf(scene->reflection(), x, y);
+    EXPECT_FLOAT_EQ(x, 200);
+    EXPECT_FLOAT_EQ(y, 405);
+    EXPECT_FLOAT_EQ(clutter_actor_get_width(scene->reflection()), 400);
+
+    // On the screen: the new picture upright over 400 x 200, wider than
+    // the old one on both sides.
+    sScreenshot shot = takeScreenshot();
+    ASSERT_EQ(shot.width, 800);
+    keepScreenshot(shot, "player-size-change");
+    for (int x0 : {210, 380, 570}) {
+        const sRegion upper = regionOf(shot, x0, 215, x0 + 20, 285);
+        EXPECT_GT(upper.green, 100) << x0;
+        EXPECT_LT(upper.red, 60) << x0;
+        const sRegion lower = regionOf(shot, x0, 315, x0 + 20, 385);
+        EXPECT_GT(lower.red, 200) << x0;
+        EXPECT_GT(lower.green, 200) << x0;
+        EXPECT_LT(lower.blue, 60) << x0;
+    }
+    EXPECT_EQ(atHome.built, 0);
 }
 
 TEST_F(PlayerSceneTest, AnUnreachableChannelReturnsHomeAndIsAmongTheRecentOnes)

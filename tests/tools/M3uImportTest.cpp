@@ -14,6 +14,8 @@
 #include "kestrel/Unicode.h"
 #include "catalogue/CountryNames.h"
 
+#include <sqlite3.h>
+
 using namespace toolstest;
 
 namespace {
@@ -103,7 +105,7 @@ const cCase Cases[] = {
      "http://it.example/uno.ts\r\n",
      "Italy\tMusic\tRadio Uno\t\thttp://it.example/uno.ts\n",
      {},
-     "option and comment lines ignored: 3"},
+     "option and comment lines ignored: 2"},
     {"unquoted and single-quoted values, commas in titles and in quoted values",
      "#EXTM3U\n"
      "#EXTINF:-1 tvg-country=ES group-title=News tvg-name=\"Noticias, 24h\",Noticias, en directo, 24h\n"
@@ -355,4 +357,115 @@ TEST(M3uImport, ThePlayerBrowsesTheImportedCatalogue)
     database.setCurrentType(u"Unknown");
     database.setCurrentName(u"Bare");
     EXPECT_EQ(database.currentAddress(), u"http://bare.example/");
+}
+
+namespace {
+
+// The schema entries of the catalogue: type, name and statement.
+std::vector<std::string> schemaOf(const std::string& catalogue)
+{
+    std::vector<std::string> rows;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(catalogue.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(db, "select type, name, sql from sqlite_master order by name;", -1, &statement, nullptr);
+        while (statement != nullptr && sqlite3_step(statement) == SQLITE_ROW) {
+            std::string row;
+            for (int column = 0; column < 3; ++column) {
+                const unsigned char* text = sqlite3_column_text(statement, column);
+                row += std::string(column ? "|" : "") + (text ? reinterpret_cast<const char*>(text) : "");
+            }
+            rows.push_back(row);
+        }
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    return rows;
+}
+
+} // namespace
+
+// The request headers of every form lists use reach the catalogue beside
+// the unchanged channels table, each channel's own; a value with a line
+// break is refused at import, naming its line, and its channel still
+// comes in.
+TEST(M3uImport, RequestHeadersInEveryFormReachTheCatalogue)
+{
+    cTempFolder folder;
+    const std::string playlist =
+        "#EXTM3U\n"
+        "#EXTINF:-1 tvg-country=\"FR\" user-agent=\"Agent/1\" referrer=\"http://one.example/\",Attributes\n"
+        "http://a.example/one.m3u8\n"
+        "#EXTINF:-1 http-user-agent=\"Agent/2\" http-referrer=\"http://two.example/\",Http attributes\n"
+        "http://a.example/two.m3u8\n"
+        "#EXTVLCOPT:http-user-agent=Agent/3 (X11; Linux)\n"
+        "#EXTINF:-1,Options\n"
+        "#EXTVLCOPT:http-referrer=http://three.example/page\n"
+        "#EXTVLCOPT:http-origin=http://three.example\n"
+        "http://a.example/three.ts\n"
+        "#EXTINF:-1,Suffix\n"
+        "http://a.example/four.m3u8|User-Agent=Agent%2F4%20(Win)&Referer=http%3A%2F%2Ffour.example%2F&Origin=x\n"
+        "#EXTINF:-1 user-agent=\"Attribute\",Precedence\n"
+        "#EXTVLCOPT:http-user-agent=Option\n"
+        "http://a.example/five|user-agent=Suffix\n"
+        "#EXTINF:-1,Injected\n"
+        "http://a.example/six|User-Agent=evil%0D%0AX-Injected:%20yes&Referer=http://six.example/\n"
+        "#EXTINF:-1,Plain\n"
+        "http://a.example/seven.m3u8\n";
+    const cRun run = importM3u(folder, playlist, folder.file("database"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("channels with request headers: 6\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("header values refused: 1\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("line 17: header refused: the User-Agent value contains a line break"),
+              std::string::npos)
+        << run.err;
+    // The suffixes are gone from the addresses.
+    EXPECT_NE(listed(folder.file("database")).find("\tSuffix\t\thttp://a.example/four.m3u8\n"), std::string::npos);
+    EXPECT_NE(listed(folder.file("database")).find("\tInjected\t\thttp://a.example/six\n"), std::string::npos);
+
+    cPlayerDatabase database;
+    ASSERT_TRUE(database.open(kestrel::fromUtf8(folder.path())));
+    const struct {
+        const char* address;
+        cRequestHeaders headers;
+    } cases[] = {
+        {"http://a.example/one.m3u8", {"Agent/1", "http://one.example/", ""}},
+        {"http://a.example/two.m3u8", {"Agent/2", "http://two.example/", ""}},
+        {"http://a.example/three.ts", {"Agent/3 (X11; Linux)", "http://three.example/page", "http://three.example"}},
+        {"http://a.example/four.m3u8", {"Agent/4 (Win)", "http://four.example/", "x"}},
+        {"http://a.example/five", {"Suffix", "", ""}},
+        {"http://a.example/six", {"", "http://six.example/", ""}},
+        {"http://a.example/seven.m3u8", {}},
+        {"http://a.example/four.m3u8|User-Agent=Agent%2F4%20(Win)", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address);
+        const cRequestHeaders got = database.catalogueHeaders(kestrel::fromUtf8(c.address));
+        EXPECT_EQ(got.userAgent, c.headers.userAgent);
+        EXPECT_EQ(got.referrer, c.headers.referrer);
+        EXPECT_EQ(got.origin, c.headers.origin);
+    }
+    database.close();
+
+    // The channels table as it always was; the headers in a plain table of
+    // their own.
+    const std::vector<std::string> schema = schemaOf(folder.file("database"));
+    EXPECT_NE(std::find(schema.begin(), schema.end(),
+                        "table|channels|CREATE TABLE channels (country text, type text, name text, description "
+                        "text, url text)"),
+              schema.end());
+    EXPECT_NE(std::find(schema.begin(), schema.end(),
+                        "table|channel_headers|CREATE TABLE channel_headers (url text, user_agent text, referrer "
+                        "text, origin text)"),
+              schema.end());
+
+    // A list without headers makes a catalogue without the second table,
+    // which reads as no headers.
+    cTempFolder plain;
+    ASSERT_EQ(importM3u(plain, "#EXTINF:-1,Plain\nhttp://a.example/seven.m3u8\n", plain.file("database")).status, 0);
+    for (const std::string& row : schemaOf(plain.file("database"))) {
+        EXPECT_EQ(row.find("channel_headers"), std::string::npos) << row;
+    }
+    ASSERT_TRUE(database.open(kestrel::fromUtf8(plain.path())));
+    EXPECT_TRUE(database.catalogueHeaders(u"http://a.example/seven.m3u8").empty());
 }
