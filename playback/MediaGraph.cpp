@@ -875,6 +875,17 @@ int cMediaGraph::deliverSample(GstAppSink* sink)
         view.data = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
         GstMapInfo& map = frame.map[0];
         view.length = map.size - static_cast<size_t>(view.data - map.data);
+        if (view.width > MaxFrameSide || view.height > MaxFrameSide) {
+            const std::string text = "a frame of " + std::to_string(view.width) + "x" + std::to_string(view.height) +
+                                     " is larger than " + std::to_string(MaxFrameSide) + "x" +
+                                     std::to_string(MaxFrameSide);
+            gst_video_frame_unmap(&frame);
+            gst_sample_unref(sample);
+            GError* error = g_error_new_literal(GST_STREAM_ERROR, GST_STREAM_ERROR_FORMAT, text.c_str());
+            gst_element_post_message(GST_ELEMENT(sink), gst_message_new_error(GST_OBJECT(sink), error, text.c_str()));
+            g_error_free(error);
+            return GST_FLOW_ERROR;
+        }
         const GstClockTime pts = GST_BUFFER_PTS(buffer);
         const double sampleTime = GST_CLOCK_TIME_IS_VALID(pts) ? static_cast<double>(pts) / GST_SECOND : -1.0;
         {

@@ -46,6 +46,10 @@ void shutdownMedia();
 // video texture holds them.
 struct cVideoFrame {
     static constexpr int BytesPerPixel = 4;
+    // Largest frame side the graph hands on: a stream that sends a larger
+    // frame fails with the reason instead of making the player allocate
+    // and texture it.
+    static constexpr int MaxFrameSide = 4096;
 
     const uint8_t* data = nullptr; // the top row; valid only during the call
     size_t length = 0;             // bytes readable from data

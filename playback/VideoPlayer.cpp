@@ -419,6 +419,11 @@ bool cVideoPlayerImpl::openSequence()
     if (!graph->getFrameSize(width, height)) {
         return fail("no video stream", "the video has no frame size");
     }
+    if (width > cMediaGraph::MaxFrameSide || height > cMediaGraph::MaxFrameSide) {
+        return fail("frame size", std::to_string(width) + "x" + std::to_string(height) + " is larger than " +
+                                      std::to_string(cMediaGraph::MaxFrameSide) + "x" +
+                                      std::to_string(cMediaGraph::MaxFrameSide));
+    }
     mCallback.setFrameSize(width, height);
     kestrel::logInfo("playback", "channel " + channelText() + ": playing, " + std::to_string(width) + "x" +
                                      std::to_string(height) + (hasAudio ? "" : ", no sound"));

@@ -224,6 +224,14 @@ TEST_F(VideoPlayerTest, AStreamWithOnlyOnePartPlaysIt)
 TEST_F(VideoPlayerTest, FailuresEndTheOpenSequenceRequestTheHomeSceneAndSayWhy)
 {
     cMediaGraph::setNetworkTimeout(3);
+    // A picture wider than the player textures: a short strip.
+    cClipRecipe wide;
+    wide.width = 4112;
+    wide.height = 16;
+    wide.audio = false;
+    wide.seconds = 1;
+    ASSERT_TRUE(makeClip(sFolder->path() + "wide.mkv", wide));
+    mServer.addFile("/wide.mkv", sFolder->path() + "wide.mkv", "video/x-matroska");
     struct {
         const char* name;
         std::string url;
@@ -240,6 +248,7 @@ TEST_F(VideoPlayerTest, FailuresEndTheOpenSequenceRequestTheHomeSceneAndSayWhy)
         {"a device is refused", "v4l2:///dev/video0", "address: refused: scheme \"v4l2\""},
         {"udp on every interface is refused", "udp://0.0.0.0:5000",
          "address: refused: udp is taken only from a multicast group"},
+        {"a frame wider than 4096 ends the channel", clipUrl("wide.mkv"), "frame size: 4112x16 is larger than 4096x4096"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
