@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "app/Scene.h"
 #include "app/Stage.h"
 #include "catalogue/PlayerDatabase.h"
+#include "state/Recent.h"
 #include "kestrel/Unicode.h"
 #include "scenes/IdleScene.h"
 #include "scenes/Scenes.h"
@@ -382,6 +384,27 @@ TEST_F(IdleSceneTest, AClickOnASideTilePlaysItsChannelWithoutCentringIt)
     // The carousel did not turn towards the tile.
     EXPECT_EQ(focusAtPlay, 5);
     EXPECT_FLOAT_EQ(after, before);
+}
+
+// A picture file that cannot be read (cut short by a full disk, say)
+// shows the placeholder; the tile still plays its channel.
+TEST_F(IdleSceneTest, AnUnreadablePictureShowsThePlaceholderAndStillPlays)
+{
+    writeThreeEntries();
+    const std::string picture = kestrel::toUtf8(cRecent::instance()->entry(0).picturePath);
+    {
+        std::ofstream cut(picture, std::ios::binary | std::ios::trunc);
+        cut << std::string("\x40\x00\x00\x00\x30\x00\x00\x00\xff", 9);
+    }
+    cIdleScene* home = showHome();
+    ASSERT_NE(home, nullptr);
+    EXPECT_FALSE(home->showsPicture(5));
+    EXPECT_TRUE(home->showsPicture(4));
+    EXPECT_TRUE(home->showsPicture(6));
+    clickTile(home, 5);
+    ASSERT_EQ(mPlayed.size(), 1u);
+    EXPECT_EQ(mPlayed[0].name, u"First");
+    EXPECT_EQ(mPlayed[0].country, u"Chile");
 }
 
 TEST_F(IdleSceneTest, AClickOnAnEmptyPlaceDoesNothing)
