@@ -1,3 +1,4 @@
+#include "kestrel/Unicode.h"
 #include "catalogue/M3uImport.h"
 
 #include <algorithm>
@@ -245,28 +246,14 @@ std::string cRequestHeaders::*headerNamed(const std::string& lowerKey, const cha
     return nullptr;
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // %XX sequences become their bytes; anything else stays as written.
 std::string percentDecoded(const std::string& text)
 {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+        if (text[i] == '%' && i + 2 < text.size() && kestrel::hexDigitValue(text[i + 1]) >= 0 && kestrel::hexDigitValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(kestrel::hexDigitValue(text[i + 1]) * 16 + kestrel::hexDigitValue(text[i + 2]));
             i += 2;
         } else {
             out += text[i];

@@ -24,20 +24,6 @@ bool startsWith(const std::string& text, const std::string& prefix)
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // "file:///path" (or "file://localhost/path") as a path, percent escapes
 // decoded. False for a file address on another host or a broken escape.
 bool fileAddressPath(const std::string& address, std::string& path)
@@ -55,10 +41,10 @@ bool fileAddressPath(const std::string& address, std::string& path)
             path += rest[i];
             continue;
         }
-        if (i + 2 >= rest.size() || hexValue(rest[i + 1]) < 0 || hexValue(rest[i + 2]) < 0) {
+        if (i + 2 >= rest.size() || kestrel::hexDigitValue(rest[i + 1]) < 0 || kestrel::hexDigitValue(rest[i + 2]) < 0) {
             return false;
         }
-        const int value = hexValue(rest[i + 1]) * 16 + hexValue(rest[i + 2]);
+        const int value = kestrel::hexDigitValue(rest[i + 1]) * 16 + kestrel::hexDigitValue(rest[i + 2]);
         if (value == 0) {
             return false;
         }

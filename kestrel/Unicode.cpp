@@ -177,4 +177,18 @@ std::u16string repairUtf16(const std::u16string& text)
     return repairUtf16(text.c_str());
 }
 
+int hexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
 } // namespace kestrel

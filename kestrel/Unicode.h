@@ -27,4 +27,8 @@ std::u16string fromUtf8Lenient(const std::string& narrow);
 std::u16string repairUtf16(const std::u16string& text);
 std::u16string repairUtf16(const char16_t* text);
 
+// The value of one hexadecimal digit (either case); -1 for any other
+// character. For the %XX escapes of addresses.
+int hexDigitValue(char c);
+
 } // namespace kestrel

@@ -1,5 +1,7 @@
 #include "PlayerFixture.h"
 
+#include "kestrel/Log.h"
+
 #include "playback/MediaGraph.h"
 #include "playback/PlayerManager.h"
 #include "playback/Playback.h"
@@ -109,3 +111,22 @@ void PlayerTest::TearDown()
 }
 
 int PlayerTest::homeRequests() { return sHomeScenes; }
+
+cLogLines::cLogLines()
+{
+    kestrel::testing::setLogRecorder([this](const std::string& line) {
+        std::lock_guard<std::mutex> lock(mLock);
+        mLines.push_back(line);
+    });
+}
+
+cLogLines::~cLogLines()
+{
+    kestrel::testing::setLogRecorder({});
+}
+
+std::vector<std::string> cLogLines::lines() const
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    return mLines;
+}

@@ -4,6 +4,10 @@
 // served from a loopback HTTP server, a scene that records the busy
 // notifications, and a home scene whose requests are counted.
 
+#include <mutex>
+#include <string>
+#include <vector>
+
 #include "TestHttpServer.h"
 #include "TestMedia.h"
 
@@ -22,6 +26,21 @@ bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 void pumpFor(std::chrono::milliseconds duration);
 
 // A scene that only records what the player tells it.
+// Takes the log's lines instead of standard error while it lives; the
+// lines are read from any thread.
+class cLogLines {
+public:
+    cLogLines();
+    ~cLogLines();
+    cLogLines(const cLogLines&) = delete;
+    cLogLines& operator=(const cLogLines&) = delete;
+    std::vector<std::string> lines() const;
+
+private:
+    mutable std::mutex mLock;
+    std::vector<std::string> mLines; // guarded by mLock
+};
+
 class cRecordingScene : public cScene {
 public:
     explicit cRecordingScene(ClutterActor* root) : cScene(root) {}

@@ -16,6 +16,7 @@
 #include <gst/gst.h>
 
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <iterator>
 #include <thread>
@@ -183,12 +184,7 @@ TEST_F(VideoPlayerTest, AStreamWithOnlyOnePartPlaysIt)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         sHomeScenes = 0;
-        std::vector<std::string> lines;
-        std::mutex linesLock;
-        kestrel::testing::setLogRecorder([&](const std::string& line) {
-            std::lock_guard<std::mutex> lock(linesLock);
-            lines.push_back(line);
-        });
+        auto log = std::make_unique<cLogLines>();
         ClutterActor* texture = clutter_texture_new();
         g_object_ref_sink(texture);
         cVideoPlayer* player = playerFor(c.url);
@@ -207,7 +203,8 @@ TEST_F(VideoPlayerTest, AStreamWithOnlyOnePartPlaysIt)
         EXPECT_EQ(cRecordingScene::busyEnds, 1);
         delete player;
         g_object_unref(texture);
-        kestrel::testing::setLogRecorder({});
+        const std::vector<std::string> lines = log->lines();
+        log.reset();
         int said = 0;
         for (const std::string& line : lines) {
             said += line.find("debug: channel \"Channel\" at " + c.url + ": the stream has " + c.parts) !=
@@ -246,12 +243,7 @@ TEST_F(VideoPlayerTest, FailuresEndTheOpenSequenceRequestTheHomeSceneAndSayWhy)
         sHomeScenes = 0;
         cRecordingScene::busyEnds = 0;
         cHiddenDecoders hidden(c.withoutVideoDecoders ? "video/x-h264" : nullptr);
-        std::vector<std::string> lines;
-        std::mutex linesLock;
-        kestrel::testing::setLogRecorder([&](const std::string& line) {
-            std::lock_guard<std::mutex> lock(linesLock);
-            lines.push_back(line);
-        });
+        auto log = std::make_unique<cLogLines>();
         cVideoPlayer* player = playerFor(c.url);
         const auto start = std::chrono::steady_clock::now();
         ASSERT_TRUE(player->open());
@@ -262,7 +254,8 @@ TEST_F(VideoPlayerTest, FailuresEndTheOpenSequenceRequestTheHomeSceneAndSayWhy)
         // The busy indication stays until the scene goes.
         EXPECT_EQ(cRecordingScene::busyEnds, 0);
         delete player;
-        kestrel::testing::setLogRecorder({});
+        const std::vector<std::string> lines = log->lines();
+        log.reset();
         // One line: the channel, its address, the step and the framework's
         // own words.
         ASSERT_EQ(lines.size(), 1u) << (lines.empty() ? "" : lines[0]);
@@ -290,20 +283,15 @@ TEST_F(VideoPlayerTest, AFrameLargerThanTheTextureLimitEndsTheChannel)
     ASSERT_TRUE(makeClip(sFolder->path() + "wide.mkv", wide));
     mServer.addFile("/wide.mkv", sFolder->path() + "wide.mkv", "video/x-matroska");
     sHomeScenes = 0;
-    std::vector<std::string> lines;
-    std::mutex linesLock;
-    kestrel::testing::setLogRecorder([&](const std::string& line) {
-        std::lock_guard<std::mutex> lock(linesLock);
-        lines.push_back(line);
-    });
+    auto log = std::make_unique<cLogLines>();
     const uint64_t uploadedBefore = frameStats().uploaded;
     cVideoPlayer* player = playerFor(clipUrl("wide.mkv"));
     ASSERT_TRUE(player->open());
     EXPECT_TRUE(pumpUntil([] { return homeRequests() == 1; }));
     delete player;
-    kestrel::testing::setLogRecorder({});
+    const std::vector<std::string> lines = log->lines();
+    log.reset();
     EXPECT_EQ(frameStats().uploaded, uploadedBefore);
-    std::lock_guard<std::mutex> lock(linesLock);
     ASSERT_FALSE(lines.empty());
     EXPECT_NE(lines.back().find("4112x16 is larger than 4096x4096"), std::string::npos) << lines.back();
     closeCurrentScene();
