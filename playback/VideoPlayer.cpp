@@ -1,5 +1,6 @@
 #include "playback/VideoPlayer.h"
 #include "playback/StreamAddress.h"
+#include "playback/Zapping.h"
 
 #include "kestrel/Application.h"
 #include "app/Scene.h"
@@ -18,7 +19,8 @@ void cPlayerPlayTask::execute()
 {
     mResult = mPlayer.openSequence();
     if (!mResult && !mPlayer.isAborted()) {
-        requestHomeScene();
+        // The home scene, unless the user is zapping (playback/Zapping.h).
+        playerOpenFailed(mPlayer.failure(), mPlayer.stillWanted());
     }
 }
 
@@ -275,7 +277,8 @@ bool cVideoPlayerImpl::fail(const std::string& step, const std::string& detail)
         kestrel::logDebug("playback", "channel " + channelText() + ": stopped at " + step);
         return false;
     }
-    kestrel::logError("playback", "channel " + channelText() + ": " + step + (detail.empty() ? "" : ": " + detail));
+    mFailure = step + (detail.empty() ? "" : ": " + detail);
+    kestrel::logError("playback", "channel " + channelText() + ": " + mFailure);
     return false;
 }
 
