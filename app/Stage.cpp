@@ -1,5 +1,7 @@
 #include "app/Stage.h"
 
+#include "app/Keys.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -170,6 +172,8 @@ bool initializeUi()
     const ClutterColor black = {0, 0, 0, 255};
     clutter_stage_set_color(CLUTTER_STAGE(theStage), &black);
     clutter_actor_show_all(theStage);
+    // Every scene reads keys through app/Keys.h, which follows them here.
+    watchKeys(theStage);
 
     const Window window = clutter_x11_get_stage_window(CLUTTER_STAGE(theStage));
     setWindowIcon(window);

@@ -8,6 +8,7 @@
 
 #include "app/MainLoop.h"
 #include "app/Scene.h"
+#include "app/ScreenAwake.h"
 #include "app/Stage.h"
 #include "app/Toolkit.h"
 #include "catalogue/ChannelFolder.h"
@@ -289,6 +290,9 @@ void cLumivexApplication::shutdown()
     trace("destroy current player");
 
     closeCurrentScene();
+    // The closed scene let the screen sleep again; the desktop is told so
+    // before the program's connections go.
+    releaseScreenAwake();
     trace("close current scene");
 
     // Its destructor writes favorites.xml and closes the catalogue.

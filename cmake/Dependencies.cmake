@@ -13,6 +13,10 @@ find_package(OpenSSL REQUIRED)
 if(LUMIVEX_GUI)
   pkg_check_modules(CLUTTER REQUIRED IMPORTED_TARGET clutter-1.0 clutter-x11-1.0 cogl-1.0)
   pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11)
+  # The screen stays awake: the session bus (GDBus) and the X server's
+  # screen saver extension.
+  pkg_check_modules(GIO REQUIRED IMPORTED_TARGET gio-2.0)
+  pkg_check_modules(XSS REQUIRED IMPORTED_TARGET xscrnsaver)
   pkg_check_modules(GST REQUIRED IMPORTED_TARGET gstreamer-1.0 gstreamer-app-1.0 gstreamer-video-1.0 gstreamer-audio-1.0
     gstreamer-pbutils-1.0)
   # The stream-kind tests serve RTSP from the test process.

@@ -226,7 +226,18 @@ std::string helpText()
                          "A LIST is an M3U or M3U8 file (a path or a file:// address) or an http:// or\n"
                          "https:// address; compressed (gzip) lists are read too. The sources are stored\n"
                          "in settings.xml and read again at every start; without options the player\n"
-                         "starts on what is stored.\n";
+                         "starts on what is stored.\n"
+                         "\n"
+                         "Keys:\n"
+                         "  home               Left/Right turn the carousel, Enter plays the middle\n"
+                         "                     channel, C the channels, V the favourites\n"
+                         "  channels, favorites  Up/Down choose in the list that has the keyboard, Tab\n"
+                         "                     the next list, Enter plays, Escape or Backspace go back\n"
+                         "  playing            Escape leaves full screen or goes back, F or F11 full\n"
+                         "                     screen (or double-click the picture), M mute,\n"
+                         "                     Left/Right or -/+ volume, Up/Down or Page Up/Page Down\n"
+                         "                     the previous/next channel of the list it came from\n"
+                         "  database updated   Enter continues\n";
 }
 
 std::string versionText()

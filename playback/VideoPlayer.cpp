@@ -1,5 +1,6 @@
 #include "playback/VideoPlayer.h"
 #include "playback/StreamAddress.h"
+#include "playback/Zapping.h"
 
 #include "kestrel/Application.h"
 #include "app/Scene.h"
@@ -20,7 +21,8 @@ void cPlayerPlayTask::execute()
 {
     mResult = mPlayer.playSequence();
     if (!mResult && !mPlayer.isAborted()) {
-        requestHomeScene();
+        // The home scene, unless the user is zapping (playback/Zapping.h).
+        playerOpenFailed(mPlayer.failure(), mPlayer.stillWanted());
     }
 }
 
@@ -277,13 +279,15 @@ bool cVideoPlayerImpl::fail(const std::string& step, const std::string& detail)
         kestrel::logDebug("playback", "channel " + channelText() + ": stopped at " + step);
         return false;
     }
+    const std::string failure = step + (detail.empty() ? "" : ": " + detail);
     // A failed reconnection attempt is told by the next attempt's line, or
     // by the line that gives up.
     if (mReconnecting) {
-        mLastFailure = step + (detail.empty() ? "" : ": " + detail);
+        mLastFailure = failure;
         return false;
     }
-    kestrel::logError("playback", "channel " + channelText() + ": " + step + (detail.empty() ? "" : ": " + detail));
+    mFailure = failure;
+    kestrel::logError("playback", "channel " + channelText() + ": " + failure);
     return false;
 }
 
@@ -453,8 +457,9 @@ bool cVideoPlayerImpl::playSequence()
             kestrel::cScopedLock lock(mGraphLock);
             mReconnecting = false;
             if (!isAborted()) {
-                kestrel::logError("playback", "channel " + channelText() + ": " + mLastFailure + "; gave up after " +
-                                                  std::to_string(mAttemptsSinceDrop) + " reconnection attempt(s)");
+                mFailure = mLastFailure + "; gave up after " + std::to_string(mAttemptsSinceDrop) +
+                           " reconnection attempt(s)";
+                kestrel::logError("playback", "channel " + channelText() + ": " + mFailure);
             }
             return false;
         }

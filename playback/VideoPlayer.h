@@ -21,9 +21,11 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <climits>
 #include <memory>
 #include <mutex>
+#include <string>
 
 class cVideoPlayerImpl;
 
@@ -121,6 +123,11 @@ public:
 
     void abort();
     bool isAborted();
+    // The last failure: its step and detail, as the log line says them.
+    // The play task reads it after a failed open sequence.
+    const std::string& failure() const { return mFailure; }
+    // False once the player is aborted; may be asked after it is gone.
+    std::function<bool()> stillWanted() const { return [live = mLive] { return live->load(); }; }
 
     // The attenuation (hundredths of a decibel) for a volume of 0 to 100,
     // computed in single precision.
@@ -210,6 +217,7 @@ private:
     std::unique_ptr<cPlayerLoadTask> mLoadTask;
     std::unique_ptr<cPlayerRunTask> mRunTask;
     std::unique_ptr<cPlayerEventListener> mEventListener;
+    std::string mFailure; // written by fail within open and the open sequence, both under mGraphLock
 };
 
 class cVideoPlayer {

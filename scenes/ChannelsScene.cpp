@@ -2,10 +2,12 @@
 
 #include <vector>
 
+#include "app/Keys.h"
 #include "app/MainLoop.h"
 #include "app/Stage.h"
 #include "app/Words.h"
 #include "catalogue/PlayerDatabase.h"
+#include "playback/Zapping.h"
 #include "scenes/IdleScene.h"
 #include "state/Language.h"
 
@@ -174,8 +176,9 @@ void cStageHandlers::connect(ClutterActor* root, tHandle handle)
     disconnect();
     mRoot = root;
     mHandle = std::move(handle);
-    const char* const signals[] = {"enter-event", "leave-event", "button-press-event", "key-release-event"};
-    for (int i = 0; i < 4; ++i) {
+    const char* const signals[] = {"enter-event", "leave-event", "button-press-event", "key-press-event",
+                                   "key-release-event"};
+    for (int i = 0; i < 5; ++i) {
         mIds[i] = g_signal_connect(root, signals[i], G_CALLBACK(onEvent), this);
     }
 }
@@ -199,7 +202,9 @@ gboolean cStageHandlers::onEvent(ClutterActor*, ClutterEvent* event, gpointer se
     bool consumed = false;
     // A failure in a handler is reported as every main-loop failure is; the
     // event goes on.
-    runGuarded([&] { consumed = static_cast<cStageHandlers*>(self)->mHandle(clutter_event_type(event), source); });
+    runGuarded([&] {
+        consumed = static_cast<cStageHandlers*>(self)->mHandle(event, clutter_event_type(event), source);
+    });
     return consumed ? CLUTTER_EVENT_STOP : CLUTTER_EVENT_PROPAGATE;
 }
 
@@ -251,8 +256,11 @@ void cChannelsScene::show()
         chooseChannel();
     }
 
+    mChannelList->setKeyboardFocus(true);
     mFrame.enter();
-    mHandlers.connect(mRoot, [this](ClutterEventType type, ClutterActor* source) { return handleEvent(type, source); });
+    mHandlers.connect(mRoot, [this](const ClutterEvent* event, ClutterEventType type, ClutterActor* source) {
+        return handleEvent(event, type, source);
+    });
 }
 
 void cChannelsScene::hide()
@@ -298,8 +306,43 @@ void cChannelsScene::chooseChannel()
     database->setCurrentName(mChannelList->getActiveText());
 }
 
+void cChannelsScene::playChosenChannel()
+{
+    if (mChannelList->getActive() < 0) {
+        return;
+    }
+    // The player steps through the names as the list shows them, under
+    // the same filters.
+    const std::u16string country = filterOf(*mCountryList);
+    const std::u16string type = filterOf(*mTypeList);
+    std::vector<std::u16string> names;
+    cPlayerDatabase::instance()->names(country, type, names);
+    std::vector<sZapChannel> channels;
+    channels.reserve(names.size());
+    for (std::u16string& name : names) {
+        channels.push_back({country, type, std::move(name), -1});
+    }
+    setZapList(std::move(channels), static_cast<size_t>(mChannelList->getActive()));
+    requestPlayerScene();
+}
+
+cListWidget& cChannelsScene::keyboardList() const
+{
+    cListWidget* const lists[] = {mCountryList.get(), mChannelList.get(), mTypeList.get()};
+    return *lists[mKeyboardList];
+}
+
+void cChannelsScene::moveKeyboard()
+{
+    keyboardList().setKeyboardFocus(false);
+    mKeyboardList = (mKeyboardList + 1) % 3;
+    keyboardList().setKeyboardFocus(true);
+}
+
 // The stage's handlers: what each event does by its source, and whether it
-// is consumed. Events without a source never get here.
+// is consumed. Events without a source never get here. Keys come from the
+// stage; "first" marks a key that acts on its first press only, not on the
+// repeats of a key held down.
 //
 //   event          source              action                              consumed
 //   enter          back / favourites   depth 10                            yes
@@ -311,9 +354,19 @@ void cChannelsScene::chooseChannel()
 //   button press   play orb            player scene, if a channel is
 //                                      selected                            no
 //   button press   any, once leaving   nothing                             yes
+//   key Up/Down    -                   selection of the keyboard's list
+//                                      one row up/down, as a click         yes
+//   key Tab        -                   keyboard to the next list (countries,
+//                                      channels, types, countries...)      yes
+//   key Enter      - (first)           player scene, if a channel is
+//                                      selected (as the orb)               yes
+//   key Escape,    - (first)           home scene                          yes
+//       Backspace
+//   key press      any, once leaving   nothing (the scene that follows
+//                                      takes it)                           no
 //   any            anything else       nothing                             no
-//   key release    -                   nothing (the mouse only)            no
-bool cChannelsScene::handleEvent(ClutterEventType type, ClutterActor* source)
+//   key release    -                   nothing                             no
+bool cChannelsScene::handleEvent(const ClutterEvent* event, ClutterEventType type, ClutterActor* source)
 {
     switch (type) {
     case CLUTTER_ENTER:
@@ -332,10 +385,39 @@ bool cChannelsScene::handleEvent(ClutterEventType type, ClutterActor* source)
             requestFavoritesScene();
             return true;
         }
-        if (source == mFrame.playOrb() && mChannelList->getActive() >= 0) {
-            requestPlayerScene();
+        if (source == mFrame.playOrb()) {
+            playChosenChannel();
         }
         return false;
+
+    case CLUTTER_KEY_PRESS: {
+        if (isLeaving()) {
+            return false;
+        }
+        const sKeyPress key = readKey(event);
+        switch (key.key) {
+        case eKey::Up:
+        case eKey::Down:
+            keyboardList().moveSelection(key.key == eKey::Up ? -1 : 1);
+            return true;
+        case eKey::Tab:
+            moveKeyboard();
+            return true;
+        case eKey::Enter:
+            if (!key.repeated) {
+                playChosenChannel();
+            }
+            return true;
+        case eKey::Escape:
+        case eKey::BackSpace:
+            if (!key.repeated) {
+                requestHomeScene();
+            }
+            return true;
+        default:
+            return false;
+        }
+    }
 
     default:
         return false;

@@ -9,6 +9,10 @@
 // The favourites scene (FavoritesScene.h) is built on the same frame of
 // caption, buttons and play orb, cPickerFrame.
 //
+// Keys: Up and Down move the selection in the list that has the keyboard
+// (the channel names at first), Tab hands the keyboard to the next list,
+// Enter plays as the orb does, Escape and Backspace go back.
+//
 // Everything here runs on the main loop.
 
 #include <memory>
@@ -118,10 +122,11 @@ public:
     cStageHandlers(const cStageHandlers&) = delete;
     cStageHandlers& operator=(const cStageHandlers&) = delete;
 
-    // "enter-event", "leave-event", "button-press-event" and
-    // "key-release-event" on the root; handle gets the event's type and
-    // source (never null) and says whether the event is consumed.
-    using tHandle = std::function<bool(ClutterEventType type, ClutterActor* source)>;
+    // "enter-event", "leave-event", "button-press-event",
+    // "key-press-event" and "key-release-event" on the root; handle gets
+    // the event, its type and its source (never null; the stage for keys)
+    // and says whether the event is consumed.
+    using tHandle = std::function<bool(const ClutterEvent* event, ClutterEventType type, ClutterActor* source)>;
     void connect(ClutterActor* root, tHandle handle);
     void disconnect();
 
@@ -129,7 +134,7 @@ private:
     static gboolean onEvent(ClutterActor* root, ClutterEvent* event, gpointer self);
 
     ClutterActor* mRoot = nullptr; // main loop only
-    gulong mIds[4] = {};
+    gulong mIds[5] = {};
     tHandle mHandle;
 };
 
@@ -161,7 +166,12 @@ private:
     void saveListStates();
     void refillChannels();
     void chooseChannel();
-    bool handleEvent(ClutterEventType type, ClutterActor* source);
+    // Plays the chosen channel, if there is one (the play orb, Enter).
+    void playChosenChannel();
+    // The list that has the keyboard; Tab hands it to the next one.
+    cListWidget& keyboardList() const;
+    void moveKeyboard();
+    bool handleEvent(const ClutterEvent* event, ClutterEventType type, ClutterActor* source);
 
     // All fields: main loop only. The lists are deleted before the frame,
     // whose actors lie below theirs.
@@ -169,5 +179,6 @@ private:
     std::unique_ptr<cListWidget> mCountryList;
     std::unique_ptr<cListWidget> mChannelList;
     std::unique_ptr<cListWidget> mTypeList;
+    int mKeyboardList = 1; // 0 countries, 1 channel names, 2 types
     cStageHandlers mHandlers;
 };

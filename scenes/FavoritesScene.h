@@ -5,6 +5,9 @@
 // asks for the player scene. The list starts without a selection at every
 // visit, and the favourites button of the shared frame stays hidden.
 //
+// Keys: the list has the keyboard; Up and Down move its selection, Enter
+// plays as the orb does, Escape and Backspace go back.
+//
 // Everything here runs on the main loop.
 
 #include <memory>
@@ -27,7 +30,9 @@ public:
 
 private:
     void chooseFavourite();
-    bool handleEvent(ClutterEventType type, ClutterActor* source);
+    // Plays the chosen favourite, if there is one (the play orb, Enter).
+    void playChosenFavourite();
+    bool handleEvent(const ClutterEvent* event, ClutterEventType type, ClutterActor* source);
 
     // All fields: main loop only. The list is deleted before the frame.
     cPickerFrame mFrame;

@@ -4,11 +4,14 @@
 #include <cstdlib>
 #include <iterator>
 
+#include "app/Keys.h"
+#include "app/MainLoop.h"
 #include "app/Reflection.h"
 #include "app/Stage.h"
 #include "app/Wheel.h"
 #include "app/Words.h"
 #include "catalogue/PlayerDatabase.h"
+#include "playback/Zapping.h"
 #include "state/Recent.h"
 
 namespace {
@@ -249,6 +252,7 @@ void cIdleScene::show()
     mHandlers[2] = g_signal_connect(mRoot, "button-press-event", G_CALLBACK(onButtonPress), this);
     mHandlers[3] = g_signal_connect(mRoot, "key-release-event", G_CALLBACK(onKeyRelease), this);
     mHandlers[4] = g_signal_connect(mRoot, "scroll-event", G_CALLBACK(onScroll), this);
+    mHandlers[5] = g_signal_connect(mRoot, "key-press-event", G_CALLBACK(onKeyPress), this);
 }
 
 void cIdleScene::hide()
@@ -320,7 +324,18 @@ int cIdleScene::placeOfTile(ClutterActor* actor) const
 //   button press   any, once leaving   nothing                         yes
 //   scroll         -                   turn, unless animating          yes (no while animating)
 //   scroll         - (smooth twin)     nothing                         no
+//   key Left/Right -                   turn as a wheel step down/up,
+//                                      unless animating                yes
+//   key Enter      - (first)           play the centre tile's channel  yes
+//   key C          - (first)           channel browser                 yes
+//   key V          - (first)           favourites scene                yes
+//   key press      any, once leaving   nothing (the scene that
+//                                      follows takes it)               no
+//   key press      other keys          nothing                         no
 //   key release    -                   nothing                         no
+//
+// "first": the key acts on its first press only, not on the repeats of a
+// key held down, so that a held key never acts in the scene that follows.
 
 gboolean cIdleScene::onCrossing(ClutterActor*, ClutterEvent* event, gpointer self)
 {
@@ -373,22 +388,75 @@ bool cIdleScene::handleClick(ClutterActor* source)
     const int place = placeOfTile(source);
     if (place >= 0) {
         // A side tile plays at once, without being centred first.
-        const int entry = PlaceToEntry[place];
-        cRecent* recent = cRecent::instance();
-        if (recent->hasEntry(entry)) {
-            cPlayerDatabase* database = cPlayerDatabase::instance();
-            database->setCurrentCountry(recent->entryCountry(entry));
-            database->setCurrentType(recent->entryType(entry));
-            database->setCurrentName(recent->entryName(entry));
-            requestPlayerScene();
-        }
+        playPlace(place);
     }
     return true;
 }
 
+void cIdleScene::playPlace(int place)
+{
+    const int entry = PlaceToEntry[place];
+    cRecent* recent = cRecent::instance();
+    if (!recent->hasEntry(entry)) {
+        return;
+    }
+    cPlayerDatabase* database = cPlayerDatabase::instance();
+    database->setCurrentCountry(recent->entryCountry(entry));
+    database->setCurrentType(recent->entryType(entry));
+    database->setCurrentName(recent->entryName(entry));
+    // The player steps through the recent channels as they stand now,
+    // most recent first; playing reorders the list itself, not this copy.
+    std::vector<sZapChannel> channels;
+    for (int r = 0; recent->hasEntry(r); ++r) {
+        channels.push_back({recent->entryCountry(r), recent->entryType(r), recent->entryName(r), -1});
+    }
+    setZapList(std::move(channels), static_cast<size_t>(entry));
+    requestPlayerScene();
+}
+
 gboolean cIdleScene::onKeyRelease(ClutterActor*, ClutterEvent*, gpointer)
 {
-    return FALSE; // the scene reacts to the mouse only
+    return FALSE; // keys act on their press
+}
+
+gboolean cIdleScene::onKeyPress(ClutterActor*, ClutterEvent* event, gpointer self)
+{
+    bool consumed = false;
+    runGuarded([&] { consumed = static_cast<cIdleScene*>(self)->handleKey(event); });
+    return consumed ? TRUE : FALSE;
+}
+
+bool cIdleScene::handleKey(const ClutterEvent* event)
+{
+    if (isLeaving()) {
+        return false;
+    }
+    const sKeyPress key = readKey(event);
+    switch (key.key) {
+    case eKey::Left:
+    case eKey::Right:
+        // The places grow to the right: Right brings the right neighbour
+        // to the centre, as a wheel step up does.
+        turn(key.key == eKey::Right);
+        return true;
+    case eKey::Enter:
+        if (!key.repeated) {
+            playPlace(mFocus);
+        }
+        return true;
+    case eKey::C:
+        if (!key.repeated) {
+            requestChannelsScene();
+        }
+        return true;
+    case eKey::V:
+        if (!key.repeated) {
+            requestFavoritesScene();
+        }
+        return true;
+    default:
+        return false;
+    }
 }
 
 gboolean cIdleScene::onScroll(ClutterActor*, ClutterEvent* event, gpointer self)
@@ -398,20 +466,24 @@ gboolean cIdleScene::onScroll(ClutterActor*, ClutterEvent* event, gpointer self)
 
 bool cIdleScene::handleScroll(const ClutterEvent* event)
 {
-    if (mCarouselTimeline->isPlaying() || mHoverTimeline->isPlaying()) {
-        return false;
-    }
     // The interface's one wheel rule: a smooth-scroll twin is dropped and
     // left to others, a step up turns towards the higher places.
     switch (wheelStep(event)) {
     case eWheelStep::Up:
-        setFocus(mFocus + 1);
-        return true;
+        return turn(true);
     case eWheelStep::Down:
-        setFocus(mFocus - 1);
-        return true;
+        return turn(false);
     case eWheelStep::None:
         break;
     }
     return false;
+}
+
+bool cIdleScene::turn(bool up)
+{
+    if (mCarouselTimeline->isPlaying() || mHoverTimeline->isPlaying()) {
+        return false;
+    }
+    setFocus(up ? mFocus + 1 : mFocus - 1);
+    return true;
 }

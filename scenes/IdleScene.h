@@ -3,7 +3,9 @@
 // channels (the most recent in the middle, older ones alternating left and
 // right, placeholders where there is no entry), turned by the mouse wheel;
 // a click on a tile plays that channel. Two buttons lead to the channel
-// browser and the favourites.
+// browser and the favourites. Keys: Left and Right turn the carousel as a
+// wheel step does, Enter plays the centre tile, C opens the channel
+// browser, V the favourites.
 //
 // Everything here runs on the main loop.
 
@@ -86,11 +88,19 @@ private:
     static gboolean onCrossing(ClutterActor* stage, ClutterEvent* event, gpointer self);
     static gboolean onButtonPress(ClutterActor* stage, ClutterEvent* event, gpointer self);
     static gboolean onKeyRelease(ClutterActor* stage, ClutterEvent* event, gpointer self);
+    static gboolean onKeyPress(ClutterActor* stage, ClutterEvent* event, gpointer self);
     static gboolean onScroll(ClutterActor* stage, ClutterEvent* event, gpointer self);
 
     bool handleCrossing(ClutterActor* source, bool enter);
     bool handleClick(ClutterActor* source);
     bool handleScroll(const ClutterEvent* event);
+    bool handleKey(const ClutterEvent* event);
+    // One place towards the higher places (up) or the lower ones, unless
+    // the carousel or a hover is animating; false then.
+    bool turn(bool up);
+    // Makes the recent channel of the place current and asks for the
+    // player scene; nothing for a place without a recent entry.
+    void playPlace(int place);
     // The place whose tile is the actor; -1 for any other actor.
     int placeOfTile(ClutterActor* actor) const;
     void makeTile(int place);
@@ -115,5 +125,5 @@ private:
     cEffectTemplate mSceneTemplate;
     cEffectTemplate mCarouselTemplate;
     cEffectTemplate mHoverTemplate;
-    gulong mHandlers[5] = {};
+    gulong mHandlers[6] = {};
 };

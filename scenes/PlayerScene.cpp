@@ -4,16 +4,20 @@
 #include <cmath>
 #include <string>
 
+#include "app/Keys.h"
 #include "app/MainLoop.h"
 #include "app/PaintGate.h"
 #include "app/Reflection.h"
+#include "app/ScreenAwake.h"
 #include "app/Stage.h"
 #include "app/Words.h"
 #include "catalogue/PlayerDatabase.h"
 #include "kestrel/Exception.h"
 #include "kestrel/Unicode.h"
 #include "playback/PlayerManager.h"
+#include "playback/Zapping.h"
 #include "scenes/IdleScene.h"
+#include "state/Language.h"
 #include "state/Settings.h"
 #include "widgets/ScalerWidget.h"
 #include "widgets/VolumeWidget.h"
@@ -130,6 +134,8 @@ cPlayerScene::cPlayerScene(ClutterActor* root) : cScene(root)
     mBackButton = loadLabelledButton("back-button.png", u"button_back");
     mFullScreenButton = loadSkinTexture("fullscreen.png", ButtonSize, ButtonSize);
     mAddToFavouritesButton = loadSkinTexture("add2fav.png", ButtonSize, ButtonSize);
+    mZapCaption = clutter_text_new_full("Monospace Bold 20", "", &White);
+    clutter_text_set_line_alignment(CLUTTER_TEXT(mZapCaption), PANGO_ALIGN_CENTER);
 
     mBusyTimeline = std::make_unique<cTimeline>(BusyFrames, BusyFramesPerSecond);
     mBusyTimeline->setLoop(true);
@@ -183,11 +189,14 @@ cPlayerScene::cPlayerScene(ClutterActor* root) : cScene(root)
     // The change slot runs on this call: the player takes the stored volume
     // at once.
     mVolumeKnob->setValue(cSettings::instance()->getInteger(u"volume", 100));
+    mVolumeKnob->setMuted(cSettings::instance()->getBoolean(u"muted", false));
 
     mZoomSlider = std::make_unique<cScalerWidget>(this, mControlsGroup, (sw - 256) / 2, sh - 90, 256, 32);
     mZoomSlider->setChangeSlot([this] { zoomChanged(); });
 
     clutter_actor_add_child(mRoot, mControlsGroup);
+    clutter_actor_add_child(mRoot, mZapCaption);
+    clutter_actor_hide(mZapCaption);
     // This scene's own actors only: a scene still fading out on the same
     // stage keeps what it has hidden.
     for (ClutterActor* actor : {mBackground, mVideoGroup, mVideoTexture, mReflection, mBusyIcon, mBackButton,
@@ -200,12 +209,18 @@ cPlayerScene::cPlayerScene(ClutterActor* root) : cScene(root)
 
     // After watching, the home carousel opens on the most recent channel.
     resetRememberedIdleFocus();
+    // A scene that follows another in full screen (the next channel) stays
+    // there; its way back restores the geometry saved on the way in.
+    mFullScreen = stageFullScreenRequested();
 }
 
 cPlayerScene::~cPlayerScene()
 {
     if (pendingHideTimer() != 0) {
         g_source_remove(mHideTimer);
+    }
+    if (mZapCaptionTimer != 0) {
+        g_source_remove(mZapCaptionTimer);
     }
     g_signal_handler_disconnect(mVideoTexture, mSizeChangeHandler);
     for (gulong handler : mStageHandlers) {
@@ -222,9 +237,11 @@ cPlayerScene::~cPlayerScene()
     // Running effects would call back into a scene that is gone; they stop
     // where they stand.
     for (ClutterActor* actor : {mVideoTexture, mReflection, mStillCard, mVideoGroup, mBusyIcon, mBackground,
-                                mBackButton, mFullScreenButton, mAddToFavouritesButton, mNameLabel, mControlsGroup}) {
+                                mBackButton, mFullScreenButton, mAddToFavouritesButton, mNameLabel, mControlsGroup,
+                                mZapCaption}) {
         stopEffects(actor);
     }
+    clutter_actor_destroy(mZapCaption);
     // Removed rather than destroyed: the player's frame callback may still
     // hold the video texture, and lets it go when the player is gone.
     clutter_actor_remove_child(mVideoGroup, mVideoTexture);
@@ -284,6 +301,11 @@ void cPlayerScene::show()
     mStageHandlers[3] = g_signal_connect(mRoot, "motion-event", G_CALLBACK(onStageEvent<HandlerMotion>), this);
     mStageHandlers[4] = g_signal_connect(mRoot, "key-release-event", G_CALLBACK(onStageEvent<HandlerButton>), this);
     mStageHandlers[5] = g_signal_connect(mRoot, "scroll-event", G_CALLBACK(onStageEvent<HandlerScroll>), this);
+    mStageHandlers[6] = g_signal_connect(mRoot, "key-press-event", G_CALLBACK(onStageEvent<HandlerKey>), this);
+    // Reached by a zap: the channel's name for a moment.
+    if (isZapping()) {
+        showZapCaption(currentChannelName(), ZapCaptionMilliseconds);
+    }
     // A window manager carries out full screen after the request has
     // returned, by resizing the stage: lay out again for the new size.
     mAllocationHandler = g_signal_connect(mRoot, "allocation-changed", G_CALLBACK(onStageAllocation), this);
@@ -292,6 +314,9 @@ void cPlayerScene::show()
 void cPlayerScene::hide()
 {
     beginLeaving();
+    // Only here, not when the scene is deleted: the next channel's scene
+    // may already show pictures by then.
+    keepScreenAwake(false);
     effectFade(*mShortTemplate, mVideoGroup, 0, [this] { delete this; });
 }
 
@@ -343,6 +368,7 @@ void cPlayerScene::layout()
     clutter_actor_set_position(mBusyIcon, sw / 2, sh / 2);
 
     clutter_actor_set_position(mNameLabel, (sw - static_cast<int>(clutter_actor_get_width(mNameLabel))) / 2, 50);
+    placeZapCaption();
     clutter_actor_set_position(mBackButton, 30, sh - 100);
 
     clutter_actor_set_anchor_point(mFullScreenButton, ButtonSize / 2, ButtonSize / 2);
@@ -414,6 +440,10 @@ void cPlayerScene::sizeChanged(int width, int height)
     mFrameWidth = width;
     mFrameHeight = height;
     mShowsFrames = true;
+    // Pictures show: the screen stays awake until the scene goes.
+    if (!isLeaving()) {
+        keepScreenAwake(true);
+    }
     const int sw = stageWidth();
     const int sh = stageHeight();
     const sVideoSize video = playerSizeChangeVideoSize(sw, sh, mFrameWidth, mFrameHeight, mFullScreen);
@@ -544,11 +574,34 @@ void cPlayerScene::controlsCompleted()
 //                                                          home scene
 //   button   press            full-screen button           toggle full screen      no
 //   button   press            favourites button            add to favourites       no
+//   button   double press     none or any other actor      toggle full screen      no
+//            (2nd, 4th...)    (the picture)
 //   button   press            none or any other actor      nothing                 no
 //   button   press, leaving   any                          nothing                 yes
 //   button   key release,     -                            nothing                 no
 //            other
 //   scroll   any              -                            nothing                 yes
+//   key      Escape (first)   -                            leave full screen, or   yes
+//                                                          when windowed as the
+//                                                          back button
+//   key      F, F11 (first)   -                            toggle full screen      yes
+//   key      M (first)        -                            mute or unmute, the     yes
+//                                                          knob dimmed when muted,
+//                                                          controls show
+//   key      Left, minus      -                            knob one step down,     yes
+//                                                          controls show
+//   key      Right, plus      -                            knob one step up,       yes
+//                                                          controls show
+//   key      Up, Page Up      -                            previous channel of     yes
+//                                                          the list (zapping)
+//   key      Down, Page Down  -                            next channel of the     yes
+//                                                          list (zapping)
+//   key      any, leaving     -                            nothing (the scene      no
+//                                                          that follows takes it)
+//   key      other            -                            nothing                 no
+//
+// "first": the key acts on its first press only, not on the repeats of a
+// key held down.
 
 template <cPlayerScene::eStageHandler handler>
 gboolean cPlayerScene::onStageEvent(ClutterActor*, ClutterEvent* event, gpointer self)
@@ -598,19 +651,19 @@ bool cPlayerScene::handleStageEvent(eStageHandler handler, ClutterEvent* event)
             return false;
         }
         if (source == mBackButton) {
-            if (mFullScreen) {
-                // Leaves full screen on the way out; the flag stays, the
-                // scene is going away.
-                setStageFullScreen(false);
-                restoreWindowGeometry();
-            }
-            requestHomeScene();
+            goBack();
             return true;
         }
         if (source == mFullScreenButton) {
             toggleFullScreen();
         } else if (source == mAddToFavouritesButton) {
             addToFavourites();
+        } else if (const guint clicks = clutter_event_get_click_count(event); clicks >= 2 && clicks % 2 == 0) {
+            // The second press of a double click on the picture (the
+            // knob and the slider take their presses before the stage);
+            // the toolkit counts on through quick clicks, so each pair
+            // toggles.
+            toggleFullScreen();
         }
         return false;
 
@@ -618,8 +671,158 @@ bool cPlayerScene::handleStageEvent(eStageHandler handler, ClutterEvent* event)
         // Swallowed, smooth-scroll twins included: the scene has no use
         // for the wheel, and the widgets have had it before the stage.
         return true;
+
+    case HandlerKey:
+        return handleKey(event);
     }
     return false;
+}
+
+bool cPlayerScene::handleKey(ClutterEvent* event)
+{
+    if (isLeaving()) {
+        return false;
+    }
+    const sKeyPress key = readKey(event);
+    switch (key.key) {
+    case eKey::Escape:
+        if (!key.repeated) {
+            if (mFullScreen) {
+                toggleFullScreen();
+            } else {
+                goBack();
+            }
+        }
+        return true;
+    case eKey::F:
+    case eKey::F11:
+        if (!key.repeated) {
+            toggleFullScreen();
+        }
+        return true;
+    case eKey::M:
+        if (!key.repeated) {
+            toggleMute();
+        }
+        return true;
+    case eKey::Left:
+    case eKey::Minus:
+        turnVolume(false);
+        return true;
+    case eKey::Right:
+    case eKey::Plus:
+        turnVolume(true);
+        return true;
+    case eKey::Up:
+    case eKey::PageUp:
+        zap(-1);
+        return true;
+    case eKey::Down:
+    case eKey::PageDown:
+        zap(1);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void cPlayerScene::zap(int step)
+{
+    // The switch replaces this scene with the next channel's, which shows
+    // the name; until it runs, further steps only move on in the list.
+    zapBy(step);
+}
+
+void cPlayerScene::showZapFailure(const std::string& why)
+{
+    // Nothing more will come: no busy icon, no pictures to stay awake for.
+    busyEnd();
+    keepScreenAwake(false);
+    std::string text = currentChannelName() + "\n";
+    try {
+        text += kestrel::toUtf8(languageString(u"zap_failed", u"This channel does not play"));
+    } catch (const kestrel::cException&) {
+        text += "This channel does not play";
+    }
+    if (!why.empty()) {
+        text += ": " + why;
+    }
+    showZapCaption(text, 0);
+}
+
+bool cPlayerScene::zapCaptionShown() const
+{
+    return CLUTTER_ACTOR_IS_VISIBLE(mZapCaption);
+}
+
+void cPlayerScene::showZapCaption(const std::string& text, unsigned milliseconds)
+{
+    if (mZapCaptionTimer != 0) {
+        g_source_remove(mZapCaptionTimer);
+        mZapCaptionTimer = 0;
+    }
+    // The media framework's words are shown as they are, never as markup.
+    clutter_text_set_use_markup(CLUTTER_TEXT(mZapCaption), FALSE);
+    clutter_text_set_text(CLUTTER_TEXT(mZapCaption), text.c_str());
+    placeZapCaption();
+    clutter_actor_show(mZapCaption);
+    if (milliseconds != 0) {
+        mZapCaptionTimer =
+            clutter_threads_add_timeout_full(G_PRIORITY_DEFAULT, milliseconds, onZapCaptionTimer, this, nullptr);
+    }
+}
+
+gboolean cPlayerScene::onZapCaptionTimer(gpointer self)
+{
+    auto* scene = static_cast<cPlayerScene*>(self);
+    scene->mZapCaptionTimer = 0;
+    clutter_actor_hide(scene->mZapCaption);
+    return G_SOURCE_REMOVE;
+}
+
+void cPlayerScene::placeZapCaption()
+{
+    // Centred, under the name label of the controls.
+    const int sw = stageWidth();
+    const int width = static_cast<int>(clutter_actor_get_width(mZapCaption));
+    clutter_actor_set_position(mZapCaption, (sw - width) / 2, 100);
+}
+
+void cPlayerScene::goBack()
+{
+    // The user stops zapping: a failure from here on leads home again.
+    stopZapping();
+    if (mFullScreen) {
+        // Leaves full screen on the way out; the flag stays, the scene is
+        // going away.
+        setStageFullScreen(false);
+        restoreWindowGeometry();
+    }
+    requestHomeScene();
+}
+
+void cPlayerScene::toggleMute()
+{
+    cVideoPlayer* player = cPlayerManager::instance()->currentPlayer();
+    if (player == nullptr) {
+        return;
+    }
+    // The player applies and stores it; the knob shows it.
+    player->setMuted(!player->isMuted());
+    mVolumeKnob->setMuted(player->isMuted());
+    showControls(true);
+}
+
+void cPlayerScene::turnVolume(bool up)
+{
+    // The knob's change slot sets and stores the volume, as the wheel's
+    // steps do.
+    if (up) {
+        mVolumeKnob->increase();
+    } else {
+        mVolumeKnob->decrease();
+    }
+    showControls(true);
 }
 
 void cPlayerScene::toggleFullScreen()

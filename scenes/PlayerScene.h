@@ -3,7 +3,13 @@
 // reflection on the background; a busy icon while the stream is opened;
 // controls that fade in when the mouse moves and out 3 seconds after it
 // stopped (back, full screen, add to favourites, the channel's name, the
-// volume knob and the zoom slider).
+// volume knob and the zoom slider). Keys: Escape leaves full screen or goes
+// back, F and F11 toggle full screen (as a double click on the picture
+// does), M mutes, Left/Right and minus/plus turn the knob, Up/Down and
+// Page Up/Page Down play the previous/next channel of the list the channel
+// was chosen from (playback/Zapping.h). A scene reached that way shows the
+// channel's name for two seconds, and says why when the channel does not
+// play.
 //
 // Main loop only, with the toolkit lock held. The busy start and end come
 // from the player's play task through notifyBusyStart()/notifyBusyEnd(),
@@ -11,6 +17,7 @@
 // the player manager's current player.
 
 #include <memory>
+#include <string>
 
 #include "app/Effects.h"
 #include "app/Scene.h"
@@ -56,6 +63,8 @@ class cPlayerScene : public cScene {
 public:
     // Controls hide this long after the last motion.
     static constexpr unsigned ControlsTimeoutMilliseconds = 3000;
+    // A zapped-to channel's name shows this long.
+    static constexpr unsigned ZapCaptionMilliseconds = 2000;
 
     explicit cPlayerScene(ClutterActor* root);
     ~cPlayerScene() override;
@@ -70,6 +79,8 @@ public:
     void streamParts(bool video, bool audio) override;
     // Places everything for the stage's size and the full-screen state.
     virtual void layout();
+    // Zapping: the channel did not play; the caption says why and stays.
+    void showZapFailure(const std::string& why);
 
     // For checks.
     ClutterActor* videoTexture() const { return mVideoTexture; }
@@ -84,6 +95,9 @@ public:
     ClutterActor* nameLabel() const { return mNameLabel; }
     ClutterActor* stillCard() const { return mStillCard; }
     bool showsStillCard() const { return mShowsStillCard; }
+    // The zapping caption: its text, and whether it shows.
+    ClutterActor* zapCaption() const { return mZapCaption; }
+    bool zapCaptionShown() const;
     cVolumeWidget* volumeKnob() const { return mVolumeKnob.get(); }
     cScalerWidget* zoomSlider() const { return mZoomSlider.get(); }
     bool controlsVisible() const { return mControlsVisible; }
@@ -97,16 +111,18 @@ public:
 private:
     // The stage handlers, one per connected signal; the key release goes to
     // the button handler.
-    enum eStageHandler { HandlerEnter, HandlerLeave, HandlerButton, HandlerMotion, HandlerScroll };
+    enum eStageHandler { HandlerEnter, HandlerLeave, HandlerButton, HandlerMotion, HandlerScroll, HandlerKey };
     template <eStageHandler handler>
     static gboolean onStageEvent(ClutterActor* stage, ClutterEvent* event, gpointer self);
     // The table of the stage handlers: true when the event is consumed.
     bool handleStageEvent(eStageHandler handler, ClutterEvent* event);
+    bool handleKey(ClutterEvent* event);
 
     static void onSizeChange(ClutterTexture* texture, gint width, gint height, gpointer self);
     static void onStageAllocation(ClutterActor* stage, ClutterActorBox* box, ClutterAllocationFlags flags,
                                   gpointer self);
     static gboolean onHideTimer(gpointer self);
+    static gboolean onZapCaptionTimer(gpointer self);
 
     void sizeChanged(int width, int height);
     void placeVideo(int stageWidth, int stageHeight, int width, int height);
@@ -118,6 +134,17 @@ private:
     void controlsFrame(int frame);
     void controlsCompleted();
     void toggleFullScreen();
+    // The back button's way out: leaves full screen, then the home scene.
+    void goBack();
+    void toggleMute();
+    // One channel back or on in the zapping list.
+    void zap(int step);
+    // Shows text as the zapping caption, for `milliseconds` (0: until the
+    // scene goes).
+    void showZapCaption(const std::string& text, unsigned milliseconds);
+    void placeZapCaption();
+    // The knob one step up or down, with the controls shown to see it.
+    void turnVolume(bool up);
     void addToFavourites();
     void spin(ClutterActor* button);
     int stageWidth() const;
@@ -135,6 +162,7 @@ private:
     ClutterActor* mBackButton;
     ClutterActor* mFullScreenButton;
     ClutterActor* mAddToFavouritesButton;
+    ClutterActor* mZapCaption; // above the controls; hidden until a zap
     std::unique_ptr<cTimeline> mBusyTimeline;     // 360 frames at 120 per second, looping
     std::unique_ptr<cTimeline> mControlsTimeline; // 10 frames at 30 per second
     std::unique_ptr<cEffectTemplate> mShortTemplate; // 300 ms, ramp
@@ -149,6 +177,7 @@ private:
 
     bool mControlsVisible = false;
     guint mHideTimer = 0; // the last auto-hide timeout started; 0 before the first
+    guint mZapCaptionTimer = 0; // the caption's pending timeout; 0 when none
     bool mFullScreen = false;
     int mFrameWidth = 256;
     int mFrameHeight = 256;
@@ -161,6 +190,6 @@ private:
     int mLaidOutHeight = 0;
 
     gulong mSizeChangeHandler = 0;
-    gulong mStageHandlers[6] = {};
+    gulong mStageHandlers[7] = {};
     gulong mAllocationHandler = 0;
 };

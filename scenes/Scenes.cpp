@@ -2,6 +2,7 @@
 
 #include "app/Scene.h"
 #include "playback/Playback.h"
+#include "playback/Zapping.h"
 #include "scenes/ChannelsScene.h"
 #include "scenes/FavoritesScene.h"
 #include "scenes/IdleScene.h"
@@ -16,4 +17,10 @@ void installScenes()
     registerSceneFactory(SceneChannels, [](ClutterActor* root) { return new cChannelsScene(root); });
     registerSceneFactory(SceneFavorites, [](ClutterActor* root) { return new cFavoritesScene(root); });
     setPlayerSceneFactory([](ClutterActor* root) { return new cPlayerScene(root); });
+    // A channel that fails while zapping is shown by the player scene.
+    setZapFailureShower([](const std::string& why) {
+        if (auto* scene = dynamic_cast<cPlayerScene*>(currentScene)) {
+            scene->showZapFailure(why);
+        }
+    });
 }

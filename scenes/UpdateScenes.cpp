@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "app/Keys.h"
 #include "app/Stage.h"
 #include "app/Words.h"
 #include "scenes/IdleScene.h"
@@ -161,6 +162,7 @@ void cNewDBScene::show()
     mHandlers[1] = g_signal_connect(mRoot, "leave-event", G_CALLBACK(onCrossing), this);
     mHandlers[2] = g_signal_connect(mRoot, "button-press-event", G_CALLBACK(onButtonPress), this);
     mHandlers[3] = g_signal_connect(mRoot, "key-release-event", G_CALLBACK(onKeyRelease), this);
+    mHandlers[4] = g_signal_connect(mRoot, "key-press-event", G_CALLBACK(onKeyPress), this);
 }
 
 void cNewDBScene::hide()
@@ -177,8 +179,12 @@ void cNewDBScene::hide()
 //   button press   home scene        no
 //
 // and a button press from any source once the scene is leaving: nothing,
-// consumed.
-//   key release    nothing           no
+// consumed. Keys come from the stage:
+//
+//   key Enter      home scene, on its first press (not a repeat)   yes
+//   key, leaving   nothing (the scene that follows takes it)       no
+//   other keys     nothing                                         no
+//   key release    nothing                                         no
 
 gboolean cNewDBScene::onCrossing(ClutterActor*, ClutterEvent* event, gpointer data)
 {
@@ -207,5 +213,21 @@ gboolean cNewDBScene::onButtonPress(ClutterActor*, ClutterEvent* event, gpointer
 
 gboolean cNewDBScene::onKeyRelease(ClutterActor*, ClutterEvent*, gpointer)
 {
-    return FALSE; // the scene reacts to the mouse only
+    return FALSE; // keys act on their press
+}
+
+gboolean cNewDBScene::onKeyPress(ClutterActor*, ClutterEvent* event, gpointer data)
+{
+    auto* self = static_cast<cNewDBScene*>(data);
+    if (self->isLeaving()) {
+        return FALSE;
+    }
+    const sKeyPress key = readKey(event);
+    if (key.key != eKey::Enter) {
+        return FALSE;
+    }
+    if (!key.repeated) {
+        requestHomeScene();
+    }
+    return TRUE;
 }

@@ -2,7 +2,8 @@
 // The two scenes around the catalogue update at start-up: cUpdateScene
 // while the catalogue is checked (a caption and a turning busy icon, no
 // interaction), and cNewDBScene after a new catalogue was installed (a
-// bold message and a continue button that leads to the home scene).
+// bold message and a continue button that leads to the home scene; Enter
+// continues too).
 //
 // Everything here runs on the main loop.
 
@@ -60,6 +61,7 @@ private:
     static gboolean onCrossing(ClutterActor* stage, ClutterEvent* event, gpointer self);
     static gboolean onButtonPress(ClutterActor* stage, ClutterEvent* event, gpointer self);
     static gboolean onKeyRelease(ClutterActor* stage, ClutterEvent* event, gpointer self);
+    static gboolean onKeyPress(ClutterActor* stage, ClutterEvent* event, gpointer self);
 
     // All fields: main loop only. The actors belong to the stage (or the
     // scene group) until the destructor destroys them.
@@ -69,5 +71,5 @@ private:
     ClutterActor* mLogo;
     ClutterActor* mContinueButton;
     cEffectTemplate mSceneTemplate;
-    gulong mHandlers[4] = {};
+    gulong mHandlers[5] = {};
 };

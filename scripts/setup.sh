@@ -8,6 +8,8 @@ packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   # toolkit, media framework and libraries
   libclutter-1.0-dev libx11-dev libglib2.0-dev
+  # the X server's own screen saver, suspended while a channel shows
+  libxss-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-tools
@@ -22,6 +24,8 @@ packages=(
   librsvg2-bin
   # tests and test media
   googletest libgtest-dev libgmock-dev ffmpeg curl openssl
+  # a private session bus for the screen-saver tests
+  dbus-daemon
   # stream kinds: RTSP client and server library (the tests serve RTSP)
   gstreamer1.0-rtsp libgstrtspserver-1.0-dev
   # the playback benchmark's peers (bench/run-playback-bench.sh)

@@ -119,6 +119,8 @@ const std::vector<sInterfaceText>& interfaceTexts()
         {u"button_favourites", u"Favorites"},
         {u"button_back", u"Back"},
         {u"button_continue", u"Continue"},
+        // The player scene while zapping: a channel that did not play.
+        {u"zap_failed", u"This channel does not play"},
     };
     return texts;
 }

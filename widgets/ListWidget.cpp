@@ -11,6 +11,7 @@
 namespace {
 
 constexpr guint8 BackgroundOpacity = 128;
+constexpr guint8 KeyboardBackgroundOpacity = 208;
 constexpr float HiddenDepth = 100.0f;
 constexpr double HoverScale = 1.2;
 const char* const RowFont = "Monospace";
@@ -270,7 +271,7 @@ void cListWidget::show(bool withBackground, bool updateArrows)
 
     mHidden = false;
     setActive(-1);
-    fadeList(255, BackgroundOpacity, WidgetReflectionOpacity, 0.0f, withBackground);
+    fadeList(255, backgroundOpacity(), WidgetReflectionOpacity, 0.0f, withBackground);
     if (updateArrows) {
         this->updateArrows();
     }
@@ -311,6 +312,54 @@ void cListWidget::fadeList(guint8 rowsOpacity, guint8 backgroundOpacity, guint8 
         }
         effectFade(mFadeTemplate, part.actor, part.opacity);
         effectDepth(mFadeTemplate, part.actor, depth);
+    }
+}
+
+guint8 cListWidget::backgroundOpacity() const
+{
+    return mKeyboardFocus ? KeyboardBackgroundOpacity : BackgroundOpacity;
+}
+
+void cListWidget::setKeyboardFocus(bool focused)
+{
+    mKeyboardFocus = focused;
+    if (mHidden) {
+        return; // the next show fades in to the right opacity
+    }
+    // Takes over from a fade-in still running: both the opacity and the
+    // depth go on from where they stand.
+    stopEffects(mBackground);
+    effectFade(mFadeTemplate, mBackground, backgroundOpacity());
+    effectDepth(mFadeTemplate, mBackground, 0.0f);
+}
+
+void cListWidget::moveSelection(int step)
+{
+    const int count = getCount();
+    if (count == 0 || mHidden) {
+        return;
+    }
+    const int index = mActive < 0 ? 0 : std::clamp(mActive + step, 0, count - 1);
+    setActive(index);
+    // Scrolled a row at a time until the row stands inside the window,
+    // which shows the row group from -mScrollY to -mScrollY + V; each step
+    // is refused at the list's ends, so the loops end.
+    for (int steps = 0; steps < count && rowTop(index) < -mScrollY; ++steps) {
+        const int before = mTopElement;
+        scrollUp();
+        if (mTopElement == before) {
+            break;
+        }
+    }
+    for (int steps = 0; steps < count && rowTop(index) + rowPitch(index) > -mScrollY + mHeight; ++steps) {
+        const int before = mTopElement;
+        scrollDown();
+        if (mTopElement == before) {
+            break;
+        }
+    }
+    if (mClickSlot) {
+        mClickSlot();
     }
 }
 

@@ -4,7 +4,9 @@
 // below, a selection bar that slides to the chosen row, two scroll arrows
 // that show only when there is more to see, and rows that grow under the
 // pointer. Rows are chosen with the mouse; the list scrolls one row at a
-// time with the wheel or the arrows. No keyboard.
+// time with the wheel or the arrows. The owning scene may give a list the
+// keyboard: it shows it with a brighter background, and the scene moves
+// its selection a row at a time.
 //
 // Owner's calling order: construct, setClickSlot, setItems, show,
 // optionally restoreListState; on every click on a row the slot runs after
@@ -82,6 +84,17 @@ public:
     // The slot called after a click on a row has moved the selection; an
     // empty slot turns it off.
     void setClickSlot(const sigc::slot<void>& slot);
+    // Gives the list the keyboard or takes it away: a list that has it
+    // shows its background at 208 instead of 128.
+    void setKeyboardFocus(bool focused);
+    bool hasKeyboardFocus() const { return mKeyboardFocus; }
+    // The keyboard's step: selects the row `step` rows from the selected
+    // one (the first row when none is selected), stopping at the first and
+    // the last, scrolls it into the window and then, as a click on the row
+    // does, calls the click slot. Nothing for a list without rows or one
+    // that is hidden. The slot may delete the list.
+    void moveSelection(int step);
+
     // Fades each arrow in when there is more to see on its side and out
     // otherwise, both out when the rows fit (300 ms).
     void updateArrows();
@@ -124,6 +137,8 @@ private:
     // Starts the scroll timeline and moves the rows to offset y in one frame.
     void scrollTo(int y);
     void fadeArrow(ClutterActor* arrow, guint8 opacity);
+    // The background's opacity while the list is shown.
+    guint8 backgroundOpacity() const;
     void fadeList(guint8 rowsOpacity, guint8 backgroundOpacity, guint8 reflectionOpacity, float depth,
                   bool withBackground);
 
@@ -137,6 +152,7 @@ private:
     int mRowHeight = -1;
     int mScrollY = 0;          // the rows' resting offset
     bool mHidden = false;      // from hide to the next show
+    bool mKeyboardFocus = false;
 
     // The rows. A catalogue can hold hundreds of thousands of names, and a
     // label per name would take seconds to make: a row's label is made only

@@ -13,6 +13,12 @@ cVolumeWidget::cVolumeWidget(cScene* scene, ClutterActor* parent, int x, int y, 
     assemble(mKnob, dial, reflectionBelow(mKnob), reflectionBelow(dial));
 }
 
+void cVolumeWidget::setMuted(bool muted)
+{
+    mMuted = muted;
+    clutter_actor_set_opacity(mKnob, muted ? VolumeMutedKnobOpacity : 255);
+}
+
 void cVolumeWidget::showValue()
 {
     // The centre of the turn is given relative to the anchor, which stands

@@ -8,7 +8,8 @@
 // right, up to 99 at the lower right (the wheel reaches 100); a press on
 // the bottom of the knob, between the two ends, does nothing and starts no
 // drag. A drag follows the pointer around until release or until the
-// pointer crosses into or out of the knob.
+// pointer crosses into or out of the knob. A muted knob is dimmed; its
+// value stays what it was.
 
 #include "widgets/ValueWidget.h"
 
@@ -18,9 +19,15 @@ public:
     // origin; value 0 (knob unturned).
     cVolumeWidget(cScene* scene, ClutterActor* parent, int x, int y, int width, int height);
 
+    // Shows the sound as muted (the knob dimmed) or not. The value and the
+    // change slot are not touched.
+    void setMuted(bool muted);
+    bool isMuted() const { return mMuted; }
+
 private:
     void showValue() override;
     bool pointerEvent(ClutterEvent* event, ClutterActor* source, bool isPress) override;
 
     ClutterActor* mKnob; // the turning part, owned by cValueWidget; main loop only
+    bool mMuted = false; // main loop only
 };

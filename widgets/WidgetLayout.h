@@ -56,6 +56,8 @@ constexpr float ScalerStep = 0.5f;
 constexpr int VolumeMinimum = 0;
 constexpr int VolumeMaximum = 100;
 constexpr int VolumeStep = 5;
+// A muted knob shows at this opacity.
+constexpr uint8_t VolumeMutedKnobOpacity = 80;
 
 // The handle's x in the slider's group: the whole part of (w / 5) x value.
 int scalerHandleX(int width, float value);

@@ -359,8 +359,9 @@ TEST_F(BrowserScenesTest, ButtonsLeadHomeAndToTheFavourites)
     waitForEffectsToEnd();
     EXPECT_FLOAT_EQ(clutter_actor_get_z_position(browser->frame().backButton()), 0);
 
-    // Keys do nothing.
-    typeKey(CLUTTER_KEY_Escape);
+    // Keys without a meaning here do nothing.
+    typeKey(CLUTTER_KEY_space);
+    typeKey(CLUTTER_KEY_x);
     settle();
     EXPECT_EQ(currentScene, browser);
 
@@ -384,6 +385,121 @@ TEST_F(BrowserScenesTest, ButtonsLeadHomeAndToTheFavourites)
     clickAt(800 - 30 - 90, 528);
     settle();
     EXPECT_NE(dynamic_cast<cFavoritesScene*>(currentScene), nullptr);
+}
+
+TEST_F(BrowserScenesTest, KeysChooseInTheListThatHasTheKeyboardAndPlay)
+{
+    openCatalogue(SmallCatalogue);
+    cChannelsScene* browser = visitBrowser();
+    ASSERT_NE(browser, nullptr);
+    cListWidget* const lists[] = {&browser->countryList(), &browser->channelList(), &browser->typeList()};
+    // One row per key, in order: which list has the keyboard afterwards
+    // (0 countries, 1 channels, 2 types), the three lists' selections, and
+    // how many channels have been played.
+    struct sStep {
+        guint key;
+        int keyboard;
+        int country, channel, type;
+        size_t played;
+    };
+    const sStep steps[] = {
+        {CLUTTER_KEY_Down, 1, 0, 1, 0, 0},    // the channels have it at first
+        {CLUTTER_KEY_KP_Down, 1, 0, 2, 0, 0},
+        {CLUTTER_KEY_Up, 1, 0, 1, 0, 0},
+        {CLUTTER_KEY_Up, 1, 0, 0, 0, 0},
+        {CLUTTER_KEY_Up, 1, 0, 0, 0, 0},      // stops at the first row
+        {CLUTTER_KEY_Tab, 2, 0, 0, 0, 0},
+        {CLUTTER_KEY_Down, 2, 0, -1, 1, 0},   // a type refills the channels
+        {CLUTTER_KEY_Down, 2, 0, -1, 2, 0},   // "News"
+        {CLUTTER_KEY_Tab, 0, 0, -1, 2, 0},
+        {CLUTTER_KEY_Down, 0, 1, -1, 2, 0},   // "Chile"
+        {CLUTTER_KEY_Tab, 1, 1, -1, 2, 0},
+        {CLUTTER_KEY_Return, 1, 1, -1, 2, 0}, // no channel chosen: nothing
+        {CLUTTER_KEY_Down, 1, 1, 0, 2, 0},    // the first one, "Andes 24"
+        {CLUTTER_KEY_space, 1, 1, 0, 2, 0},
+        {CLUTTER_KEY_Return, 1, 1, 0, 2, 1},  // plays as the orb does
+    };
+    int row = 0;
+    for (const sStep& step : steps) {
+        SCOPED_TRACE("step " + std::to_string(row++));
+        typeKey(step.key);
+        settle();
+        ASSERT_EQ(mPlayed.size(), step.played);
+        if (currentScene != browser) {
+            break; // gone to the player; the browser fades out
+        }
+        for (int list = 0; list < 3; ++list) {
+            EXPECT_EQ(lists[list]->hasKeyboardFocus(), list == step.keyboard) << list;
+        }
+        EXPECT_EQ(lists[0]->getActive(), step.country);
+        EXPECT_EQ(lists[1]->getActive(), step.channel);
+        EXPECT_EQ(lists[2]->getActive(), step.type);
+        waitForEffectsToEnd();
+    }
+    // What was played is what the lists showed: the chosen country, type
+    // and channel.
+    ASSERT_EQ(mPlayed.size(), 1u);
+    EXPECT_EQ(mPlayed[0].mode, cPlayerDatabase::ModeCatalogue);
+    EXPECT_EQ(mPlayed[0].country, u"Chile");
+    EXPECT_EQ(mPlayed[0].type, u"News");
+    EXPECT_EQ(mPlayed[0].name, u"Andes 24");
+    waitForEffectsToEnd();
+
+    // The way back, with either key; the list with the keyboard shows it
+    // with a brighter background.
+    for (guint key : {CLUTTER_KEY_Escape, CLUTTER_KEY_BackSpace}) {
+        browser = visitBrowser();
+        ASSERT_NE(browser, nullptr);
+        EXPECT_TRUE(browser->channelList().hasKeyboardFocus());
+        typeKey(key);
+        settle();
+        EXPECT_NE(dynamic_cast<cIdleScene*>(currentScene), nullptr);
+        waitForEffectsToEnd();
+    }
+}
+
+TEST_F(BrowserScenesTest, KeysChooseAFavouriteAndPlayIt)
+{
+    const std::vector<std::string> favourites = {"Zulu One", "Alpha Two", "Mitte Drei"};
+    openCatalogue(SmallCatalogue, favourites);
+    cFavoritesScene* scene = visitFavourites();
+    ASSERT_NE(scene, nullptr);
+    EXPECT_TRUE(scene->favouritesList().hasKeyboardFocus());
+    struct sStep {
+        guint key;
+        int active;
+        size_t played;
+    };
+    const sStep steps[] = {
+        {CLUTTER_KEY_Return, -1, 0}, // nothing chosen yet
+        {CLUTTER_KEY_Down, 0, 0},    // from no selection, the first row
+        {CLUTTER_KEY_Page_Down, 0, 0},
+        {CLUTTER_KEY_Down, 1, 0},
+        {CLUTTER_KEY_Down, 2, 0},
+        {CLUTTER_KEY_Down, 2, 0},    // stops at the last row
+        {CLUTTER_KEY_Up, 1, 0},
+        {CLUTTER_KEY_Tab, 1, 0},     // the one list keeps the keyboard
+        {CLUTTER_KEY_KP_Enter, 1, 1},
+    };
+    for (const sStep& step : steps) {
+        typeKey(step.key);
+        settle();
+        ASSERT_EQ(mPlayed.size(), step.played) << step.key;
+        if (currentScene != scene) {
+            break; // gone to the player; the scene fades out
+        }
+        EXPECT_EQ(scene->favouritesList().getActive(), step.active) << step.key;
+        waitForEffectsToEnd();
+    }
+    EXPECT_EQ(mPlayed[0].mode, cPlayerDatabase::ModeFavourite);
+    EXPECT_EQ(narrow(mPlayed[0].name), favourites[1]);
+    waitForEffectsToEnd();
+
+    scene = visitFavourites();
+    ASSERT_NE(scene, nullptr);
+    typeKey(CLUTTER_KEY_Escape);
+    settle();
+    EXPECT_NE(dynamic_cast<cIdleScene*>(currentScene), nullptr);
 }
 
 TEST_F(BrowserScenesTest, ComingBackRestoresTheListsAndANewCatalogueResetsThem)

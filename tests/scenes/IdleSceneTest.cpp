@@ -456,3 +456,49 @@ TEST_F(IdleSceneTest, TheFocusOutlivesOtherScenesButNotAPlayback)
     ASSERT_NE(home, nullptr);
     EXPECT_EQ(home->focus(), 5);
 }
+
+TEST_F(IdleSceneTest, KeysTurnTheCarouselPlayTheCentreAndLeadOn)
+{
+    writeThreeEntries();
+    cIdleScene* home = showHome();
+    ASSERT_NE(home, nullptr);
+    // One row per key, in order, each from where the last left the home
+    // scene; a key that leads away is followed by a new home scene.
+    struct sStep {
+        guint key;
+        const char* title; // the stage's title after the key
+        int focus;         // the home scene's focus (after coming back)
+        const char16_t* played; // the channel played, or null
+    };
+    const sStep steps[] = {
+        {CLUTTER_KEY_Right, "Recent channels...", 6, nullptr},
+        {CLUTTER_KEY_Left, "Recent channels...", 5, nullptr},
+        {CLUTTER_KEY_KP_Left, "Recent channels...", 4, nullptr},
+        {CLUTTER_KEY_space, "Recent channels...", 4, nullptr},
+        {CLUTTER_KEY_Escape, "Recent channels...", 4, nullptr},
+        {CLUTTER_KEY_Return, "Player", 5, u"Second"}, // playing centres again
+        {CLUTTER_KEY_c, "Select channel...", 5, nullptr},
+        {CLUTTER_KEY_V, "Favorite channels", 5, nullptr},
+        {CLUTTER_KEY_Right, "Recent channels...", 6, nullptr},
+        {CLUTTER_KEY_KP_Enter, "Player", 5, u"Third"},
+    };
+    for (const sStep& step : steps) {
+        SCOPED_TRACE(step.title);
+        const size_t playedBefore = mPlayed.size();
+        typeKey(step.key);
+        settle();
+        waitForEffectsToEnd();
+        EXPECT_STREQ(clutter_stage_get_title(stage()), step.title);
+        if (step.played != nullptr) {
+            ASSERT_EQ(mPlayed.size(), playedBefore + 1);
+            EXPECT_EQ(mPlayed.back().name, step.played);
+        } else {
+            EXPECT_EQ(mPlayed.size(), playedBefore);
+        }
+        if (currentScene != home) {
+            home = showHome();
+            ASSERT_NE(home, nullptr);
+        }
+        EXPECT_EQ(home->focus(), step.focus);
+    }
+}

@@ -22,9 +22,11 @@
 
 #include "../playback/PlayerFixture.h"
 #include "SceneDriver.h"
+#include "ScreenSaverService.h"
 #include "app/Effects.h"
 #include "app/Reflection.h"
 #include "app/Scene.h"
+#include "app/ScreenAwake.h"
 #include "app/Stage.h"
 #include "catalogue/AddressCodec.h"
 #include "catalogue/PlayerDatabase.h"
@@ -33,6 +35,8 @@
 #include "playback/PlayerManager.h"
 #include "playback/Playback.h"
 #include "playback/SampleGrabberCB.h"
+#include "playback/Zapping.h"
+#include "scenes/ChannelsScene.h"
 #include "scenes/IdleScene.h"
 #include "scenes/PlayerScene.h"
 #include "scenes/Scenes.h"
@@ -149,6 +153,9 @@ class PlayerSceneTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
+        // The bus first: the program's session bus is the one named when
+        // it first asks for it.
+        sScreenSaver = new cScreenSaverService;
         ASSERT_TRUE(ensureUi()) << uiFailure();
         ASSERT_TRUE(initializeMedia());
         sFolder = new testsupport::cTempFolder("player-scene");
@@ -197,6 +204,18 @@ protected:
         square.seconds = 20;
         ASSERT_TRUE(makeClip(sFolder->path() + "/square.mkv", square));
         sServer->addFile("/square.mkv", sFolder->path() + "/square.mkv", contentTypeOf(square));
+        // A channel that shows pictures for a moment, then fails: its
+        // playlist's second entry is dead.
+        cClipRecipe brief;
+        brief.seconds = 2;
+        brief.fps = 15;
+        ASSERT_TRUE(makeClip(sFolder->path() + "/brief.mkv", brief));
+        sServer->addFile("/brief.mkv", sFolder->path() + "/brief.mkv", contentTypeOf(brief));
+        const std::string dead = "http://127.0.0.1:" + std::to_string(closedPort()) + "/gone.mkv";
+        sServer->addBody("/brief.asx",
+                         "<asx><entry><ref href=\"" + sServer->url("/brief.mkv") + "\"/></entry><entry><ref href=\"" +
+                             dead + "\"/></entry></asx>",
+                         200, "video/x-ms-asf");
 
         // A clip without sound and one without picture.
         cClipRecipe silent;
@@ -259,6 +278,19 @@ protected:
             sql += std::string("insert into channels values ('Testland', 'News', '") + name + "', 'Made by the test', '" +
                    kestrel::toUtf8(encodeAddress(kestrel::fromUtf8(url))) + "');";
         }
+        sql += "insert into channels values ('Testland', 'News', 'Brief TV', 'Made by the test', '" +
+               kestrel::toUtf8(encodeAddress(kestrel::fromUtf8(sServer->url("/brief.asx")))) + "');";
+        // Three channels of one country to zap through, a dead one in the
+        // middle.
+        const std::pair<const char*, std::string> zapland[] = {
+            {"A One", sServer->url("/long.mkv")},
+            {"B Dead", dead},
+            {"C Three", sServer->url("/square.mkv")},
+        };
+        for (const auto& [name, url] : zapland) {
+            sql += std::string("insert into channels values ('Zapland', 'News', '") + name + "', 'Made by the test', '" +
+                   kestrel::toUtf8(encodeAddress(kestrel::fromUtf8(url))) + "');";
+        }
         ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
         sqlite3_close(db);
         ASSERT_TRUE(cPlayerDatabase::instance()->open(kestrel::fromUtf8(sChannels)));
@@ -289,6 +321,8 @@ protected:
         sServer = nullptr;
         delete sFolder;
         sFolder = nullptr;
+        delete sScreenSaver;
+        sScreenSaver = nullptr;
     }
 
     void SetUp() override
@@ -302,6 +336,7 @@ protected:
 
     void TearDown() override
     {
+        clearZapList();
         cPlayerManager::instance()->destroyCurrentPlayer();
         closeCurrentScene();
         waitForEffectsToEnd();
@@ -361,7 +396,10 @@ protected:
     static testsupport::cTempFolder* sFolder;
     static cTestHttpServer* sServer;
     static std::string sChannels;
+    static cScreenSaverService* sScreenSaver;
 };
+
+cScreenSaverService* PlayerSceneTest::sScreenSaver = nullptr;
 
 testsupport::cTempFolder* PlayerSceneTest::sFolder = nullptr;
 cTestHttpServer* PlayerSceneTest::sServer = nullptr;
@@ -691,7 +729,7 @@ TEST_F(PlayerSceneTest, ControlsFadeInOnMotionAndOutThreeSecondsAfterTheLast)
     EXPECT_TRUE(scene->controlsVisible());
 }
 
-TEST_F(PlayerSceneTest, ScrollIsSwallowedAndKeysDoNothing)
+TEST_F(PlayerSceneTest, ScrollIsSwallowedAndUnboundKeysDoNothing)
 {
     // Motion of the display's real pointer (another client moving it, a
     // window moving under it) is not the test's doing; the controls are
@@ -710,7 +748,7 @@ TEST_F(PlayerSceneTest, ScrollIsSwallowedAndKeysDoNothing)
     for (ClutterScrollDirection direction : {CLUTTER_SCROLL_UP, CLUTTER_SCROLL_DOWN}) {
         scrollAt(400, 300, direction);
     }
-    for (guint key : {CLUTTER_KEY_Escape, CLUTTER_KEY_f, CLUTTER_KEY_space, CLUTTER_KEY_BackSpace}) {
+    for (guint key : {CLUTTER_KEY_x, CLUTTER_KEY_Return, CLUTTER_KEY_space, CLUTTER_KEY_BackSpace}) {
         typeKey(key);
     }
     settle();
@@ -1058,4 +1096,249 @@ TEST_F(PlayerSceneTest, FullScreenLayoutZoomAndTheWayBack)
     EXPECT_EQ(atHome.windowY, storedY);
     EXPECT_NE(dynamic_cast<cIdleScene*>(currentScene), nullptr);
     EXPECT_EQ(cPlayerManager::instance()->currentPlayer(), nullptr);
+}
+
+// After the full-screen road, for the same reason: the keys' table, from
+// the windowed player to the home scene.
+TEST_F(PlayerSceneTest, KeysTurnTheVolumeMuteToggleFullScreenAndGoBack)
+{
+    cSettings* settings = cSettings::instance();
+    settings->setInteger(u"volume", 50);
+    settings->setBoolean(u"muted", false);
+    cPlayerScene* scene = playClip();
+    ASSERT_NE(scene, nullptr);
+    cVideoPlayer* player = cPlayerManager::instance()->currentPlayer();
+    ASSERT_NE(player, nullptr);
+    ASSERT_TRUE(runMainLoopUntil([player] { return player->isLoaded(); }, 10000));
+
+    struct sStep {
+        guint key;
+        int volume;
+        bool muted;
+        bool fullScreen;
+    };
+    const sStep steps[] = {
+        {CLUTTER_KEY_Right, 55, false, false},
+        {CLUTTER_KEY_KP_Add, 60, false, false},
+        {CLUTTER_KEY_equal, 65, false, false},
+        {CLUTTER_KEY_Left, 60, false, false},
+        {CLUTTER_KEY_minus, 55, false, false},
+        {CLUTTER_KEY_KP_Subtract, 50, false, false},
+        {CLUTTER_KEY_m, 50, true, false},
+        {CLUTTER_KEY_M, 50, false, false},
+        {CLUTTER_KEY_f, 50, false, true},
+        {CLUTTER_KEY_F11, 50, false, false},
+        {CLUTTER_KEY_F, 50, false, true},
+        {CLUTTER_KEY_Escape, 50, false, false}, // leaves full screen only
+        {CLUTTER_KEY_space, 50, false, false},
+    };
+    for (const sStep& step : steps) {
+        SCOPED_TRACE(step.key);
+        typeKey(step.key);
+        settle();
+        ASSERT_EQ(currentScene, scene);
+        EXPECT_EQ(scene->volumeKnob()->getValue(), step.volume);
+        EXPECT_EQ(player->getVolume(), step.volume);
+        EXPECT_EQ(settings->getInteger(u"volume", -1), step.volume);
+        EXPECT_EQ(player->isMuted(), step.muted);
+        EXPECT_EQ(settings->getBoolean(u"muted", !step.muted), step.muted);
+        EXPECT_EQ(scene->volumeKnob()->isMuted(), step.muted);
+        EXPECT_EQ(scene->isFullScreen(), step.fullScreen);
+        EXPECT_EQ(stageFullScreenRequested(), step.fullScreen);
+        waitForEffectsToEnd();
+    }
+    // The volume keys show the controls, where the knob can be seen.
+    EXPECT_TRUE(scene->controlsVisible());
+
+    // A double click on the picture toggles full screen; a single click
+    // does nothing.
+    for (bool fullScreen : {true, false}) {
+        doubleClickAt(400, 300);
+        settle();
+        EXPECT_EQ(scene->isFullScreen(), fullScreen);
+        waitForEffectsToEnd();
+    }
+    clickAt(400, 300);
+    settle();
+    EXPECT_FALSE(scene->isFullScreen());
+
+    // F held down toggles once, however often the desktop repeats it.
+    pressKey(CLUTTER_KEY_f);
+    settle();
+    pressKey(CLUTTER_KEY_f);
+    pressKey(CLUTTER_KEY_f);
+    settle();
+    releaseKey(CLUTTER_KEY_f);
+    settle();
+    EXPECT_TRUE(scene->isFullScreen());
+    typeKey(CLUTTER_KEY_Escape);
+    settle();
+    EXPECT_FALSE(scene->isFullScreen());
+    EXPECT_EQ(currentScene, scene);
+    waitForEffectsToEnd();
+
+    // Windowed, Escape goes back as the back button does.
+    typeKey(CLUTTER_KEY_Escape);
+    settle();
+    EXPECT_NE(dynamic_cast<cIdleScene*>(currentScene), nullptr);
+    EXPECT_EQ(atHome.built, 1);
+    EXPECT_FALSE(stageFullScreenRequested());
+}
+
+// The calls the screen-saver service has had, once `count` have come.
+static std::vector<std::string> screenSaverCalls(cScreenSaverService& service, size_t count)
+{
+    runMainLoopUntil([&] { return service.calls().size() >= count; }, 10000);
+    runMainLoopFor(100); // one too many would show here
+    return service.calls();
+}
+
+TEST_F(PlayerSceneTest, TheScreenStaysAwakeExactlyWhilePicturesShow)
+{
+    ASSERT_TRUE(sScreenSaver->ready()) << sScreenSaver->failure();
+    sScreenSaver->clear();
+
+    // A channel plays: one Inhibit; back: the matching UnInhibit.
+    cPlayerScene* scene = playClip();
+    ASSERT_NE(scene, nullptr);
+    EXPECT_TRUE(screenKeptAwake());
+    EXPECT_EQ(screenSaverCalls(*sScreenSaver, 1), (std::vector<std::string>{"Inhibit 1"}));
+    typeKey(CLUTTER_KEY_Escape);
+    settle();
+    EXPECT_FALSE(screenKeptAwake());
+    EXPECT_EQ(screenSaverCalls(*sScreenSaver, 2), (std::vector<std::string>{"Inhibit 1", "UnInhibit 1"}));
+    waitForEffectsToEnd();
+
+    // A channel that never shows a picture asks for nothing.
+    ASSERT_NE(play(u"Unreachable"), nullptr);
+    ASSERT_TRUE(runMainLoopUntil([] { return dynamic_cast<cIdleScene*>(currentScene) != nullptr; }, 15000));
+    runMainLoopFor(300);
+    EXPECT_EQ(sScreenSaver->calls().size(), 2u);
+    waitForEffectsToEnd();
+
+    // One that shows pictures and then fails lets go when it fails.
+    ASSERT_NE(play(u"Brief TV"), nullptr);
+    EXPECT_EQ(screenSaverCalls(*sScreenSaver, 3).back(), "Inhibit 2");
+    ASSERT_TRUE(runMainLoopUntil([] { return dynamic_cast<cIdleScene*>(currentScene) != nullptr; }, 20000));
+    EXPECT_EQ(screenSaverCalls(*sScreenSaver, 4).back(), "UnInhibit 2");
+    EXPECT_FALSE(screenKeptAwake());
+    waitForEffectsToEnd();
+
+    // At exit, in the shutdown's order and without the main loop running
+    // any more: the release reaches the desktop all the same.
+    ASSERT_NE(playClip(), nullptr);
+    EXPECT_EQ(screenSaverCalls(*sScreenSaver, 5).back(), "Inhibit 3");
+    cPlayerManager::instance()->destroyCurrentPlayer();
+    closeCurrentScene();
+    releaseScreenAwake();
+    for (int i = 0; i < 200 && sScreenSaver->calls().size() < 6; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(sScreenSaver->calls(),
+              (std::vector<std::string>{"Inhibit 1", "UnInhibit 1", "Inhibit 2", "UnInhibit 2", "Inhibit 3",
+                                        "UnInhibit 3"}));
+}
+
+TEST_F(PlayerSceneTest, ZappingThroughABrowserListAndBackPassesADeadChannel)
+{
+    cSettings::instance()->setInteger(u"volume", 35);
+    // The browser's list of Zapland's channels, through its keys: the
+    // filters, then the first channel, then Enter.
+    requestChannelsScene();
+    ASSERT_TRUE(runMainLoopUntil([] { return dynamic_cast<cChannelsScene*>(currentScene) != nullptr; }, 5000));
+    auto* browser = dynamic_cast<cChannelsScene*>(currentScene);
+    waitForEffectsToEnd();
+    for (guint key : {CLUTTER_KEY_Tab, CLUTTER_KEY_Tab, CLUTTER_KEY_Down, CLUTTER_KEY_Down, CLUTTER_KEY_Tab,
+                      CLUTTER_KEY_Down}) {
+        typeKey(key);
+        settle();
+        waitForEffectsToEnd();
+    }
+    ASSERT_EQ(browser->countryList().getActiveText(), u"Zapland");
+    ASSERT_EQ(browser->channelList().getActiveText(), u"A One");
+    typeKey(CLUTTER_KEY_Return);
+    settle();
+    ASSERT_TRUE(runMainLoopUntil([] { return currentPlayerScene() != nullptr; }, 5000));
+    cPlayerScene* scene = currentPlayerScene();
+    EXPECT_FALSE(scene->zapCaptionShown()); // chosen in the browser, not zapped to
+
+    const auto titleIs = [](const char* title) { return std::string(clutter_stage_get_title(stage())) == title; };
+    // Each key: the channel it leads to, whether it plays.
+    struct sStep {
+        guint key;
+        const char* channel;
+        bool plays;
+    };
+    const sStep steps[] = {
+        {CLUTTER_KEY_Down, "B Dead", false},      {CLUTTER_KEY_Page_Down, "C Three", true},
+        {CLUTTER_KEY_Down, "A One", true},        // wraps
+        {CLUTTER_KEY_Up, "C Three", true},        // and back
+        {CLUTTER_KEY_Page_Up, "B Dead", false},   {CLUTTER_KEY_Up, "A One", true},
+    };
+    for (const sStep& step : steps) {
+        SCOPED_TRACE(step.channel);
+        cPlayerScene* before = currentPlayerScene();
+        typeKey(step.key);
+        settle();
+        ASSERT_TRUE(runMainLoopUntil(
+            [&] { return currentPlayerScene() != nullptr && currentPlayerScene() != before; }, 5000));
+        scene = currentPlayerScene();
+        EXPECT_TRUE(titleIs(step.channel));
+        // The name shows, for two seconds when the channel plays.
+        EXPECT_TRUE(scene->zapCaptionShown());
+        const std::string caption = clutter_text_get_text(CLUTTER_TEXT(scene->zapCaption()));
+        EXPECT_EQ(caption.rfind(step.channel, 0), 0u) << caption;
+        if (step.plays) {
+            ASSERT_TRUE(runMainLoopUntil(
+                [] {
+                    cVideoPlayer* player = cPlayerManager::instance()->currentPlayer();
+                    return player != nullptr && player->isLoaded();
+                },
+                15000));
+            EXPECT_TRUE(runMainLoopUntil([scene] { return !scene->zapCaptionShown(); }, 4000));
+        } else {
+            // It says why and stays: the player scene, not the home scene.
+            ASSERT_TRUE(runMainLoopUntil(
+                [scene] {
+                    const std::string text = clutter_text_get_text(CLUTTER_TEXT(scene->zapCaption()));
+                    return text.find("This channel does not play") != std::string::npos;
+                },
+                15000));
+            runMainLoopFor(300);
+            EXPECT_EQ(currentScene, scene);
+            EXPECT_TRUE(scene->zapCaptionShown());
+            EXPECT_EQ(atHome.built, 0);
+            EXPECT_FALSE(screenKeptAwake());
+        }
+        // What playing from the browser keeps: the volume, the recent list.
+        EXPECT_EQ(scene->volumeKnob()->getValue(), 35);
+        EXPECT_EQ(kestrel::toUtf8(cRecent::instance()->entryName(0)), step.channel);
+        waitForEffectsToEnd();
+    }
+    EXPECT_TRUE(isZapping());
+
+    // Held down, the keys queue no more than one switch: two presses in
+    // one go play the channel two on, and only that one (each player
+    // scene names its channel in the title as it shows).
+    static std::vector<std::string> titles;
+    titles.clear();
+    const gulong titleHandler = g_signal_connect(stage(), "notify::title", G_CALLBACK(+[](GObject*, GParamSpec*, gpointer) {
+        titles.emplace_back(clutter_stage_get_title(stage()));
+    }), nullptr);
+    cPlayerScene* before = currentPlayerScene();
+    pressKey(CLUTTER_KEY_Down);
+    pressKey(CLUTTER_KEY_Down);
+    releaseKey(CLUTTER_KEY_Down);
+    settle();
+    ASSERT_TRUE(runMainLoopUntil([&] { return currentPlayerScene() != before; }, 5000));
+    runMainLoopFor(300);
+    g_signal_handler_disconnect(stage(), titleHandler);
+    EXPECT_EQ(titles, (std::vector<std::string>{"C Three"}));
+    EXPECT_EQ(cRecent::instance()->entryName(0), u"C Three");
+
+    // The user stops: Escape goes home, and zapping ends.
+    typeKey(CLUTTER_KEY_Escape);
+    settle();
+    EXPECT_NE(dynamic_cast<cIdleScene*>(currentScene), nullptr);
+    EXPECT_FALSE(isZapping());
 }

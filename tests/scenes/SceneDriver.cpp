@@ -116,6 +116,33 @@ void typeKey(guint keyval)
     }
 }
 
+void pressKey(guint keyval)
+{
+    ClutterEvent* event = clutter_event_new(CLUTTER_KEY_PRESS);
+    clutter_event_set_key_symbol(event, keyval);
+    put(event);
+}
+
+void releaseKey(guint keyval)
+{
+    ClutterEvent* event = clutter_event_new(CLUTTER_KEY_RELEASE);
+    clutter_event_set_key_symbol(event, keyval);
+    put(event);
+}
+
+void doubleClickAt(float x, float y)
+{
+    for (int click = 1; click <= 2; ++click) {
+        for (ClutterEventType type : {CLUTTER_BUTTON_PRESS, CLUTTER_BUTTON_RELEASE}) {
+            ClutterEvent* event = clutter_event_new(type);
+            clutter_event_set_coords(event, x, y);
+            clutter_event_set_button(event, 1);
+            event->button.click_count = click;
+            put(event);
+        }
+    }
+}
+
 void countPaint(ClutterStage*, gpointer paints)
 {
     ++*static_cast<int*>(paints);

@@ -24,6 +24,13 @@ void scrollAt(float x, float y, ClutterScrollDirection direction);
 void crossActor(ClutterActor* actor, bool enter);
 // A key pressed and released on the stage.
 void typeKey(guint keyval);
+// A key pressed, or released, alone: pressing a key again before its
+// release is how the desktop repeats a key held down.
+void pressKey(guint keyval);
+void releaseKey(guint keyval);
+// Two presses and releases of the first button, the second counted as the
+// second click of a double click.
+void doubleClickAt(float x, float y);
 // Runs the main loop until every queued event has been dispatched and the
 // idle callbacks it caused have run.
 void settle();

@@ -165,14 +165,14 @@ TEST_F(UpdateScenesTest, ANewCatalogueShowsTheUpdatedSceneUntilContinueIsClicked
     waitForEffectsToEnd(); // the update scene has gone
 
     // Clicks elsewhere (the message, the background, the logo) and keys
-    // change nothing.
+    // other than Enter change nothing.
     clickAt(400, 300);
     clickAt(50, 50);
     clickAt(400, 20);
     clickAt(200, 528);
-    typeKey(CLUTTER_KEY_Return);
     typeKey(CLUTTER_KEY_space);
     typeKey(CLUTTER_KEY_Escape);
+    typeKey(CLUTTER_KEY_BackSpace);
     settle();
     runMainLoopFor(200);
     EXPECT_EQ(currentScene, scene);
@@ -189,6 +189,30 @@ TEST_F(UpdateScenesTest, ANewCatalogueShowsTheUpdatedSceneUntilContinueIsClicked
     clickAt(400, 528);
     settle();
     EXPECT_EQ(sceneName(currentScene), "home");
+    EXPECT_STREQ(clutter_stage_get_title(stage()), "Recent channels...");
+}
+
+TEST_F(UpdateScenesTest, EnterOnTheUpdatedSceneContinuesOnce)
+{
+    mServer.serve("/dbversion.php", "7");
+    startFlow();
+    EXPECT_EQ(followScenes(), (std::vector<std::string>{"update", "newdb"}));
+    auto* scene = dynamic_cast<cNewDBScene*>(currentScene);
+    ASSERT_NE(scene, nullptr);
+    waitForEffectsToEnd();
+
+    // Held down: the first press continues, the repeat that follows finds
+    // the home scene and does nothing there.
+    pressKey(CLUTTER_KEY_Return);
+    settle();
+    EXPECT_EQ(sceneName(currentScene), "home");
+    cScene* home = currentScene;
+    pressKey(CLUTTER_KEY_Return);
+    settle();
+    releaseKey(CLUTTER_KEY_Return);
+    settle();
+    runMainLoopFor(100);
+    EXPECT_EQ(currentScene, home);
     EXPECT_STREQ(clutter_stage_get_title(stage()), "Recent channels...");
 }
 
