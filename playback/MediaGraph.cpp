@@ -875,10 +875,10 @@ int cMediaGraph::deliverSample(GstAppSink* sink)
         view.data = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
         GstMapInfo& map = frame.map[0];
         view.length = map.size - static_cast<size_t>(view.data - map.data);
-        if (view.width > MaxFrameSide || view.height > MaxFrameSide) {
+        if (view.width > cVideoFrame::MaxFrameSide || view.height > cVideoFrame::MaxFrameSide) {
             const std::string text = "a frame of " + std::to_string(view.width) + "x" + std::to_string(view.height) +
-                                     " is larger than " + std::to_string(MaxFrameSide) + "x" +
-                                     std::to_string(MaxFrameSide);
+                                     " is larger than " + std::to_string(cVideoFrame::MaxFrameSide) + "x" +
+                                     std::to_string(cVideoFrame::MaxFrameSide);
             gst_video_frame_unmap(&frame);
             gst_sample_unref(sample);
             GError* error = g_error_new_literal(GST_STREAM_ERROR, GST_STREAM_ERROR_FORMAT, text.c_str());

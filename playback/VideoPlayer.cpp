@@ -419,10 +419,10 @@ bool cVideoPlayerImpl::openSequence()
     if (!graph->getFrameSize(width, height)) {
         return fail("no video stream", "the video has no frame size");
     }
-    if (width > cMediaGraph::MaxFrameSide || height > cMediaGraph::MaxFrameSide) {
+    if (width > cVideoFrame::MaxFrameSide || height > cVideoFrame::MaxFrameSide) {
         return fail("frame size", std::to_string(width) + "x" + std::to_string(height) + " is larger than " +
-                                      std::to_string(cMediaGraph::MaxFrameSide) + "x" +
-                                      std::to_string(cMediaGraph::MaxFrameSide));
+                                      std::to_string(cVideoFrame::MaxFrameSide) + "x" +
+                                      std::to_string(cVideoFrame::MaxFrameSide));
     }
     mCallback.setFrameSize(width, height);
     kestrel::logInfo("playback", "channel " + channelText() + ": playing, " + std::to_string(width) + "x" +
