@@ -6,6 +6,7 @@
 
 #include "catalogue/AddressCodec.h"
 #include "catalogue/CatalogueConnection.h"
+#include "catalogue/NameSearch.h"
 #include "catalogue/UpdateTask.h"
 #include "kestrel/File.h"
 #include "kestrel/Log.h"
@@ -120,6 +121,8 @@ void cPlayerDatabase::close()
     mCountries.clear();
     mTypes.clear();
     mNames.clear();
+    // Its thread reads the catalogue file: it ends before the file may go.
+    mNameIndexTask.reset();
     mFolder.clear();
     if (mConnection) {
         sqlite3_close(mConnection);
@@ -214,6 +217,32 @@ bool cPlayerDatabase::names(const std::u16string& country, const std::u16string&
                  {&country, &type}, out, false, &prepared);
     }
     return prepared;
+}
+
+std::shared_ptr<const cNameIndex> cPlayerDatabase::nameIndex(std::function<void()> ready)
+{
+    if (!mConnection) {
+        return nullptr;
+    }
+    if (!mNameIndexTask) {
+        std::string nativePath;
+        if (!kestrel::toNativePath(mFolder + u"/database", nativePath)) {
+            return nullptr;
+        }
+        mNameIndexTask = std::make_unique<cNameIndexTask>(nativePath);
+        if (ready) {
+            mNameIndexTask->whenReady(std::move(ready));
+        }
+        // A task whose thread cannot be made never builds the index: a
+        // search over the whole catalogue then keeps waiting for it (the
+        // list stays whole), while the searches of a country or type work.
+        mNameIndexTask->start();
+        return nullptr;
+    }
+    if (ready && mNameIndexTask->whenReady(std::move(ready))) {
+        return nullptr;
+    }
+    return mNameIndexTask->index();
 }
 
 void cPlayerDatabase::setCurrentCountry(const std::u16string& country)

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@
 #include "kestrel/Tasks.h"
 
 struct sqlite3;
+class cNameIndex;
+class cNameIndexTask;
 
 // What the update needs from the application, set by the application before
 // runUpdate. Either may be empty (tests, tools).
@@ -120,6 +123,13 @@ public:
     // The distinct names matching the filters ("*" = any) into out.
     // False only when the statement could not be prepared.
     bool names(const std::u16string& country, const std::u16string& type, std::vector<std::u16string>& out);
+    // The typing search's index of every distinct name (NameSearch.h), in
+    // the order of names("*", "*"). The first call after open starts
+    // building it on a thread of its own; until it is there the result is
+    // null and ready, when given, is kept and runs once on that thread when
+    // it is (it must not block; the application hands it on to the main
+    // loop). Null without an open catalogue.
+    std::shared_ptr<const cNameIndex> nameIndex(std::function<void()> ready = {});
 
     void setCurrentCountry(const std::u16string& country);
     void setCurrentType(const std::u16string& type);
@@ -190,6 +200,7 @@ private:
     std::vector<std::u16string> mCountries;
     std::vector<std::u16string> mTypes;
     std::vector<std::u16string> mNames;
+    std::unique_ptr<cNameIndexTask> mNameIndexTask; // made by nameIndex, ended by close
     std::vector<std::u16string> mFavouriteNames;
     std::vector<std::u16string> mFavouriteDescriptions;
     std::vector<std::u16string> mFavouriteAddresses; // encoded

@@ -1,5 +1,6 @@
 #include "scenes/ChannelsScene.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "app/Keys.h"
@@ -10,6 +11,7 @@
 #include "playback/Zapping.h"
 #include "scenes/IdleScene.h"
 #include "state/Language.h"
+#include "state/ListStates.h"
 
 const char16_t* const CountryListState = u"countryList";
 const char16_t* const ChannelListState = u"channelsList";
@@ -213,8 +215,13 @@ gboolean cStageHandlers::onEvent(ClutterActor*, ClutterEvent* event, gpointer se
 cChannelsScene::cChannelsScene(ClutterActor* root)
     : cScene(root)
     , mFrame(root, true)
+    , mSearchLine(root, ChannelListPlace.x, ChannelListPlace.y, ChannelListPlace.width)
 {
     cPlayerDatabase* database = cPlayerDatabase::instance();
+    // The index for a search over the whole catalogue starts building now,
+    // off the main loop, so that it is there by the time the user types.
+    database->nameIndex();
+    mSearchLine.setChangedSlot([this](cSearchLine::eChange change) { searchChanged(change); });
     mCountryList = makeList(this, CountryListPlace);
     mChannelList = makeList(this, ChannelListPlace);
     mTypeList = makeList(this, TypeListPlace);
@@ -227,6 +234,7 @@ cChannelsScene::cChannelsScene(ClutterActor* root)
 
 cChannelsScene::~cChannelsScene()
 {
+    mKeys.disconnect();
     mHandlers.disconnect();
     // A scene that hid has saved them already.
     if (!isLeaving()) {
@@ -258,6 +266,8 @@ void cChannelsScene::show()
 
     mChannelList->setKeyboardFocus(true);
     mFrame.enter();
+    // The search sees a key before the scene's other handlers.
+    mKeys.connect(mRoot, [this](const ClutterKeyEvent& key) { return handleKey(key); });
     mHandlers.connect(mRoot, [this](const ClutterEvent* event, ClutterEventType type, ClutterActor* source) {
         return handleEvent(event, type, source);
     });
@@ -272,6 +282,7 @@ void cChannelsScene::hide()
     mCountryList->hide();
     mTypeList->hide();
     mChannelList->hide();
+    mSearchLine.fadeOut();
     mFrame.fadeOut([this] { delete this; });
 }
 
@@ -279,7 +290,13 @@ void cChannelsScene::saveListStates()
 {
     saveListState(CountryListState, *mCountryList);
     saveListState(TypeListState, *mTypeList);
-    saveListState(ChannelListState, *mChannelList);
+    // A search never changes what is kept: the narrowed list's rows are not
+    // the rows a later visit shows.
+    if (mSearchLine.isOpen()) {
+        writeListState(ChannelListState, mUnfilteredState);
+    } else {
+        saveListState(ChannelListState, *mChannelList);
+    }
 }
 
 std::u16string cChannelsScene::filterOf(const cListWidget& list)
@@ -289,6 +306,13 @@ std::u16string cChannelsScene::filterOf(const cListWidget& list)
 
 void cChannelsScene::refillChannels()
 {
+    if (mSearchLine.isOpen()) {
+        // The unfiltered list of the new filters would start over without
+        // a selection; that is what is kept for it.
+        mUnfilteredState = sListState{-1, 0, 0};
+        searchCatalogue();
+        return;
+    }
     // The channel list starts over without a selection; the current
     // channel stays what it was.
     std::vector<std::u16string> names;
@@ -304,6 +328,92 @@ void cChannelsScene::chooseChannel()
     database->setCurrentCountry(filterOf(*mCountryList));
     database->setCurrentType(filterOf(*mTypeList));
     database->setCurrentName(mChannelList->getActiveText());
+    if (mSearchLine.isOpen()) {
+        mChosenInSearch = mChannelList->getActiveText();
+    }
+}
+
+void cChannelsScene::searchChanged(cSearchLine::eChange change)
+{
+    switch (change) {
+    case cSearchLine::Opened:
+        mUnfilteredState = listStateOf(*mChannelList);
+        mChosenInSearch.clear();
+        mNameSearch.setText(mSearchLine.text());
+        searchCatalogue();
+        break;
+    case cSearchLine::Edited:
+        mNameSearch.setText(mSearchLine.text());
+        showSearchMatches();
+        break;
+    case cSearchLine::Closed: {
+        mNameSearch.setIndex(nullptr);
+        mNameSearch.setText(u"");
+        std::vector<std::u16string> names;
+        cPlayerDatabase::instance()->names(filterOf(*mCountryList), filterOf(*mTypeList), names);
+        mChannelList->setItems(names);
+        mChannelList->show(false, true);
+        if (mChosenInSearch.empty()) {
+            // Back where the user was before typing.
+            applyListState(*mChannelList, mUnfilteredState);
+        } else {
+            // The channel chosen in the narrowed list stays chosen.
+            const auto chosen = std::find(names.begin(), names.end(), mChosenInSearch);
+            mChannelList->setActive(chosen == names.end() ? -1 : static_cast<int>(chosen - names.begin()));
+        }
+        break;
+    }
+    }
+}
+
+void cChannelsScene::searchCatalogue()
+{
+    mNameSearch.setCatalogueFilters(*cPlayerDatabase::instance(), filterOf(*mCountryList), filterOf(*mTypeList),
+                                    mSearchLine.onMainLoop([this] {
+                                        if (!isLeaving() && mSearchLine.isOpen() && !mNameSearch.isReady()) {
+                                            searchCatalogue();
+                                        }
+                                    }));
+    showSearchMatches();
+}
+
+void cChannelsScene::showSearchMatches()
+{
+    // Until the catalogue's index is there the list stays as it is and the
+    // count waits; the index's arrival searches again.
+    if (!mNameSearch.isReady()) {
+        mSearchLine.setCount(-1);
+        return;
+    }
+    // The rows go over as the list keeps them: a whole catalogue refills
+    // within one frame.
+    std::string texts;
+    std::vector<size_t> starts;
+    mNameSearch.matchingUtf8(texts, starts);
+    mChannelList->setItemsUtf8(std::move(texts), std::move(starts));
+    mChannelList->show(false, true);
+    mSearchLine.setCount(static_cast<int>(mNameSearch.matches().size()));
+}
+
+// The key presses: the search line's table (SearchLine.h) while the scene
+// stands; nothing once it is leaving.
+//
+//   key                         search   action                              consumed
+//   printable character         any      opens or extends the search; the
+//                                        channel list narrows                yes
+//   Backspace                   open     erases a character (the last one
+//                                        closes the search)                  yes
+//   Escape                      open     closes the search: the whole list
+//                                        as before, or with the channel
+//                                        chosen meanwhile                    yes
+//   other keys, or Backspace
+//     and Escape without one             nothing here                        no
+bool cChannelsScene::handleKey(const ClutterKeyEvent& key)
+{
+    if (isLeaving()) {
+        return false;
+    }
+    return mSearchLine.handleKey(key);
 }
 
 void cChannelsScene::playChosenChannel()
@@ -354,6 +464,8 @@ void cChannelsScene::moveKeyboard()
 //   button press   play orb            player scene, if a channel is
 //                                      selected                            no
 //   button press   any, once leaving   nothing                             yes
+//   key press      -                   first the search's own table (see
+//                                      handleKey); what it leaves, below    -
 //   key Up/Down    -                   selection of the keyboard's list
 //                                      one row up/down, as a click         yes
 //   key Tab        -                   keyboard to the next list (countries,

@@ -6,6 +6,11 @@
 // then asks for the player scene. The three lists' selection and scroll
 // position are kept in the settings across visits.
 //
+// Typing opens a search line over the channel list (SearchLine.h): the list
+// then holds only the names of the chosen country and type that contain
+// the typed text; changing the country or the type keeps the text. The
+// saved state of the channel list is always the unfiltered list's.
+//
 // The favourites scene (FavoritesScene.h) is built on the same frame of
 // caption, buttons and play orb, cPickerFrame.
 //
@@ -20,6 +25,8 @@
 
 #include "app/Effects.h"
 #include "app/Scene.h"
+#include "catalogue/NameSearch.h"
+#include "scenes/SearchLine.h"
 #include "widgets/ListWidget.h"
 
 // --- the frame both pickers share ---------------------------------------
@@ -157,6 +164,7 @@ public:
     cListWidget& channelList() const { return *mChannelList; }
     cListWidget& typeList() const { return *mTypeList; }
     const cPickerFrame& frame() const { return mFrame; }
+    const cSearchLine& searchLine() const { return mSearchLine; }
 
 private:
     // The list's active text, "*" for its "Any" row, empty without a
@@ -172,13 +180,28 @@ private:
     cListWidget& keyboardList() const;
     void moveKeyboard();
     bool handleEvent(const ClutterEvent* event, ClutterEventType type, ClutterActor* source);
+    bool handleKey(const ClutterKeyEvent& key);
+    // The search line's text changed: the channel list follows it.
+    void searchChanged(cSearchLine::eChange change);
+    // Searches the names of the current filters, or waits for the
+    // catalogue's index when they are "Any" and "Any".
+    void searchCatalogue();
+    // The channel list shows the search's matches and the line their count.
+    void showSearchMatches();
 
     // All fields: main loop only. The lists are deleted before the frame,
     // whose actors lie below theirs.
     cPickerFrame mFrame;
+    cSearchLine mSearchLine;
     std::unique_ptr<cListWidget> mCountryList;
     std::unique_ptr<cListWidget> mChannelList;
     std::unique_ptr<cListWidget> mTypeList;
     int mKeyboardList = 1; // 0 countries, 1 channel names, 2 types
+    cNameSearch mNameSearch;
+    // While a search is open: the state of the unfiltered channel list
+    // (what is saved), and the name chosen in the narrowed list, if any.
+    sListState mUnfilteredState;
+    std::u16string mChosenInSearch;
+    cKeyPressHandler mKeys;
     cStageHandlers mHandlers;
 };

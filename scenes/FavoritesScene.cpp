@@ -9,16 +9,19 @@
 cFavoritesScene::cFavoritesScene(ClutterActor* root)
     : cScene(root)
     , mFrame(root, false)
+    , mSearchLine(root, ChannelListPlace.x, ChannelListPlace.y, ChannelListPlace.width)
 {
     clutter_text_set_text(CLUTTER_TEXT(mFrame.caption()), shownText(u"favourites_caption").c_str());
     mList = std::make_unique<cListWidget>(this, ChannelListPlace.x, ChannelListPlace.y, ChannelListPlace.width,
                                           ChannelListPlace.height);
     mList->setItems(cPlayerDatabase::instance()->favouriteNames());
     mList->setClickSlot([this] { chooseFavourite(); });
+    mSearchLine.setChangedSlot([this](cSearchLine::eChange change) { searchChanged(change); });
 }
 
 cFavoritesScene::~cFavoritesScene()
 {
+    mKeys.disconnect();
     mHandlers.disconnect();
     mList.reset();
     // The frame goes with the members.
@@ -32,6 +35,8 @@ void cFavoritesScene::show()
     mList->setKeyboardFocus(true);
     mList->show(true, true);
     mFrame.enter();
+    // The search sees a key before the scene's other handlers.
+    mKeys.connect(mRoot, [this](const ClutterKeyEvent& key) { return handleKey(key); });
     mHandlers.connect(mRoot, [this](const ClutterEvent* event, ClutterEventType type, ClutterActor* source) {
         return handleEvent(event, type, source);
     });
@@ -41,13 +46,75 @@ void cFavoritesScene::hide()
 {
     beginLeaving();
     mList->hide();
+    mSearchLine.fadeOut();
     mFrame.fadeOut([this] { delete this; });
 }
 
 void cFavoritesScene::chooseFavourite()
 {
     mFrame.pulseOrb();
-    cPlayerDatabase::instance()->selectFavourite(mList->getActive());
+    const int favourite = favouriteOfRow(mList->getActive());
+    cPlayerDatabase::instance()->selectFavourite(favourite);
+    if (mSearchLine.isOpen()) {
+        mChosenInSearch = favourite;
+    }
+}
+
+int cFavoritesScene::favouriteOfRow(int row) const
+{
+    if (!mSearchLine.isOpen() || row < 0) {
+        return row;
+    }
+    // The search indexes the favourites in their order: its rows are their
+    // indexes.
+    const std::vector<uint32_t>& matches = mNameSearch.matches();
+    return static_cast<size_t>(row) < matches.size() ? static_cast<int>(matches[row]) : -1;
+}
+
+void cFavoritesScene::searchChanged(cSearchLine::eChange change)
+{
+    const std::vector<std::u16string>& favourites = cPlayerDatabase::instance()->favouriteNames();
+    if (change == cSearchLine::Closed) {
+        mNameSearch.setIndex(nullptr);
+        mNameSearch.setText(u"");
+        mList->setItems(favourites);
+        mList->show(false, true);
+        // The favourite chosen in the narrowed list stays chosen.
+        mList->setActive(mChosenInSearch);
+        return;
+    }
+    if (change == cSearchLine::Opened) {
+        // The list is still the whole one: its row is the favourite.
+        mChosenInSearch = mList->getActive();
+        mNameSearch.setText(mSearchLine.text());
+        mNameSearch.setNames(favourites);
+    } else {
+        mNameSearch.setText(mSearchLine.text());
+    }
+    mList->setItems(mNameSearch.matchingNames());
+    mList->show(false, true);
+    mSearchLine.setCount(static_cast<int>(mNameSearch.matches().size()));
+}
+
+// The key presses: the search line's table (SearchLine.h) while the scene
+// stands; nothing once it is leaving.
+//
+//   key                         search   action                              consumed
+//   printable character         any      opens or extends the search; the
+//                                        list narrows                        yes
+//   Backspace                   open     erases a character (the last one
+//                                        closes the search)                  yes
+//   Escape                      open     closes the search: every
+//                                        favourite, with the one chosen
+//                                        meanwhile still chosen              yes
+//   other keys, or Backspace
+//     and Escape without one             nothing here                        no
+bool cFavoritesScene::handleKey(const ClutterKeyEvent& key)
+{
+    if (isLeaving()) {
+        return false;
+    }
+    return mSearchLine.handleKey(key);
 }
 
 void cFavoritesScene::playChosenFavourite()
@@ -78,6 +145,8 @@ void cFavoritesScene::playChosenFavourite()
 //   button press   back button         home scene                          yes
 //   button press   play orb            player scene, if a row is selected  no
 //   button press   any, once leaving   nothing                             yes
+//   key press      -                   first the search's own table (see
+//                                      handleKey); what it leaves, below    -
 //   key Up/Down    -                   selection one row up/down, as a
 //                                      click                               yes
 //   key Tab        -                   nothing (the one list keeps it)     yes

@@ -4,6 +4,7 @@
 // makes that favourite the catalogue's current channel; the play orb then
 // asks for the player scene. The list starts without a selection at every
 // visit, and the favourites button of the shared frame stays hidden.
+// Typing narrows the list as in the browser (SearchLine.h).
 //
 // Keys: the list has the keyboard; Up and Down move its selection, Enter
 // plays as the orb does, Escape and Backspace go back.
@@ -13,7 +14,9 @@
 #include <memory>
 
 #include "app/Scene.h"
+#include "catalogue/NameSearch.h"
 #include "scenes/ChannelsScene.h"
+#include "scenes/SearchLine.h"
 #include "widgets/ListWidget.h"
 
 class cFavoritesScene : public cScene {
@@ -27,15 +30,25 @@ public:
     // For checks.
     cListWidget& favouritesList() const { return *mList; }
     const cPickerFrame& frame() const { return mFrame; }
+    const cSearchLine& searchLine() const { return mSearchLine; }
 
 private:
     void chooseFavourite();
     // Plays the chosen favourite, if there is one (the play orb, Enter).
     void playChosenFavourite();
     bool handleEvent(const ClutterEvent* event, ClutterEventType type, ClutterActor* source);
+    bool handleKey(const ClutterKeyEvent& key);
+    // The search line's text changed: the list follows it.
+    void searchChanged(cSearchLine::eChange change);
+    // The favourite's index of a row of the list as it stands.
+    int favouriteOfRow(int row) const;
 
     // All fields: main loop only. The list is deleted before the frame.
     cPickerFrame mFrame;
+    cSearchLine mSearchLine;
     std::unique_ptr<cListWidget> mList;
+    cNameSearch mNameSearch;  // over the favourites' names while a search is open
+    int mChosenInSearch = -1; // the favourite chosen in the narrowed list
+    cKeyPressHandler mKeys;
     cStageHandlers mHandlers;
 };

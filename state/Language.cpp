@@ -105,6 +105,13 @@ const std::vector<sInterfaceText>& interfaceTexts()
         // The favourites scene.
         {u"favourites_title", u"Favorite channels"},
         {u"favourites_caption", u"Select channel to play"},
+        // The search line over the browser's channel list and the
+        // favourites: the word before the typed text, and the number of
+        // channels found ("%1" is the number), for one and for any other
+        // number.
+        {u"search_caption", u"Search:"},
+        {u"search_count_one", u"%1 channel"},
+        {u"search_count", u"%1 channels"},
         // The scene shown while the catalogue is checked at start-up.
         {u"update_title", u"Updating"},
         {u"update_caption", u"Updating channels database..."},

@@ -152,10 +152,16 @@ void cListWidget::setItems(const std::vector<std::u16string>& items)
         texts.push_back('\0');
     }
     starts.push_back(texts.size());
+    setItemsUtf8(std::move(texts), std::move(starts));
+}
+
+void cListWidget::setItemsUtf8(std::string texts, std::vector<size_t> starts)
+{
     destroyRows();
+    const size_t count = starts.empty() ? 0 : starts.size() - 1;
     mTexts = std::move(texts);
     mTextStarts = std::move(starts);
-    mRows.assign(items.size(), nullptr);
+    mRows.assign(count, nullptr);
     mMeasuredPitches.clear();
     mTops.clear();
     mLaidOut = false;
@@ -579,15 +585,24 @@ bool cListWidget::handleEvent(ClutterEvent* event)
     }
 }
 
-void restoreListState(const std::u16string& name, cListWidget& list)
+void applyListState(cListWidget& list, const sListState& state)
 {
-    const sListState state = readListState(name);
     list.setActive(state.active);
     list.mTopElement = state.topElement;
     list.setScrollY(state.scrollY);
 }
 
+sListState listStateOf(const cListWidget& list)
+{
+    return sListState{list.getActive(), list.getTopElement(), list.getScrollY()};
+}
+
+void restoreListState(const std::u16string& name, cListWidget& list)
+{
+    applyListState(list, readListState(name));
+}
+
 void saveListState(const std::u16string& name, const cListWidget& list)
 {
-    writeListState(name, sListState{list.getActive(), list.getTopElement(), list.getScrollY()});
+    writeListState(name, listStateOf(list));
 }

@@ -26,6 +26,7 @@
 
 #include "app/Effects.h"
 #include "app/Toolkit.h"
+#include "state/ListStates.h"
 #include "widgets/WidgetSupport.h"
 
 class cScene;
@@ -52,6 +53,12 @@ public:
     // alone: always follow it with show. Throws
     // kestrel::cUnicodeConversionException for malformed UTF-16.
     virtual void setItems(const std::vector<std::u16string>& items);
+    // The same with the rows given as the list keeps them: UTF-8 texts,
+    // each ended by a zero, laid end to end, and where each starts, with
+    // one more start at the end (the size of texts). Made without a string
+    // per row, so that a list of a whole catalogue refills within a frame.
+    // The texts must be well-formed UTF-8.
+    void setItemsUtf8(std::string texts, std::vector<size_t> starts);
     // Lays the rows out from the top (a list that fits is centred
     // vertically), scrolls to the first row, clears the selection and fades
     // the rows in from depth 100 over 300 ms; withBackground fades the
@@ -107,7 +114,7 @@ public:
     int getVisibleHeight() const { return mHeight; }
 
 private:
-    friend void restoreListState(const std::u16string& name, cListWidget& list);
+    friend void applyListState(cListWidget& list, const sListState& state);
 
     friend gboolean onWidgetEvent<cListWidget>(ClutterActor*, ClutterEvent*, gpointer);
     // The event table of the list; true when the event is consumed.
@@ -194,3 +201,7 @@ private:
 // selection); missing keys read as 0: the first row at the top.
 void restoreListState(const std::u16string& name, cListWidget& list);
 void saveListState(const std::u16string& name, const cListWidget& list);
+// The same state without the settings: what saveListState would write, and
+// what restoreListState puts back, from and to a value the caller keeps.
+sListState listStateOf(const cListWidget& list);
+void applyListState(cListWidget& list, const sListState& state);

@@ -1,7 +1,10 @@
 // Prints how long the channel browser's queries take on a large catalogue
 // (with the builder's indexes and without them), how long filling the
 // browser's channel list with their results takes on the real toolkit (in
-// the build with the toolkit, under a display), and how the start-up
+// the build with the toolkit, under a display), what one typed letter of
+// the name search costs (narrowing and refilling the list, with the
+// in-memory name index and, for comparison, with an SQL LIKE query on the
+// catalogue), and how the start-up
 // download and installation of a large catalogue compares with copying the
 // same file with curl. Figures only: nothing here passes or fails on time.
 
@@ -24,6 +27,13 @@
 #include "catalogue/CatalogueBuilder.h"
 #include "tools/CatalogueServer.h"
 #include "catalogue/M3uImport.h"
+#include "catalogue/CatalogueConnection.h"
+#include "catalogue/NameSearch.h"
+
+#include <atomic>
+#include <thread>
+
+#include <sqlite3.h>
 
 #ifdef LUMIVEX_BENCH_LIST_FILL
 #include "../app/TestSupport.h"
@@ -254,6 +264,167 @@ void benchListFill(const std::string& folder)
 }
 #endif
 
+// The typing search. Each figure is one keystroke: the text so far grows by
+// one letter, the search narrows, and the list is refilled with the result.
+// The words: one that every name holds (the heaviest refill: the whole
+// catalogue stays), one of digits that narrows fast, one found nowhere.
+const char16_t* const SearchWords[] = {u"annel", u"12345", u"qzxwv"};
+const int SearchLengths[] = {1, 2, 5};
+
+struct sSearchFilter {
+    const char* what;
+    std::u16string country;
+};
+
+std::vector<sSearchFilter> searchFilters()
+{
+    return {{"any country, any type", u"*"}, {"one country, any type", kestrel::fromUtf8(country(3))}};
+}
+
+// The "before": each keystroke asks the catalogue with LIKE (which ignores
+// the case of ASCII letters only) on a hardened connection of its own.
+void benchSearchLike(const std::string& folder)
+{
+    std::printf("typing search without an index: one SQL LIKE query per letter\n");
+    std::string problem;
+    sqlite3* connection = openCatalogueConnection(folder + "/database", problem);
+    if (!connection) {
+        std::printf("  cannot open: %s\n", problem.c_str());
+        return;
+    }
+    for (const sSearchFilter& filter : searchFilters()) {
+        for (const char16_t* word : SearchWords) {
+            for (const int length : SearchLengths) {
+                const std::u16string text(word, length);
+                const std::u16string pattern = u"%" + text + u"%";
+                size_t rows = 0;
+                const cFigure figure = measure(5, [&](int) {
+                    const bool anyCountry = filter.country == u"*";
+                    sqlite3_stmt* statement = nullptr;
+                    sqlite3_prepare_v2(connection,
+                                       anyCountry ? "select name from channels where name like ?1 group by name;"
+                                                  : "select name from channels where country = ?2 and name like ?1 "
+                                                    "group by name;",
+                                       -1, &statement, nullptr);
+                    sqlite3_bind_text16(statement, 1, pattern.c_str(), -1, SQLITE_STATIC);
+                    if (!anyCountry) {
+                        sqlite3_bind_text16(statement, 2, filter.country.c_str(), -1, SQLITE_STATIC);
+                    }
+                    std::vector<std::u16string> names;
+                    while (sqlite3_step(statement) == SQLITE_ROW) {
+                        names.push_back(static_cast<const char16_t*>(sqlite3_column_text16(statement, 0)));
+                    }
+                    sqlite3_finalize(statement);
+                    rows = names.size();
+                });
+                std::printf("  %-22s \"%s\" %7zu rows: query median %8.2f ms, worst %8.2f ms%s\n", filter.what,
+                            kestrel::toUtf8(text).c_str(), rows, figure.median, figure.worst,
+                            figure.worst <= FrameMs ? "" : "  (over one frame)");
+            }
+        }
+    }
+    sqlite3_close(connection);
+}
+
+std::shared_ptr<const cNameIndex> waitForNameIndex(cPlayerDatabase& database, double& milliseconds)
+{
+    std::atomic<bool> ready{false};
+    const auto start = tClock::now();
+    std::shared_ptr<const cNameIndex> index = database.nameIndex([&] { ready = true; });
+    while (!index) {
+        if (ready) {
+            index = database.nameIndex();
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    milliseconds = millisecondsSince(start);
+    return index;
+}
+
+// The "after": the in-memory index of folded names. fill, when given,
+// refills the list with the names and returns how long that took.
+using tSearchFill = std::function<double(std::string texts, std::vector<size_t> starts)>;
+
+void benchSearchIndex(const std::string& folder, const tSearchFill& fill)
+{
+    std::printf("typing search with the in-memory index of folded names%s\n",
+                fill ? ", refilling the channel list (real toolkit)" : "");
+    cPlayerDatabase database;
+    database.open(kestrel::fromUtf8(folder));
+    double built = 0;
+    const std::shared_ptr<const cNameIndex> all = waitForNameIndex(database, built);
+    std::printf("  index of %zu names built off the main loop in %.0f ms\n", all->size(), built);
+    for (const sSearchFilter& filter : searchFilters()) {
+        std::shared_ptr<const cNameIndex> index = all;
+        if (filter.country != u"*") {
+            // A country's names are indexed where the filter changes.
+            const auto start = tClock::now();
+            std::vector<std::u16string> names;
+            database.names(filter.country, u"*", names);
+            index = std::make_shared<const cNameIndex>(std::move(names));
+            std::printf("  %-22s query and index of its %zu names at the filter change: %.2f ms\n", filter.what,
+                        index->size(), millisecondsSince(start));
+        }
+        for (const char16_t* word : SearchWords) {
+            std::vector<double> queries[3], fills[3];
+            size_t rows[3] = {};
+            for (int run = 0; run < 5; ++run) {
+                cNameSearch search;
+                search.setIndex(index);
+                // Letter by letter, as typed: each keystroke narrows the last.
+                for (int length = 1, at = 0; length <= 5; ++length) {
+                    auto start = tClock::now();
+                    search.setText(std::u16string(word, length));
+                    std::string texts;
+                    std::vector<size_t> starts;
+                    search.matchingUtf8(texts, starts);
+                    const double query = millisecondsSince(start);
+                    const size_t found = starts.size() - 1;
+                    const double filled = fill ? fill(std::move(texts), std::move(starts)) : 0.0;
+                    if (length == SearchLengths[at]) {
+                        queries[at].push_back(query);
+                        fills[at].push_back(filled);
+                        rows[at] = found;
+                        ++at;
+                    }
+                }
+            }
+            for (int at = 0; at < 3; ++at) {
+                std::sort(queries[at].begin(), queries[at].end());
+                std::sort(fills[at].begin(), fills[at].end());
+                const double worst = queries[at].back() + fills[at].back();
+                std::printf("  %-22s \"%s\" %7zu rows: query %6.2f ms, fill %6.2f ms (medians), worst sum %6.2f "
+                            "ms%s\n",
+                            filter.what, kestrel::toUtf8(std::u16string(word, SearchLengths[at])).c_str(), rows[at],
+                            queries[at][2], fills[at][2], worst, worst <= FrameMs ? "" : "  (over one frame)");
+            }
+        }
+    }
+}
+
+#ifdef LUMIVEX_BENCH_LIST_FILL
+void benchSearchFill(const std::string& folder)
+{
+    if (!ensureUi()) {
+        std::printf("typing search with the list: not measured: %s\n", uiFailure().c_str());
+        return;
+    }
+    cBenchScene scene(clutter_stage_get_default());
+    cListWidget list(&scene, 180, 160, 440, 250);
+    for (int i = 0; i < 3; ++i) {
+        waitForPaint();
+    }
+    benchSearchIndex(folder, [&](std::string texts, std::vector<size_t> starts) {
+        const auto start = tClock::now();
+        list.setItemsUtf8(std::move(texts), std::move(starts));
+        list.show(false, true);
+        return millisecondsSince(start);
+    });
+    list.setItems({});
+}
+#endif
+
 void benchDownload(const cTempFolder& scratch)
 {
     const std::string served = scratch.file("served");
@@ -370,10 +541,12 @@ void benchM3uImport(const cTempFolder& scratch)
 } // namespace
 
 // With the argument "list-fill", only the browser's click figures are
-// printed (the catalogue is built with the indexes for them).
+// printed; with "search", only the typing search's (the catalogue is built
+// with the indexes for them).
 int main(int argc, char** argv)
 {
-    const bool listFillOnly = argc > 1 && std::string(argv[1]) == "list-fill";
+    const bool searchOnly = argc > 1 && std::string(argv[1]) == "search";
+    const bool listFillOnly = searchOnly || (argc > 1 && std::string(argv[1]) == "list-fill");
     // Each figure shows as soon as it is measured.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     cTempFolder scratch;
@@ -403,7 +576,15 @@ int main(int argc, char** argv)
         benchQueries(scratch.file("plain"), "browser queries without indexes");
     }
 #ifdef LUMIVEX_BENCH_LIST_FILL
-    benchListFill(scratch.file("indexed"));
+    if (!searchOnly) {
+        benchListFill(scratch.file("indexed"));
+    }
+#endif
+    benchSearchLike(scratch.file("indexed"));
+#ifdef LUMIVEX_BENCH_LIST_FILL
+    benchSearchFill(scratch.file("indexed"));
+#else
+    benchSearchIndex(scratch.file("indexed"), {});
 #endif
     if (!listFillOnly) {
         benchDownload(scratch);
