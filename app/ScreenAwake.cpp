@@ -61,6 +61,12 @@ GDBusConnection* sessionBus()
         awake.busTried = true;
         GError* error = nullptr;
         awake.bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+        if (awake.bus != nullptr) {
+            // The shared session connection would end the whole program
+            // with SIGTERM when the bus goes away; losing the screen saver
+            // is no reason to stop playing.
+            g_dbus_connection_set_exit_on_close(awake.bus, FALSE);
+        }
         if (awake.bus == nullptr) {
             kestrel::logDebug(Subsystem, std::string("no session bus, the desktop's screen saver is not asked: ") +
                                              (error != nullptr ? error->message : "unknown"));

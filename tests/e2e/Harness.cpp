@@ -438,6 +438,22 @@ std::string cPlayer::title() { return mDisplay.title(window()); }
     return ::testing::AssertionSuccess();
 }
 
+::testing::AssertionResult cPlayer::key(const std::string& name)
+{
+    const Window stage = window();
+    if (stage == 0) {
+        return failure("no window to type in");
+    }
+    // Without a window manager nobody gives the stage the focus: xdotool
+    // does, then types through the X server's test extension.
+    const cCommandResult result = runCommand(
+        {"xdotool", "windowfocus", "--sync", std::to_string(stage), "key", "--clearmodifiers", name}, 10000, mFolder);
+    if (!result.finished || result.status != 0) {
+        return failure("xdotool could not press " + name + ": " + result.error);
+    }
+    return ::testing::AssertionSuccess();
+}
+
 ::testing::AssertionResult cPlayer::move(int x, int y)
 {
     const Window stage = window();

@@ -177,6 +177,9 @@ public:
     std::string title();
     // A click of the left button at stage coordinates.
     ::testing::AssertionResult click(int x, int y);
+    // Presses and releases a key (an X key name: "Down", "Escape", "f") with
+    // the keyboard focus on the stage.
+    ::testing::AssertionResult key(const std::string& name);
     // Moves the pointer to stage coordinates without a click.
     ::testing::AssertionResult move(int x, int y);
     // Turns the wheel at stage coordinates: up (away from the user) or down.

@@ -483,6 +483,49 @@ TEST_F(RoadTest, AListOnTheCommandLineIsBrowsedAndPlayedAndReadAgainAtTheNextSta
     EXPECT_EQ(player().errorText().find("failed"), std::string::npos) << player().errorText();
 }
 
+// The keyboard on the road: a channel chosen in the browser, zapping to
+// the previous channel (not served: the player scene stays and says why)
+// and back, full screen on and off with F and Escape, and Escape home.
+TEST_F(RoadTest, ZappingAndTheKeysOfThePlayer)
+{
+    startCatalogueServer();
+    player().writeSettings(mCatalogue->address());
+    ASSERT_TRUE(player().start());
+    ASSERT_TRUE(player().waitForRegion("keys-newdb", ContinueButton, ContinueBlue, Tolerance));
+    ASSERT_TRUE(player().key("Return"));
+    ASSERT_TRUE(player().waitForTitle("Recent channels..."));
+    ASSERT_TRUE(player().waitForStill("keys-home"));
+    ASSERT_TRUE(player().key("c"));
+    ASSERT_TRUE(player().waitForTitle("Select channel..."));
+    ASSERT_TRUE(player().waitForStill("keys-channels"));
+    // Any and Any: Blue Hour, Dead Air, Green Hills, Red Line.
+    ASSERT_TRUE(player().click(rowX(ChannelList), rowY(ChannelList, 3, 4)));
+    ASSERT_TRUE(player().key("Return"));
+    ASSERT_TRUE(player().waitForTitle("Red Line"));
+    ASSERT_TRUE(player().waitForRegion("keys-playing", VideoTop, ClipRed, VideoTolerance));
+
+    ASSERT_TRUE(player().key("Up"));
+    ASSERT_TRUE(player().waitForTitle("Green Hills"));
+    ASSERT_TRUE(player().key("Down"));
+    ASSERT_TRUE(player().waitForTitle("Red Line"));
+    ASSERT_TRUE(player().waitForRegion("keys-back-to-red", VideoTop, ClipRed, VideoTolerance));
+
+    // Nothing carries full screen out without a window manager: the picture
+    // plays on, and Escape leaves full screen before it leaves the channel.
+    ASSERT_TRUE(player().key("f"));
+    ASSERT_TRUE(player().waitForChange("keys-full-screen", Video, 15000));
+    ASSERT_TRUE(player().key("Escape"));
+    ASSERT_TRUE(player().waitForChange("keys-windowed", Video, 15000));
+    EXPECT_EQ(player().title(), "Red Line");
+    ASSERT_TRUE(player().key("Escape"));
+    ASSERT_TRUE(player().waitForTitle("Recent channels..."));
+
+    ASSERT_TRUE(player().closeWindow());
+    ASSERT_TRUE(player().waitForExit());
+    EXPECT_EQ(player().exitStatus(), 0) << player().errorText();
+    EXPECT_NE(player().errorText().find("Green Hills"), std::string::npos) << player().errorText();
+}
+
 // The unreachable channel: the player scene gives up and the home scene
 // comes back. The channel went to the front of the recent list when it
 // started, but a channel that never showed a picture is not kept in
