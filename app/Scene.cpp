@@ -162,7 +162,38 @@ ClutterActor* standInTexture(float width, float height)
 
 cScene::cScene(ClutterActor* root) : mRoot(root) {}
 
-cScene::~cScene() = default;
+cScene::~cScene()
+{
+    if (mSizeHandler != 0) {
+        g_signal_handler_disconnect(mRoot, mSizeHandler);
+    }
+}
+
+void cScene::followStageSize()
+{
+    mLaidOutWidth = clutter_actor_get_width(mRoot);
+    mLaidOutHeight = clutter_actor_get_height(mRoot);
+    if (mSizeHandler == 0) {
+        mSizeHandler = g_signal_connect(mRoot, "allocation-changed", G_CALLBACK(onStageAllocation), this);
+    }
+}
+
+void cScene::layOutForStage(float, float) {}
+
+void cScene::onStageAllocation(ClutterActor*, ClutterActorBox* box, ClutterAllocationFlags, gpointer self)
+{
+    auto* scene = static_cast<cScene*>(self);
+    const float width = clutter_actor_box_get_width(box);
+    const float height = clutter_actor_box_get_height(box);
+    // The stage is allocated on every relayout; only a new size matters,
+    // and a leaving scene is no longer laid out.
+    if (scene->mLeaving || (width == scene->mLaidOutWidth && height == scene->mLaidOutHeight)) {
+        return;
+    }
+    scene->mLaidOutWidth = width;
+    scene->mLaidOutHeight = height;
+    scene->layOutForStage(width, height);
+}
 
 const char* cScene::skinPath(const char* fileName, const char* folder)
 {

@@ -53,11 +53,25 @@ public:
 
 protected:
     void beginLeaving() { mLeaving = true; }
+    // From now until the scene goes, layOutForStage() runs again whenever
+    // the stage takes another size (a window manager carrying out full
+    // screen or its end after the request has returned). Called by a
+    // scene's show.
+    void followStageSize();
+    // Places the scene's actors for a stage of this size; positions only
+    // (a carousel may glide to its new places). Nothing here.
+    virtual void layOutForStage(float width, float height);
 
     ClutterActor* mRoot; // main loop only; the stage owns it
 
 private:
-    bool mLeaving = false; // main loop only
+    static void onStageAllocation(ClutterActor* stage, ClutterActorBox* box, ClutterAllocationFlags flags,
+                                  gpointer self);
+
+    bool mLeaving = false;            // main loop only
+    unsigned long mSizeHandler = 0;   // main loop only; "allocation-changed" on the stage
+    float mLaidOutWidth = 0.0f;       // main loop only: the size layOutForStage last saw
+    float mLaidOutHeight = 0.0f;
 };
 
 // The current scene, null before the first scene and after

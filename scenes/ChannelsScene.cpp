@@ -107,11 +107,6 @@ void cPickerFrame::layOut(const char* title)
     clutter_actor_set_opacity(mSceneGroup, 0);
     clutter_actor_set_scale(mBackground, 1.5, 1.5);
 
-    float x = 0.0f;
-    float y = 0.0f;
-    captionPosition(sw, sh, clutter_actor_get_width(mCaption), clutter_actor_get_height(mCaption), x, y);
-    clutter_actor_set_position(mCaption, x, y);
-
     // Anchored at their centres: the background scales about the stage
     // centre, the logo hangs from the top edge, the orb grows about its
     // middle.
@@ -119,13 +114,20 @@ void cPickerFrame::layOut(const char* title)
     clutter_actor_set_position(mBackground, clutter_actor_get_width(mBackground) / 2.0f,
                                clutter_actor_get_height(mBackground) / 2.0f);
     clutter_actor_set_anchor_point_from_gravity(mLogo, CLUTTER_GRAVITY_CENTER);
-    clutter_actor_set_position(mLogo, sw / 2.0f, clutter_actor_get_height(mLogo) / 3.0f);
+    clutter_actor_set_anchor_point_from_gravity(mPlayOrb, CLUTTER_GRAVITY_CENTER);
+    place(sw, sh);
+}
 
+void cPickerFrame::place(float sw, float sh)
+{
+    float x = 0.0f;
+    float y = 0.0f;
+    captionPosition(sw, sh, clutter_actor_get_width(mCaption), clutter_actor_get_height(mCaption), x, y);
+    clutter_actor_set_position(mCaption, x, y);
+    clutter_actor_set_position(mLogo, sw / 2.0f, clutter_actor_get_height(mLogo) / 3.0f);
     clutter_actor_set_position(mBackButton, PickerButtonMargin, PickerButtonY);
     clutter_actor_set_position(mFavoritesButton, sw - clutter_actor_get_width(mFavoritesButton) - PickerButtonMargin,
                                PickerButtonY);
-
-    clutter_actor_set_anchor_point_from_gravity(mPlayOrb, CLUTTER_GRAVITY_CENTER);
     clutter_actor_set_position(mPlayOrb, sw / 2.0f, PlayOrbCentreY);
 }
 
@@ -246,9 +248,15 @@ cChannelsScene::~cChannelsScene()
     // The frame goes with the members.
 }
 
+void cChannelsScene::layOutForStage(float width, float height)
+{
+    mFrame.place(width, height);
+}
+
 void cChannelsScene::show()
 {
     mFrame.layOut(shownText(u"channels_title").c_str());
+    followStageSize();
 
     mCountryList->show(true, true);
     mTypeList->show(true, true);

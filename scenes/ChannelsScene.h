@@ -74,6 +74,9 @@ public:
     // at depth 100 and transparent, the background at scale 1.5 about its
     // centre, then caption, logo, buttons and orb where they stand.
     void layOut(const char* title);
+    // Caption, logo, buttons and orb where they stand on a stage of this
+    // size (layOut's last step, and again when the stage is resized).
+    void place(float width, float height);
     // The entry animation: scene group to opacity 255 and depth 0, the
     // background back to scale 1.0, with the scene template.
     void enter();
@@ -159,6 +162,10 @@ public:
     // also when the program ends during the exit fade), then fades out.
     void hide() override;
 
+protected:
+    void layOutForStage(float width, float height) override;
+
+public:
     // For checks.
     cListWidget& countryList() const { return *mCountryList; }
     cListWidget& channelList() const { return *mChannelList; }

@@ -27,9 +27,15 @@ cFavoritesScene::~cFavoritesScene()
     // The frame goes with the members.
 }
 
+void cFavoritesScene::layOutForStage(float width, float height)
+{
+    mFrame.place(width, height);
+}
+
 void cFavoritesScene::show()
 {
     mFrame.layOut(shownText(u"favourites_title").c_str());
+    followStageSize();
     // The scene is the favourites: its own button would lead nowhere.
     clutter_actor_hide(mFrame.favoritesButton());
     mList->setKeyboardFocus(true);

@@ -27,6 +27,10 @@ public:
     void show() override;
     void hide() override;
 
+protected:
+    void layOutForStage(float width, float height) override;
+
+public:
     // For checks.
     cListWidget& favouritesList() const { return *mList; }
     const cPickerFrame& frame() const { return mFrame; }

@@ -202,6 +202,24 @@ cIdleScene::~cIdleScene()
     mCarouselTimeline.reset();
 }
 
+void cIdleScene::placeFrame(float sw, float sh)
+{
+    float x = 0.0f;
+    float y = 0.0f;
+    captionPosition(sw, sh, clutter_actor_get_width(mCaption), clutter_actor_get_height(mCaption), x, y);
+    clutter_actor_set_position(mCaption, x, y);
+    clutter_actor_set_position(mLogo, sw / 2.0f, clutter_actor_get_height(mLogo) / 3.0f);
+    clutter_actor_set_position(mChannelsButton, 30.0f, 500.0f);
+    clutter_actor_set_position(mFavoritesButton, sw - clutter_actor_get_width(mFavoritesButton) - 30.0f, 500.0f);
+}
+
+void cIdleScene::layOutForStage(float width, float height)
+{
+    placeFrame(width, height);
+    // The tiles glide to the places of the new size.
+    setFocus(mFocus);
+}
+
 void cIdleScene::show()
 {
     const float sw = clutter_actor_get_width(mRoot);
@@ -213,21 +231,13 @@ void cIdleScene::show()
     clutter_actor_set_scale(mBackground, 1.5, 1.5);
     clutter_actor_set_z_position(mCarouselGroup, 100.0f);
 
-    float x = 0.0f;
-    float y = 0.0f;
-    captionPosition(sw, sh, clutter_actor_get_width(mCaption), clutter_actor_get_height(mCaption), x, y);
-    clutter_actor_set_position(mCaption, x, y);
-
     // Anchored at their centres: the background scales about the stage
     // centre, the logo hangs from the top edge.
     clutter_actor_set_anchor_point_from_gravity(mBackground, CLUTTER_GRAVITY_CENTER);
     clutter_actor_set_position(mBackground, clutter_actor_get_width(mBackground) / 2.0f,
                                clutter_actor_get_height(mBackground) / 2.0f);
     clutter_actor_set_anchor_point_from_gravity(mLogo, CLUTTER_GRAVITY_CENTER);
-    clutter_actor_set_position(mLogo, sw / 2.0f, clutter_actor_get_height(mLogo) / 3.0f);
-
-    clutter_actor_set_position(mChannelsButton, 30.0f, 500.0f);
-    clutter_actor_set_position(mFavoritesButton, sw - clutter_actor_get_width(mFavoritesButton) - 30.0f, 500.0f);
+    placeFrame(sw, sh);
 
     // The carousel starts laid out around the centre place and slides into
     // the remembered focus.
@@ -241,6 +251,7 @@ void cIdleScene::show()
         clutter_actor_set_z_position(mReflections[place], slot.depth);
     }
     setFocus(mFocus);
+    followStageSize();
 
     effectFade(mSceneTemplate, mSceneGroup, 255);
     effectDepth(mSceneTemplate, mSceneGroup, 0.0f);

@@ -67,6 +67,12 @@ public:
     void show() override;
     void hide() override;
 
+protected:
+    void layOutForStage(float width, float height) override;
+    // Caption, logo and buttons where they stand on a stage of this size.
+    void placeFrame(float width, float height);
+
+public:
     // Centres place n (clamped to 0..10) and animates every tile to its
     // slot over the carousel timeline.
     void setFocus(int n);

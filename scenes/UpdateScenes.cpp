@@ -76,18 +76,23 @@ void cUpdateScene::show()
     clutter_actor_set_z_position(mSceneGroup, -100.0f);
     clutter_actor_set_opacity(mSceneGroup, 0);
 
-    float x = 0.0f;
-    float y = 0.0f;
-    captionPosition(sw, sh, clutter_actor_get_width(mCaption), clutter_actor_get_height(mCaption), x, y);
-    clutter_actor_set_position(mCaption, x, y);
-
     clutter_actor_set_anchor_point_from_gravity(mBusyIcon, CLUTTER_GRAVITY_CENTER);
-    clutter_actor_set_position(mBusyIcon, sw / 2.0f, sh / 2.0f);
-    placeLogo(mLogo, sw);
+    layOutForStage(sw, sh);
+    followStageSize();
 
     effectFade(mSceneTemplate, mSceneGroup, 255);
     effectDepth(mSceneTemplate, mSceneGroup, 0.0f);
     mBusyTimeline->start();
+}
+
+void cUpdateScene::layOutForStage(float sw, float sh)
+{
+    float x = 0.0f;
+    float y = 0.0f;
+    captionPosition(sw, sh, clutter_actor_get_width(mCaption), clutter_actor_get_height(mCaption), x, y);
+    clutter_actor_set_position(mCaption, x, y);
+    clutter_actor_set_position(mBusyIcon, sw / 2.0f, sh / 2.0f);
+    placeLogo(mLogo, sw);
 }
 
 void cUpdateScene::hide()
@@ -146,13 +151,11 @@ void cNewDBScene::show()
     clutter_actor_set_opacity(mSceneGroup, 0);
     clutter_actor_set_scale(mBackground, 1.5, 1.5);
 
-    clutter_actor_set_position(mMessage, (sw - clutter_actor_get_width(mMessage)) / 2.0f,
-                               (sh - clutter_actor_get_height(mMessage)) / 2.0f);
     clutter_actor_set_anchor_point_from_gravity(mBackground, CLUTTER_GRAVITY_CENTER);
     clutter_actor_set_position(mBackground, clutter_actor_get_width(mBackground) / 2.0f,
                                clutter_actor_get_height(mBackground) / 2.0f);
-    placeLogo(mLogo, sw);
-    clutter_actor_set_position(mContinueButton, (sw - clutter_actor_get_width(mContinueButton)) / 2.0f, 500.0f);
+    layOutForStage(sw, sh);
+    followStageSize();
 
     effectFade(mSceneTemplate, mSceneGroup, 255);
     effectDepth(mSceneTemplate, mSceneGroup, 0.0f);
@@ -163,6 +166,14 @@ void cNewDBScene::show()
     mHandlers[2] = g_signal_connect(mRoot, "button-press-event", G_CALLBACK(onButtonPress), this);
     mHandlers[3] = g_signal_connect(mRoot, "key-release-event", G_CALLBACK(onKeyRelease), this);
     mHandlers[4] = g_signal_connect(mRoot, "key-press-event", G_CALLBACK(onKeyPress), this);
+}
+
+void cNewDBScene::layOutForStage(float sw, float sh)
+{
+    clutter_actor_set_position(mMessage, (sw - clutter_actor_get_width(mMessage)) / 2.0f,
+                               (sh - clutter_actor_get_height(mMessage)) / 2.0f);
+    placeLogo(mLogo, sw);
+    clutter_actor_set_position(mContinueButton, (sw - clutter_actor_get_width(mContinueButton)) / 2.0f, 500.0f);
 }
 
 void cNewDBScene::hide()

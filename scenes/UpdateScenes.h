@@ -24,6 +24,10 @@ public:
     void show() override;
     void hide() override;
 
+protected:
+    void layOutForStage(float width, float height) override;
+
+public:
     // For layout checks.
     ClutterActor* sceneGroup() const { return mSceneGroup; }
     ClutterActor* caption() const { return mCaption; }
@@ -51,6 +55,10 @@ public:
     void show() override;
     void hide() override;
 
+protected:
+    void layOutForStage(float width, float height) override;
+
+public:
     // For layout checks.
     ClutterActor* message() const { return mMessage; }
     ClutterActor* logo() const { return mLogo; }

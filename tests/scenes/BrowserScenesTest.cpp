@@ -1038,3 +1038,41 @@ TEST_F(BrowserScenesTest, TheListsAreSavedWhenTheProgramEndsInTheBrowser)
     }
     waitForEffectsToEnd();
 }
+
+// A window manager carries out full screen (and its end) by resizing the
+// stage after the request has returned: every scene lays itself out again
+// for the new size, and back for the old one.
+TEST_F(BrowserScenesTest, EveryPickerSceneLaysOutAgainWhenTheStageIsResized)
+{
+    const auto resize = [](float width, float height) {
+        clutter_actor_set_size(stageActor(), width, height);
+        runMainLoopUntil([&] { return clutter_actor_get_width(stageActor()) == width; }, 3000);
+        runMainLoopFor(100);
+    };
+    const auto frameAt = [](const cPickerFrame& frame, float width) {
+        EXPECT_FLOAT_EQ(clutter_actor_get_x(frame.playOrb()), width / 2.0f);
+        EXPECT_FLOAT_EQ(clutter_actor_get_x(frame.logo()), width / 2.0f);
+        EXPECT_FLOAT_EQ(clutter_actor_get_x(frame.favoritesButton()),
+                        width - clutter_actor_get_width(frame.favoritesButton()) - PickerButtonMargin);
+    };
+    for (const bool browser : {true, false}) {
+        SCOPED_TRACE(browser ? "browser" : "favourites");
+        const cPickerFrame* frame = nullptr;
+        if (browser) {
+            cChannelsScene* scene = visitBrowser();
+            ASSERT_NE(scene, nullptr);
+            frame = &scene->frame();
+        } else {
+            cFavoritesScene* scene = visitFavourites();
+            ASSERT_NE(scene, nullptr);
+            frame = &scene->frame();
+        }
+        frameAt(*frame, 800.0f);
+        resize(1024.0f, 768.0f);
+        ASSERT_FLOAT_EQ(clutter_actor_get_width(stageActor()), 1024.0f);
+        frameAt(*frame, 1024.0f);
+        resize(800.0f, 600.0f);
+        frameAt(*frame, 800.0f);
+        leaveForHome();
+    }
+}

@@ -502,3 +502,27 @@ TEST_F(IdleSceneTest, KeysTurnTheCarouselPlayTheCentreAndLeadOn)
         EXPECT_EQ(home->focus(), step.focus);
     }
 }
+
+// Full screen carried out by a window manager resizes the stage after the
+// request: the home scene lays itself out again for the new size (the
+// carousel glides to the new centre), and back.
+TEST_F(IdleSceneTest, TheHomeSceneLaysOutAgainWhenTheStageIsResized)
+{
+    writeThreeEntries();
+    cIdleScene* home = showHome();
+    ASSERT_NE(home, nullptr);
+    for (const float width : {1024.0f, 800.0f}) {
+        SCOPED_TRACE(width);
+        const float height = width * 0.75f;
+        clutter_actor_set_size(stageActor(), width, height);
+        ASSERT_TRUE(runMainLoopUntil([&] { return clutter_actor_get_width(stageActor()) == width; }, 3000));
+        runMainLoopFor(100);
+        waitForEffectsToEnd();
+        EXPECT_FLOAT_EQ(clutter_actor_get_x(home->logo()), width / 2.0f);
+        EXPECT_FLOAT_EQ(clutter_actor_get_x(home->favoritesButton()),
+                        width - clutter_actor_get_width(home->favoritesButton()) - 30.0f);
+        const sCarouselSlot centre = idleCarouselSlot(5, 5, width, height, IdleTileSize);
+        EXPECT_FLOAT_EQ(clutter_actor_get_x(home->tile(5)), centre.x);
+        EXPECT_FLOAT_EQ(clutter_actor_get_y(home->tile(5)), centre.y);
+    }
+}
