@@ -180,7 +180,7 @@ private:
     static void onElementAdded(GstBin* bin, GstBin* subBin, GstElement* element, void* self);
     static int onAutoplugSelect(GstElement* bin, GstPad* pad, void* caps, void* factory, void* self);
     static void onDeepElementAdded(GstBin* bin, GstBin* parent, GstElement* element, void* self);
-    static void onExtraHeadersChanged(GstElement* source, void* spec, void* self);
+    static void onExtraHeadersChanged(GstElement* source, void* property, void* self);
     // Puts the request headers on an HTTP source element; false when it has
     // no place for them.
     bool applyRequestHeaders(GstElement* source);

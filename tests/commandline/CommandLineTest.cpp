@@ -71,7 +71,7 @@ TEST_F(CommandLineTest, FormsAndWhatTheyAskFor)
         {{"--", "other.m3u"}, cCommandLine::Run, {}, {other}, ""},
         {{"--server", "tv.example:8080"}, cCommandLine::Run, {}, {}, "tv.example:8080"},
         {{"--server=https://tv.example/lists/"}, cCommandLine::Run, {}, {}, "https://tv.example/lists/"},
-        {{"--server", "[::1]:8391"}, cCommandLine::Run, {}, {}, "[::1]:8391"},
+        {{"--server", "[::1]:8400"}, cCommandLine::Run, {}, {}, "[::1]:8400"},
         // A language of the files beside the program, in any letter case.
         {{"--language", "german"}, cCommandLine::Run, {}, {}, "", "german"},
         {{"--language=Portuguese", "--list", list}, cCommandLine::Run, {list}, {}, "", "portuguese"},
@@ -219,7 +219,7 @@ TEST_F(CommandLineTest, SourcesAreReadFromTheSettingsFile)
                                 [this] { return kestrel::fromUtf8(mFolder.file("settings.xml")); }, out, error,
                                 line),
               0);
-    EXPECT_EQ(out.str(), "list 1: http://tv.example/a.m3u?x=1&y=2\nserver: 127.0.0.1:8391 (not used while lists are "
-                         "stored)\n");
+    EXPECT_EQ(out.str(), "list 1: http://tv.example/a.m3u?x=1&y=2\nserver: " +
+                             kestrel::toUtf8(cSettings::DefaultServer) + " (not used while lists are stored)\n");
     EXPECT_EQ(error.str(), "");
 }
