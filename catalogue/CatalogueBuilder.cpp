@@ -1,6 +1,8 @@
 #include "catalogue/CatalogueBuilder.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <set>
 #include <istream>
 #include <ostream>
@@ -91,40 +93,50 @@ std::string columnText(sqlite3_stmt* statement, int column)
     return text ? reinterpret_cast<const char*>(text) : "";
 }
 
-// The headers table, only when some entry has headers: a catalogue of
-// channels without any is the same file as it always was.
-bool writeHeaders(sqlite3* connection, const std::vector<cListingEntry>& entries, std::string& error)
+// A table of values kept once per address beside `channels` (the first
+// entry's), keyed by headersKey() of the address, made only when some entry
+// has such values: a catalogue of channels without any is the same file as
+// it always was. values(entry) gives the columns after the key, or nothing
+// for an entry without them.
+bool writeAddressTable(sqlite3* connection, const std::vector<cListingEntry>& entries, const std::string& table,
+                       const std::vector<std::string>& columns,
+                       const std::function<std::vector<const std::string*>(const cListingEntry&)>& values,
+                       std::string& error)
 {
-    bool any = false;
-    for (const cListingEntry& entry : entries) {
-        any = any || !entry.headers.empty();
-    }
+    const bool any = std::any_of(entries.begin(), entries.end(),
+                                 [&values](const cListingEntry& entry) { return !values(entry).empty(); });
     if (!any) {
         return true;
     }
-    if (!execute(connection,
-                 "create table channel_headers (url text, user_agent text, referrer text, origin text);", error) ||
-        !execute(connection, "create index channel_headers_url on channel_headers (url);", error)) {
+    std::string create = "create table " + table + " (url text";
+    std::string insertText = "insert into " + table + " (url";
+    std::string parameters = "?1";
+    for (size_t i = 0; i < columns.size(); ++i) {
+        create += ", " + columns[i] + " text";
+        insertText += ", " + columns[i];
+        parameters += ", ?" + std::to_string(i + 2);
+    }
+    const std::string index = "create index " + table + "_url on " + table + " (url);";
+    if (!execute(connection, (create + ");").c_str(), error) || !execute(connection, index.c_str(), error)) {
         return false;
     }
     cStatement insert;
-    if (sqlite3_prepare_v2(connection,
-                           "insert into channel_headers (url, user_agent, referrer, origin) values (?1, ?2, ?3, ?4);",
-                           -1, &insert.mHandle, nullptr) != SQLITE_OK) {
+    if (sqlite3_prepare_v2(connection, (insertText + ") values (" + parameters + ");").c_str(), -1, &insert.mHandle,
+                           nullptr) != SQLITE_OK) {
         error = sqlite3_errmsg(connection);
         return false;
     }
     std::set<std::string> written;
     for (const cListingEntry& entry : entries) {
-        if (entry.headers.empty() || !written.insert(entry.address).second) {
+        std::vector<const std::string*> row = values(entry);
+        if (row.empty() || !written.insert(entry.address).second) {
             continue;
         }
         const std::string key = kestrel::toUtf8(headersKey(kestrel::fromUtf8(entry.address)));
-        const std::string* values[] = {&key, &entry.headers.userAgent, &entry.headers.referrer,
-                                       &entry.headers.origin};
-        for (int i = 0; i < 4; ++i) {
-            sqlite3_bind_text(insert.mHandle, i + 1, values[i]->data(), static_cast<int>(values[i]->size()),
-                              SQLITE_TRANSIENT);
+        row.insert(row.begin(), &key);
+        for (size_t i = 0; i < row.size(); ++i) {
+            sqlite3_bind_text(insert.mHandle, static_cast<int>(i + 1), row[i]->data(),
+                              static_cast<int>(row[i]->size()), SQLITE_TRANSIENT);
         }
         if (sqlite3_step(insert.mHandle) != SQLITE_DONE) {
             error = sqlite3_errmsg(connection);
@@ -133,6 +145,24 @@ bool writeHeaders(sqlite3* connection, const std::vector<cListingEntry>& entries
         sqlite3_reset(insert.mHandle);
     }
     return true;
+}
+
+// The request headers and the guide ids of the channels.
+bool writeChannelTables(sqlite3* connection, const std::vector<cListingEntry>& entries, std::string& error)
+{
+    return writeAddressTable(connection, entries, "channel_headers", {"user_agent", "referrer", "origin"},
+                             [](const cListingEntry& entry) {
+                                 return entry.headers.empty()
+                                            ? std::vector<const std::string*>()
+                                            : std::vector<const std::string*>{&entry.headers.userAgent,
+                                                                              &entry.headers.referrer,
+                                                                              &entry.headers.origin};
+                             },
+                             error) &&
+           writeAddressTable(connection, entries, "channel_guide", {"guide_id"}, [](const cListingEntry& entry) {
+               return entry.guideId.empty() ? std::vector<const std::string*>()
+                                            : std::vector<const std::string*>{&entry.guideId};
+           }, error);
 }
 
 } // namespace
@@ -220,7 +250,7 @@ bool buildCatalogue(const std::vector<cListingEntry>& entries, const std::string
                     error = sqlite3_errmsg(connection.mHandle);
                     return false;
                 }
-                if (!writeHeaders(connection.mHandle, entries, error)) {
+                if (!writeChannelTables(connection.mHandle, entries, error)) {
                     return false;
                 }
                 cAddressGenerator generator;

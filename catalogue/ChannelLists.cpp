@@ -112,6 +112,12 @@ std::string rowsDigest(const std::vector<cListingEntry>& rows)
                 engine.update(*field);
             }
         }
+        // Likewise the guide id: a different character marks it, so that
+        // it never digests like a header.
+        if (!row.guideId.empty()) {
+            engine.update('\v');
+            engine.update(row.guideId);
+        }
         engine.update('\n');
     }
     return Poco::DigestEngine::digestToHex(engine.digest());

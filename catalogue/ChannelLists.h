@@ -38,6 +38,6 @@ std::u16string listCopyPath(const std::u16string& channelFolder, const std::stri
 std::vector<cListingEntry> mergeLists(const std::vector<std::vector<cListingEntry>>& lists);
 
 // A digest of the rows (hexadecimal text): equal rows (with their request
-// headers) in equal order give equal digests. Stored as the `listsdigest` setting of the installed
+// headers and guide ids) in equal order give equal digests. Stored as the `listsdigest` setting of the installed
 // catalogue.
 std::string rowsDigest(const std::vector<cListingEntry>& rows);

@@ -21,8 +21,10 @@
 namespace {
 
 // Imports the text; false with the reason when it gives no channel.
-bool importText(const std::string& text, std::vector<cListingEntry>& rows, std::string& error,
-                std::vector<cM3uSkip>* skipped = nullptr, std::vector<cM3uSkip>* refusedHeaders = nullptr)
+// The list's guide addresses are added to guides, each once.
+bool importText(const std::string& text, std::vector<cListingEntry>& rows, std::vector<std::string>& guides,
+                std::string& error, std::vector<cM3uSkip>* skipped = nullptr,
+                std::vector<cM3uSkip>* refusedHeaders = nullptr)
 {
     cM3uImport imported;
     if (!parseM3u(text, imported, error)) {
@@ -35,6 +37,11 @@ bool importText(const std::string& text, std::vector<cListingEntry>& rows, std::
         *refusedHeaders = std::move(imported.refusedHeaders);
     }
     rows = std::move(imported.entries);
+    for (std::string& guide : imported.guideAddresses) {
+        if (std::find(guides.begin(), guides.end(), guide) == guides.end()) {
+            guides.push_back(std::move(guide));
+        }
+    }
     return true;
 }
 
@@ -56,6 +63,7 @@ bool cPlayerDatabase::updateFromLists(const std::vector<std::u16string>& lists)
     std::vector<std::vector<cListingEntry>> imported;
     std::vector<std::string> keptCopies;
     std::string failures; // "source: why" of every list that gave nothing
+    mListGuides.clear();
     for (const std::u16string& wideSource : lists) {
         std::string source;
         try {
@@ -76,7 +84,7 @@ bool cPlayerDatabase::updateFromLists(const std::vector<std::u16string>& lists)
             setOutcome(eUpdateOutcome::Stopped, "stopped for termination");
             return false;
         }
-        if (read && importText(text, rows, error, &skipped, &refusedHeaders)) {
+        if (read && importText(text, rows, mListGuides, error, &skipped, &refusedHeaders)) {
             // A header value that could inject a request line is never
             // sent; the list's owner learns where it stands.
             for (const cM3uSkip& refused : refusedHeaders) {
@@ -106,7 +114,7 @@ bool cPlayerDatabase::updateFromLists(const std::vector<std::u16string>& lists)
         std::vector<cListingEntry> copyRows;
         std::string copyError;
         const std::u16string copy = listCopyPath(mUpdateFolder, source);
-        if (readWhole(copy, copyText) && importText(copyText, copyRows, copyError)) {
+        if (readWhole(copy, copyText) && importText(copyText, copyRows, mListGuides, copyError)) {
             kestrel::logWarning("catalogue", "list " + source + " failed: " + error +
                                                  "; its channels of the last start are kept");
             keptCopies.push_back(kestrel::toUtf8(copy));

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <unordered_set>
 
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include "catalogue/CountryNames.h"
+#include "catalogue/Fetch.h"
 #include "catalogue/RequestHeaders.h"
 
 const char* const UnknownCategory = "Unknown";
@@ -179,6 +181,7 @@ struct cExtInf {
     std::string country; // tvg-country as written
     std::string group;   // group-title as written
     std::string tvgName;
+    std::string guideId; // tvg-id as written
     cRequestHeaders headers; // from the attributes, unchecked
 };
 
@@ -291,27 +294,22 @@ void takeAddressSuffix(std::string& line, cHeaderReader& reader, size_t number)
     }
 }
 
-// The part after "#EXTINF:": a duration, attributes, then the title after
-// the first comma that is not inside a quoted value.
-cExtInf parseExtInf(const std::string& text, size_t line)
+// Reads `key=value` attributes (values quoted with " or ', or bare) from
+// position i until a comma outside quotes or the end; calls take with each
+// key in lower case. Returns the comma's position, or npos when none.
+size_t readAttributes(const std::string& text, size_t i,
+                      const std::function<void(const std::string& key, std::string value)>& take)
 {
-    cExtInf entry;
-    entry.line = line;
-    size_t i = 0;
     const size_t n = text.size();
-    while (i < n && text[i] != ',' && !isSpace(text[i])) {
-        ++i; // the duration
-    }
     for (;;) {
         while (i < n && isSpace(text[i])) {
             ++i;
         }
         if (i >= n) {
-            return entry; // no comma: no title
+            return std::string::npos;
         }
         if (text[i] == ',') {
-            entry.title = text.substr(i + 1);
-            return entry;
+            return i;
         }
         const size_t keyStart = i;
         while (i < n && text[i] != '=' && text[i] != ',' && !isSpace(text[i])) {
@@ -336,19 +334,88 @@ cExtInf parseExtInf(const std::string& text, size_t line)
             }
             value = text.substr(valueStart, i - valueStart);
         }
+        take(key, std::move(value));
+    }
+}
+
+// The part after "#EXTINF:": a duration, attributes, then the title after
+// the first comma that is not inside a quoted value.
+cExtInf parseExtInf(const std::string& text, size_t line)
+{
+    cExtInf entry;
+    entry.line = line;
+    size_t i = 0;
+    while (i < text.size() && text[i] != ',' && !isSpace(text[i])) {
+        ++i; // the duration
+    }
+    const size_t comma = readAttributes(text, i, [&entry](const std::string& key, std::string value) {
         if (key == "tvg-country") {
-            entry.country = value;
+            entry.country = std::move(value);
         } else if (key == "group-title") {
-            entry.group = value;
+            entry.group = std::move(value);
         } else if (key == "tvg-name") {
-            entry.tvgName = value;
+            entry.tvgName = std::move(value);
+        } else if (key == "tvg-id") {
+            entry.guideId = std::move(value);
         } else if (key == "user-agent" || key == "http-user-agent") {
-            entry.headers.userAgent = value;
+            entry.headers.userAgent = std::move(value);
         } else if (key == "http-referrer" || key == "referrer") {
-            entry.headers.referrer = value;
+            entry.headers.referrer = std::move(value);
         } else if (key == "http-origin") {
-            entry.headers.origin = value;
+            entry.headers.origin = std::move(value);
         }
+    });
+    if (comma != std::string::npos) {
+        entry.title = text.substr(comma + 1);
+    }
+    return entry;
+}
+
+// The guide addresses of an "#EXTM3U" line: url-tvg and x-tvg-url, each
+// one address or several separated by commas. Only web addresses are taken
+// (a list from the web must not make the player read a local file), each
+// once, up to MaxGuideAddresses.
+void readGuideAddresses(const std::string& header, size_t line, cM3uImport& result)
+{
+    size_t i = 0;
+    const auto take = [&](const std::string& key, std::string value) {
+        if (key != "url-tvg" && key != "x-tvg-url") {
+            return;
+        }
+        size_t start = 0;
+        while (start <= value.size()) {
+            size_t end = value.find(',', start);
+            if (end == std::string::npos) {
+                end = value.size();
+            }
+            const std::string address = trim(value.substr(start, end - start));
+            start = end + 1;
+            if (address.empty()) {
+                continue;
+            }
+            if (!isWebAddress(address) || address.size() > MaxGuideAddressBytes) {
+                result.skipped.push_back({line, "a guide address that is not an http or https address; ignored"});
+                continue;
+            }
+            if (std::find(result.guideAddresses.begin(), result.guideAddresses.end(), address) !=
+                result.guideAddresses.end()) {
+                continue;
+            }
+            if (result.guideAddresses.size() == MaxGuideAddresses) {
+                result.skipped.push_back({line, "more than " + std::to_string(MaxGuideAddresses) +
+                                                    " guide addresses; the rest ignored"});
+                return;
+            }
+            result.guideAddresses.push_back(address);
+        }
+    };
+    // A comma outside quotes would end readAttributes; go on after it.
+    for (;;) {
+        const size_t comma = readAttributes(header, i, take);
+        if (comma == std::string::npos) {
+            break;
+        }
+        i = comma + 1;
     }
 }
 
@@ -477,7 +544,9 @@ bool parseM3u(const std::string& text, cM3uImport& result, std::string& error)
                 } else {
                     ++result.ignoredLines;
                 }
-            } else if (!startsWithNoCase(line, "#extm3u")) {
+            } else if (startsWithNoCase(line, "#extm3u")) {
+                readGuideAddresses(line.substr(7), number, result);
+            } else {
                 ++result.ignoredLines;
             }
             continue;
@@ -539,6 +608,12 @@ bool parseM3u(const std::string& text, cM3uImport& result, std::string& error)
                                  " rows; the rest was left out");
             break;
         }
+        // A guide id that no guide could name (too long, control
+        // characters) is left out; the channel is still imported.
+        std::string guideId = cleanField(entry.guideId);
+        if (guideId.size() > MaxGuideIdBytes) {
+            guideId.clear();
+        }
         channels.insert(name + '\0' + address);
         if (!headers.headers().empty()) {
             ++result.channelsWithHeaders;
@@ -556,7 +631,7 @@ bool parseM3u(const std::string& text, cM3uImport& result, std::string& error)
                 }
                 countries.insert(country);
                 types.insert(type);
-                result.entries.push_back({country, type, name, description, address, headers.headers()});
+                result.entries.push_back({country, type, name, description, address, headers.headers(), guideId});
             }
         }
     }

@@ -51,6 +51,11 @@ constexpr size_t MaxImportedRows = 1000000;
 // catalogue takes; an entry with a longer one is skipped, naming its line.
 constexpr size_t MaxFieldBytes = 4096;
 constexpr size_t MaxAddressBytes = 8192;
+// A longer tvg-id is left out (the channel is still imported).
+constexpr size_t MaxGuideIdBytes = 256;
+// Guide addresses taken from one list, and the longest one.
+constexpr size_t MaxGuideAddresses = 8;
+constexpr size_t MaxGuideAddressBytes = 2048;
 
 // The name a channel without a country or a type is listed under.
 extern const char* const UnknownCategory;
@@ -71,6 +76,7 @@ struct cM3uImport {
     std::vector<cM3uSkip> skipped;       // in line order
     std::vector<cM3uSkip> refusedHeaders; // header values dropped, in line order
     size_t channelsWithHeaders = 0;      // entries imported with request headers
+    std::vector<std::string> guideAddresses; // from the "#EXTM3U" line, each once
 };
 
 // Reads the whole playlist text. False, with the reason in error, when

@@ -101,6 +101,10 @@ public:
     // ChannelLists.h), otherwise the catalogue server.
     bool update();
     eUpdateOutcome lastUpdateOutcome() const { return mLastOutcome.load(); }
+    // The programme guide addresses the lists named (their "#EXTM3U" line's
+    // url-tvg), each once, from the last update from lists (the last good
+    // copy of a list that failed); read after runUpdate has returned.
+    const std::vector<std::string>& listGuideAddresses() const { return mListGuides; }
     // What went wrong in the last failed update, in English; empty otherwise.
     std::string lastUpdateError() const;
 
@@ -149,6 +153,10 @@ public:
     // The catalogue's headers for an address; none when the catalogue has
     // no headers table or no headers for it.
     cRequestHeaders catalogueHeaders(const std::u16string& address);
+    // The channel's id in a programme guide (its list's tvg-id) for an
+    // address; empty when the catalogue names none. Favourites and recent
+    // channels find theirs through their address.
+    std::string catalogueGuideId(const std::u16string& address);
 
     // --- favourites, main loop -----------------------------------------
 
@@ -170,6 +178,10 @@ public:
 private:
     void runQuery(const char* statement, const std::vector<const std::u16string*>& values,
                   std::vector<std::u16string>& rows, bool firstRowOnly, bool* prepared = nullptr);
+    // The first row of a "... where url = ?1" statement over a table keyed
+    // by headersKey(address), its first `columns` columns as text; empty
+    // when there is no such row or table.
+    std::vector<std::string> addressRow(const char* statement, const std::u16string& address, int columns);
     std::u16string firstValue(const char* statement, const std::vector<const std::u16string*>& values);
     const std::vector<std::u16string>& cachedList(const char* statement, std::vector<std::u16string>& cache);
     const std::vector<std::u16string>& allNames();
@@ -192,6 +204,7 @@ private:
     cUpdateHooks mHooks;
     cUpdateLimits mLimits;
     std::atomic<bool> mNewCatalogue{false};              // set by the update thread
+    std::vector<std::string> mListGuides;                // update thread, then runUpdate's thread
     std::atomic<eUpdateOutcome> mLastOutcome{eUpdateOutcome::NotRun};
     mutable kestrel::cCriticalSection mErrorLock;
     std::string mLastError;                              // guarded by mErrorLock

@@ -86,19 +86,19 @@ std::u16string headersKey(const std::u16string& address)
     return key;
 }
 
-cRequestHeaders cPlayerDatabase::catalogueHeaders(const std::u16string& address)
+std::vector<std::string> cPlayerDatabase::addressRow(const char* statementText, const std::u16string& address,
+                                                     int columns)
 {
-    cRequestHeaders headers;
+    std::vector<std::string> row;
     if (mConnection == nullptr || address.empty()) {
-        return headers;
+        return row;
     }
     // A catalogue without the table (every catalogue of a server, and any
-    // built from lists without headers) fails to prepare: no headers.
+    // built from lists without such values) fails to prepare: no row.
     sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(mConnection, "select user_agent, referrer, origin from channel_headers where url = ?1;",
-                           -1, &statement, nullptr) != SQLITE_OK) {
+    if (sqlite3_prepare_v2(mConnection, statementText, -1, &statement, nullptr) != SQLITE_OK) {
         sqlite3_finalize(statement);
-        return headers;
+        return row;
     }
     const std::u16string key = headersKey(address);
     sqlite3_bind_text16(statement, 1, key.c_str(), -1, SQLITE_STATIC);
@@ -108,19 +108,37 @@ cRequestHeaders cPlayerDatabase::catalogueHeaders(const std::u16string& address)
         result = sqlite3_step(statement);
     }
     if (result == SQLITE_ROW) {
-        std::string* fields[] = {&headers.userAgent, &headers.referrer, &headers.origin};
-        for (int column = 0; column < 3; ++column) {
+        for (int column = 0; column < columns; ++column) {
             const unsigned char* text = sqlite3_column_text(statement, column);
-            *fields[column] = text != nullptr ? reinterpret_cast<const char*>(text) : "";
-            // A catalogue is outside data: a value that could break a
-            // request line is never sent.
-            if (!isSendableHeaderValue(*fields[column])) {
-                fields[column]->clear();
-            }
+            row.emplace_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
         }
     }
     sqlite3_finalize(statement);
+    return row;
+}
+
+cRequestHeaders cPlayerDatabase::catalogueHeaders(const std::u16string& address)
+{
+    cRequestHeaders headers;
+    const std::vector<std::string> row =
+        addressRow("select user_agent, referrer, origin from channel_headers where url = ?1;", address, 3);
+    if (row.size() == 3) {
+        std::string* fields[] = {&headers.userAgent, &headers.referrer, &headers.origin};
+        for (size_t column = 0; column < 3; ++column) {
+            // A catalogue is outside data: a value that could break a
+            // request line is never sent.
+            if (isSendableHeaderValue(row[column])) {
+                *fields[column] = row[column];
+            }
+        }
+    }
     return headers;
+}
+
+std::string cPlayerDatabase::catalogueGuideId(const std::u16string& address)
+{
+    const std::vector<std::string> row = addressRow("select guide_id from channel_guide where url = ?1;", address, 1);
+    return row.empty() ? std::string() : row.front();
 }
 
 cRequestHeaders cPlayerDatabase::currentHeaders()

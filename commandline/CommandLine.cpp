@@ -60,13 +60,14 @@ bool hasControl(const std::string& text)
                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
-// A list source as it is stored: a web address as given, a file as an
-// absolute path. False with the reason otherwise.
+// A list's or a guide's source as it is stored: a web address as given, a
+// file as an absolute path. False with the reason otherwise; `what` names
+// the kind of source in it.
 bool normaliseSource(const std::string& given, const std::string& workingFolder, std::string& source,
-                     std::string& error)
+                     std::string& error, const char* what = "list")
 {
     if (given.empty() || hasControl(given)) {
-        error = "not a list: \"" + given + "\"";
+        error = std::string("not a ") + what + ": \"" + given + "\"";
         return false;
     }
     if (isWebAddress(given)) {
@@ -202,7 +203,7 @@ std::vector<std::u16string> wide(const std::vector<std::string>& texts)
 
 std::string usageLine()
 {
-    return "Usage: lumivex [--list LIST]... [--server ADDRESS] [--language NAME] [LIST]...";
+    return "Usage: lumivex [--list LIST]... [--server ADDRESS] [--guide GUIDE]... [--language NAME] [LIST]...";
 }
 
 std::string helpText()
@@ -216,10 +217,14 @@ std::string helpText()
                          "                     address http://... or https://...); the stored lists are\n"
                          "                     dropped\n"
                          "  LIST               add this list to the stored ones (what \"Open with\" passes)\n"
+                         "  --guide GUIDE      read what is on from this XMLTV programme guide (a file or\n"
+                         "                     an http:// or https:// address, gzip too) besides the\n"
+                         "                     guides the lists name; repeat it for several; they\n"
+                         "                     replace the stored guides\n"
                          "  --language NAME    show the player in this language from now on: english,\n"
                          "                     german, french, ... (without it, the first start takes\n"
                          "                     the desktop's language)\n"
-                         "  --sources          print the stored server and lists, then exit\n"
+                         "  --sources          print the stored server, lists and guides, then exit\n"
                          "  --help             print this help, then exit\n"
                          "  --version          print the version, then exit\n"
                          "\n"
@@ -254,6 +259,10 @@ std::string sourcesText(const cSettings& settings)
     }
     text += "server: " + kestrel::toUtf8(settings.getServer());
     text += lists.empty() ? "\n" : " (not used while lists are stored)\n";
+    const std::vector<std::u16string> guides = settings.getGuides();
+    for (size_t i = 0; i < guides.size(); ++i) {
+        text += "guide " + std::to_string(i + 1) + ": " + kestrel::toUtf8(guides[i]) + "\n";
+    }
     return text;
 }
 
@@ -339,6 +348,21 @@ cCommandLine parseCommandLine(const std::vector<std::string>& arguments, const s
             }
             continue;
         }
+        if (name == "--guide") {
+            if (!takeValue()) {
+                return refuse("option --guide needs a file or an address");
+            }
+            std::string source;
+            std::string error;
+            if (!normaliseSource(value, workingFolder, source, error, "guide")) {
+                return refuse(error);
+            }
+            result.replaceGuides = true;
+            if (std::find(result.guides.begin(), result.guides.end(), source) == result.guides.end()) {
+                result.guides.push_back(source);
+            }
+            continue;
+        }
         if (name == "--server") {
             if (!takeValue()) {
                 return refuse("option --server needs an address");
@@ -365,12 +389,16 @@ cCommandLine parseCommandLine(const std::vector<std::string>& arguments, const s
     if (result.replaceServer && (result.replaceLists || !result.added.empty())) {
         return refuse("a server and lists cannot be chosen together: the lists would hide the server");
     }
-    if (result.action == cCommandLine::PrintSources && (result.replaceServer || result.replaceLists ||
-                                                        !result.added.empty() || !result.language.empty())) {
+    if (result.action == cCommandLine::PrintSources &&
+        (result.replaceServer || result.replaceLists || result.replaceGuides || !result.added.empty() ||
+         !result.language.empty())) {
         return refuse("--sources only prints; give it alone");
     }
     if (result.lists.size() + result.added.size() > static_cast<size_t>(cSettings::MaxLists)) {
         return refuse("at most " + std::to_string(cSettings::MaxLists) + " lists can be stored");
+    }
+    if (result.guides.size() > static_cast<size_t>(cSettings::MaxGuides)) {
+        return refuse("at most " + std::to_string(cSettings::MaxGuides) + " guides can be stored");
     }
     return result;
 }
@@ -383,6 +411,9 @@ std::vector<std::string> toArguments(const cCommandLine& commandLine)
     }
     if (commandLine.replaceServer) {
         arguments.insert(arguments.end(), {"--server", commandLine.server});
+    }
+    for (const std::string& guide : commandLine.guides) {
+        arguments.insert(arguments.end(), {"--guide", guide});
     }
     if (!commandLine.language.empty()) {
         arguments.insert(arguments.end(), {"--language", commandLine.language});
@@ -419,6 +450,10 @@ bool applyCommandLine(const cCommandLine& commandLine, cSettings& settings)
     }
     if (lists != stored) {
         settings.setLists(lists);
+        changed = true;
+    }
+    if (commandLine.replaceGuides && wide(commandLine.guides) != settings.getGuides()) {
+        settings.setGuides(wide(commandLine.guides));
         changed = true;
     }
     if (!commandLine.language.empty() && kestrel::fromUtf8(commandLine.language) != settings.getLanguage()) {

@@ -9,11 +9,13 @@
 //                                lists
 //   lumivex SOURCE ...           adds each list to the stored ones, once
 //                                (what a file manager's "Open with" passes)
+//   lumivex --guide GUIDE ...   stores these programme guides (XMLTV) in
+//                                place of the stored ones (repeatable)
 //   lumivex --language NAME      stores the language the player speaks
 //                                (a file of the language folder: german, ...)
 //   lumivex --sources | --help | --version   prints and exits 0
 //
-// A SOURCE is an M3U file (a path, or a file:// address as desktops pass
+// A SOURCE (and a GUIDE) is an M3U (XMLTV) file (a path, or a file:// address as desktops pass
 // it) or an http:// or https:// address. An unknown option, a missing or
 // unusable argument prints one line and the help's first line and exits 2;
 // nothing is written then. Options also take the "--name=value" form.
@@ -39,6 +41,8 @@ struct cCommandLine {
     bool replaceServer = false;     // --server was given
     std::string server;             // as given
     std::vector<std::string> added; // bare sources, absolute, in order
+    bool replaceGuides = false;     // --guide was given
+    std::vector<std::string> guides; // --guide sources, absolute, in order
     std::string language;           // --language, lower case; empty: not given
     std::string error;              // Refuse: what was wrong, one line
 };

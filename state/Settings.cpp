@@ -183,37 +183,37 @@ void cSettings::setServer(const std::u16string& server)
 }
 
 namespace {
-std::u16string listKey(int number)
+std::u16string numberedKey(const std::u16string& prefix, int number)
 {
     const std::string digits = std::to_string(number);
-    return u"list" + std::u16string(digits.begin(), digits.end());
+    return prefix + std::u16string(digits.begin(), digits.end());
 }
 } // namespace
 
-std::vector<std::u16string> cSettings::getLists() const
+std::vector<std::u16string> cSettings::getNumbered(const std::u16string& prefix, int most) const
 {
-    std::vector<std::u16string> lists;
+    std::vector<std::u16string> values;
     kestrel::cScopedLock lock(mLock);
-    for (int number = 1; number <= MaxLists; ++number) {
-        const auto found = mEntries.find(listKey(number));
+    for (int number = 1; number <= most; ++number) {
+        const auto found = mEntries.find(numberedKey(prefix, number));
         if (found == mEntries.end())
             break;
         if (!found->second.empty())
-            lists.push_back(found->second);
+            values.push_back(found->second);
     }
-    return lists;
+    return values;
 }
 
-void cSettings::setLists(const std::vector<std::u16string>& lists)
+void cSettings::setNumbered(const std::u16string& prefix, int most, const std::vector<std::u16string>& values)
 {
     kestrel::cScopedLock lock(mLock);
-    for (int number = 1; number <= MaxLists; ++number)
-        mEntries.erase(listKey(number));
+    for (int number = 1; number <= most; ++number)
+        mEntries.erase(numberedKey(prefix, number));
     int number = 1;
-    for (const std::u16string& list : lists) {
-        if (number > MaxLists)
+    for (const std::u16string& value : values) {
+        if (number > most)
             break;
-        mEntries[listKey(number++)] = list;
+        mEntries[numberedKey(prefix, number++)] = value;
     }
 }
 

@@ -73,9 +73,16 @@ public:
     // an http:// or https:// address. Empty when none is stored; while any
     // is, the lists are the catalogue's source instead of the server.
     static constexpr int MaxLists = 64;
-    std::vector<std::u16string> getLists() const;
+    std::vector<std::u16string> getLists() const { return getNumbered(u"list", MaxLists); }
     // Replaces every stored `listN` entry by the given lists, in order.
-    void setLists(const std::vector<std::u16string>& lists);
+    void setLists(const std::vector<std::u16string>& lists) { setNumbered(u"list", MaxLists, lists); }
+
+    // The user's own programme guides (XMLTV), besides those the lists
+    // name: `guide1`, `guide2`, ... like the lists, each a local file path
+    // or an http:// or https:// address. Written only by the command line.
+    static constexpr int MaxGuides = 16;
+    std::vector<std::u16string> getGuides() const { return getNumbered(u"guide", MaxGuides); }
+    void setGuides(const std::vector<std::u16string>& guides) { setNumbered(u"guide", MaxGuides, guides); }
 
     // Removes the entry; nothing happens when it is absent.
     void remove(const std::u16string& key);
@@ -94,6 +101,10 @@ public:
     static int64_t parseInteger64(const std::u16string& text);
 
 private:
+    // The values of prefix1, prefix2, ... up to the first absent number
+    // (at most `most`), empty ones left out; setNumbered replaces them all.
+    std::vector<std::u16string> getNumbered(const std::u16string& prefix, int most) const;
+    void setNumbered(const std::u16string& prefix, int most, const std::vector<std::u16string>& values);
     cSettings();
 
     mutable kestrel::cCriticalSection mLock;

@@ -88,7 +88,8 @@ protected:
     }
 
     // One start's update; the outcome.
-    eUpdateOutcome update(bool* installed = nullptr)
+    // guides receives the guide addresses the lists named.
+    eUpdateOutcome update(bool* installed = nullptr, std::vector<std::string>* guides = nullptr)
     {
         mLines.clear();
         cPlayerDatabase database;
@@ -97,6 +98,9 @@ protected:
         database.runUpdate(mFolder.widePath());
         if (installed != nullptr) {
             *installed = database.isNewCatalogue();
+        }
+        if (guides != nullptr) {
+            *guides = database.listGuideAddresses();
         }
         mError = database.lastUpdateError();
         return database.lastUpdateOutcome();
@@ -491,4 +495,39 @@ TEST_F(cListUpdate, AListsRequestHeadersReachTheInstalledCatalogue)
     cPlayerDatabase database;
     ASSERT_TRUE(database.open(mFolder.widePath()));
     EXPECT_EQ(database.catalogueHeaders(u"http://a.example/info").userAgent, "Agent/2");
+}
+
+TEST_F(cListUpdate, GuideIdsInstallTheCatalogueAgainAndGuideAddressesComeFromEveryListAndItsLastCopy)
+{
+    const std::string list = "#EXTM3U url-tvg=\"http://epg.example/a.xml.gz\"\n"
+                             "#EXTINF:-1 tvg-country=\"FR\" group-title=\"News\",Info\n"
+                             "http://a.example/info\n";
+    writeBytes(mLists.file("a.m3u"), list);
+    cTestServer server;
+    server.serve("/b.m3u", "#EXTM3U x-tvg-url=\"http://epg.example/b.xml,http://epg.example/a.xml.gz\"\n" +
+                               entry("IT", "News", "Notizie", "http://b.example/notizie"));
+    useLists({mLists.file("a.m3u"), "http://" + server.address() + "/b.m3u"});
+    std::vector<std::string> guides;
+    EXPECT_EQ(update(nullptr, &guides), eUpdateOutcome::Installed) << mError;
+    const std::vector<std::string> both = {"http://epg.example/a.xml.gz", "http://epg.example/b.xml"};
+    EXPECT_EQ(guides, both);
+
+    // A guide id alone changes the rows: installed again, and read back.
+    std::string withId = list;
+    withId.replace(withId.find("tvg-country"), 0, "tvg-id=\"info.fr\" ");
+    writeBytes(mLists.file("a.m3u"), withId);
+    EXPECT_EQ(update(nullptr, &guides), eUpdateOutcome::Installed) << mError;
+    {
+        cPlayerDatabase database;
+        ASSERT_TRUE(database.open(mFolder.widePath()));
+        EXPECT_EQ(database.catalogueGuideId(u"http://a.example/info"), "info.fr");
+    }
+
+    // The served list fails: its guide still comes from its last copy.
+    server.on("/b.m3u", [](HTTPServerRequest&, HTTPServerResponse& response) {
+        response.setStatusAndReason(HTTPServerResponse::HTTP_NOT_FOUND);
+        response.send() << "gone";
+    });
+    EXPECT_EQ(update(nullptr, &guides), eUpdateOutcome::UpToDate) << mError;
+    EXPECT_EQ(guides, both);
 }

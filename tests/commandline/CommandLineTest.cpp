@@ -25,6 +25,7 @@ protected:
     {
         std::ofstream(mFolder.file("my list.m3u")) << "#EXTM3U\n";
         std::ofstream(mFolder.file("other.m3u")) << "#EXTM3U\n";
+        std::ofstream(mFolder.file("guide.xml")) << "<tv/>\n";
         std::filesystem::create_directories(mFolder.file("folder.m3u"));
         mkfifo(mFolder.file("pipe.m3u").c_str(), 0600);
         cSettings::instance()->reset();
@@ -121,6 +122,11 @@ TEST_F(CommandLineTest, RefusalsPrintOneLineAndTheUsageAndExit2WithoutTouchingAn
         {{"--language"}, "--language needs a language"},
         {{"--language", "klingon"}, "no language \"klingon\" (there are: dutch, english, french, german"},
         {{"--language", "../language/german"}, "no language"},
+        {{"--guide"}, "--guide needs a file or an address"},
+        {{"--guide", "missing.xml"}, "no such file"},
+        {{"--guide", "ftp://files.example/guide.xml"}, "not a file or an http or https address"},
+        {{"--guide", ""}, "not a guide"},
+        {{"--sources", "--guide", "guide.xml"}, "give it alone"},
         {{"--language", ""}, "no language"},
         {{"--sources", "--language", "german"}, "give it alone"},
     };
@@ -203,6 +209,23 @@ TEST_F(CommandLineTest, WhatEachFormStores)
     EXPECT_TRUE(applyCommandLine(parse({list}), settings));
     EXPECT_EQ(sourcesText(settings),
               "list 1: " + list + "\nserver: https://tv.example/lists/ (not used while lists are stored)\n");
+
+    // --guide replaces the stored guides, keeps the lists, and a later
+    // start hands it on to the running player as it was given.
+    const std::string guide = mFolder.file("guide.xml");
+    const cCommandLine guides = parse({"--guide", "guide.xml", "--guide=https://tv.example/guide.xml.gz"});
+    EXPECT_EQ(guides.guides, (std::vector<std::string>{guide, "https://tv.example/guide.xml.gz"}));
+    EXPECT_EQ(parse(toArguments(guides)).guides, guides.guides);
+    EXPECT_TRUE(applyCommandLine(guides, settings));
+    EXPECT_FALSE(applyCommandLine(guides, settings));
+    EXPECT_EQ(settings.getGuides(),
+              (std::vector<std::u16string>{kestrel::fromUtf8(guide), u"https://tv.example/guide.xml.gz"}));
+    EXPECT_EQ(settings.getLists(), std::vector<std::u16string>{kestrel::fromUtf8(list)});
+    EXPECT_EQ(sourcesText(settings), "list 1: " + list +
+                                         "\nserver: https://tv.example/lists/ (not used while lists are stored)\n"
+                                         "guide 1: " + guide + "\nguide 2: https://tv.example/guide.xml.gz\n");
+    EXPECT_TRUE(applyCommandLine(parse({"--guide", "https://tv.example/guide.xml.gz"}), settings));
+    EXPECT_EQ(settings.getGuides(), std::vector<std::u16string>{u"https://tv.example/guide.xml.gz"});
 }
 
 TEST_F(CommandLineTest, SourcesAreReadFromTheSettingsFile)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ToolsTestSupport.h"
+#include "catalogue/M3uImport.h"
 #include "catalogue/PlayerDatabase.h"
 #include "kestrel/Unicode.h"
 #include "catalogue/CountryNames.h"
@@ -468,4 +469,56 @@ TEST(M3uImport, RequestHeadersInEveryFormReachTheCatalogue)
     }
     ASSERT_TRUE(database.open(kestrel::fromUtf8(plain.path())));
     EXPECT_TRUE(database.catalogueHeaders(u"http://a.example/seven.m3u8").empty());
+}
+
+TEST(M3uImport, GuideIdsReachTheCatalogueAndGuideAddressesAreCollected)
+{
+    const std::string playlist =
+        "#EXTM3U url-tvg=\"http://epg.example/a.xml.gz, https://epg.example/b.xml\" x-tvg-url=http://epg.example/a.xml.gz"
+        " tvg-shift=0 url-tvg2=\"/etc/passwd\"\n"
+        "#EXTINF:-1 tvg-id=\"Info.fr\" tvg-country=\"FR\",Info 24\n"
+        "http://a.example/info.m3u8\n"
+        "#EXTINF:-1 tvg-id=\"\",No id\n"
+        "http://a.example/none\n"
+        "#EXTINF:-1 tvg-id=\"" + std::string(300, 'x') + "\",Long id\n"
+        "http://a.example/long\n";
+    cM3uImport imported;
+    std::string error;
+    ASSERT_TRUE(parseM3u(playlist, imported, error)) << error;
+    EXPECT_EQ(imported.guideAddresses,
+              (std::vector<std::string>{"http://epg.example/a.xml.gz", "https://epg.example/b.xml"}));
+    ASSERT_EQ(imported.entries.size(), 3u);
+    EXPECT_EQ(imported.entries[0].guideId, "Info.fr");
+    EXPECT_EQ(imported.entries[1].guideId, "");
+    EXPECT_EQ(imported.entries[2].guideId, "") << "an id longer than a guide could name is left out";
+
+    // Only web addresses are taken from a list: one from the web must not
+    // make the player read a local file.
+    ASSERT_TRUE(parseM3u("#EXTM3U url-tvg=\"/home/me/guide.xml,file:///etc/passwd\"\n#EXTINF:-1,A\nhttp://a.example/\n",
+                         imported, error));
+    EXPECT_TRUE(imported.guideAddresses.empty());
+    EXPECT_EQ(imported.skipped.size(), 2u);
+
+    // The ids are kept once per address in a table of their own, which the
+    // player reads by address; a catalogue without ids has no such table.
+    cTempFolder folder;
+    ASSERT_EQ(importM3u(folder, playlist, folder.file("database")).status, 0);
+    const std::vector<std::string> schema = schemaOf(folder.file("database"));
+    EXPECT_NE(std::find(schema.begin(), schema.end(),
+                        "table|channel_guide|CREATE TABLE channel_guide (url text, guide_id text)"),
+              schema.end());
+    cPlayerDatabase database;
+    ASSERT_TRUE(database.open(kestrel::fromUtf8(folder.path())));
+    EXPECT_EQ(database.catalogueGuideId(u"http://a.example/info.m3u8"), "Info.fr");
+    EXPECT_EQ(database.catalogueGuideId(u"http://a.example/none"), "");
+    EXPECT_EQ(database.catalogueGuideId(u"http://a.example/other"), "");
+    database.close();
+
+    cTempFolder plain;
+    ASSERT_EQ(importM3u(plain, "#EXTINF:-1,Plain\nhttp://a.example/seven.m3u8\n", plain.file("database")).status, 0);
+    for (const std::string& row : schemaOf(plain.file("database"))) {
+        EXPECT_EQ(row.find("channel_guide"), std::string::npos) << row;
+    }
+    ASSERT_TRUE(database.open(kestrel::fromUtf8(plain.path())));
+    EXPECT_EQ(database.catalogueGuideId(u"http://a.example/seven.m3u8"), "");
 }
