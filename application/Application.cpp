@@ -1,6 +1,8 @@
 #include "application/Application.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <iostream>
 #include <mutex>
 
@@ -14,6 +16,7 @@
 #include "catalogue/ChannelFolder.h"
 #include "catalogue/PlayerDatabase.h"
 #include "commandline/CommandLine.h"
+#include "guide/GuideUpdate.h"
 #include "playback/MediaGraph.h"
 #include "playback/Playback.h"
 #include "playback/StreamAddress.h"
@@ -252,6 +255,8 @@ void cLumivexApplication::initializationThread()
         if (isTerminating()) {
             return;
         }
+        startGuide(channels);
+
         // First scene: the database-updated scene when the update installed
         // a new catalogue, otherwise the home scene.
         if (database->isNewCatalogue()) {
@@ -272,6 +277,26 @@ void cLumivexApplication::initializationThread()
     }
 }
 
+void cLumivexApplication::startGuide(const std::u16string& channelFolder)
+{
+    std::vector<std::string> sources;
+    for (const std::u16string& guide : cSettings::instance()->getGuides()) {
+        sources.push_back(kestrel::toUtf8(guide));
+    }
+    for (const std::string& guide : cPlayerDatabase::instance()->listGuideAddresses()) {
+        if (std::find(sources.begin(), sources.end(), guide) == sources.end()) {
+            sources.push_back(guide);
+        }
+    }
+    if (sources.empty()) {
+        return; // a guide of earlier sources stays as it is, and is shown
+    }
+    mGuideSchedule.start([sources, channelFolder](const std::function<bool()>& stopRequested) {
+        refreshGuide(sources, channelFolder, cGuideLimits(), static_cast<int64_t>(std::time(nullptr)),
+                     [stopRequested] { return stopRequested() || isApplicationTerminating(); });
+    });
+}
+
 void cLumivexApplication::shutdown()
 {
     // The initialisation thread may still be loading (the window can be
@@ -282,6 +307,9 @@ void cLumivexApplication::shutdown()
         mInitializationThread.join();
     }
     trace("join initialization thread");
+    // A guide being read is dropped (the old file stays); nothing after
+    // this waits for it.
+    mGuideSchedule.stop();
     // Later starts are no longer heard (the settings they would store go
     // below); the folder stays locked until the process ends.
     mInstanceLock.stopListening();

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "guide/GuideSchedule.h"
 #include "kestrel/Application.h"
 #include "kestrel/InstanceLock.h"
 
@@ -32,9 +33,15 @@ public:
 
 private:
     void initializationThread();
+    // Starts the guide's schedule on the guides the user gave and those the
+    // lists name (nothing without any).
+    void startGuide(const std::u16string& channelFolder);
     void shutdown();
 
     std::thread mInitializationThread; // main thread only
+    // Started by the initialisation thread, stopped by shutdown after that
+    // thread has been joined.
+    cGuideSchedule mGuideSchedule;
     // The data folder's lock, held from start-up to the end of the
     // process; its listener runs from start-up to the start of shutdown.
     kestrel::cInstanceLock mInstanceLock; // main thread only

@@ -116,6 +116,8 @@ public:
     // Clears the favourites and the cached lists, forgets the folder and
     // closes the connection.
     void close();
+    // The channel folder given to open; empty while closed.
+    const std::u16string& folder() const { return mFolder; }
     // True once an update has installed a new catalogue.
     bool isNewCatalogue() const { return mNewCatalogue.load(); }
 

@@ -9,6 +9,7 @@
 #include "app/Words.h"
 #include "catalogue/PlayerDatabase.h"
 #include "playback/Zapping.h"
+#include "scenes/GuideLines.h"
 #include "scenes/IdleScene.h"
 #include "state/Language.h"
 #include "state/ListStates.h"
@@ -26,6 +27,11 @@ constexpr unsigned SceneMilliseconds = 300;
 constexpr unsigned OrbFrames = 20;
 constexpr unsigned FramesPerSecond = 120;
 constexpr double OrbGrown = 1.1;
+// The guide line under the channel list: its font, its gap below the list,
+// and how often its minutes left are counted again.
+const char* const GuideLineFont = "Monospace 11";
+constexpr float GuideLineGap = 6.0f;
+constexpr guint GuideRefreshSeconds = 30;
 
 const char16_t* const AnyRow = u"channels_any"; // the name of its text
 const char16_t* const AnyFilter = u"*";
@@ -232,10 +238,21 @@ cChannelsScene::cChannelsScene(ClutterActor* root)
     mCountryList->setClickSlot([this] { refillChannels(); });
     mTypeList->setClickSlot([this] { refillChannels(); });
     mChannelList->setClickSlot([this] { chooseChannel(); });
+
+    const ClutterColor white = {255, 255, 255, 255};
+    mGuideLine = clutter_text_new_full(GuideLineFont, "", &white);
+    // Titles come from outside: never markup, cut rather than overflowing.
+    clutter_text_set_use_markup(CLUTTER_TEXT(mGuideLine), FALSE);
+    clutter_text_set_ellipsize(CLUTTER_TEXT(mGuideLine), PANGO_ELLIPSIZE_END);
+    clutter_actor_add_child(mFrame.sceneGroup(), mGuideLine);
+    clutter_actor_hide(mGuideLine);
 }
 
 cChannelsScene::~cChannelsScene()
 {
+    if (mGuideTimer != 0) {
+        g_source_remove(mGuideTimer);
+    }
     mKeys.disconnect();
     mHandlers.disconnect();
     // A scene that hid has saved them already.
@@ -273,6 +290,10 @@ void cChannelsScene::show()
     }
 
     mChannelList->setKeyboardFocus(true);
+    updateGuideLine();
+    // The minutes left count down while the browser shows.
+    mGuideTimer = clutter_threads_add_timeout_seconds_full(G_PRIORITY_DEFAULT, GuideRefreshSeconds, onGuideTimer,
+                                                           this, nullptr);
     mFrame.enter();
     // The search sees a key before the scene's other handlers.
     mKeys.connect(mRoot, [this](const ClutterKeyEvent& key) { return handleKey(key); });
@@ -291,6 +312,10 @@ void cChannelsScene::hide()
     mTypeList->hide();
     mChannelList->hide();
     mSearchLine.fadeOut();
+    if (mGuideTimer != 0) {
+        g_source_remove(mGuideTimer);
+        mGuideTimer = 0;
+    }
     mFrame.fadeOut([this] { delete this; });
 }
 
@@ -327,6 +352,7 @@ void cChannelsScene::refillChannels()
     cPlayerDatabase::instance()->names(filterOf(*mCountryList), filterOf(*mTypeList), names);
     mChannelList->setItems(names);
     mChannelList->show(false, true);
+    updateGuideLine();
 }
 
 void cChannelsScene::chooseChannel()
@@ -339,6 +365,38 @@ void cChannelsScene::chooseChannel()
     if (mSearchLine.isOpen()) {
         mChosenInSearch = mChannelList->getActiveText();
     }
+    updateGuideLine();
+}
+
+void cChannelsScene::updateGuideLine()
+{
+    // The selected row is the catalogue's current channel once it has been
+    // chosen; a row selected otherwise (a restored position) shows nothing
+    // until it is.
+    sGuideLines lines;
+    cPlayerDatabase* database = cPlayerDatabase::instance();
+    if (mChannelList->getActive() >= 0 && mChannelList->getActiveText() == database->currentName()) {
+        lines = guideLinesFor(database->currentAddress(), mChannelList->getActiveText(), currentUtc());
+    }
+    if (lines.brief.empty()) {
+        clutter_actor_hide(mGuideLine);
+        return;
+    }
+    clutter_text_set_text(CLUTTER_TEXT(mGuideLine), lines.brief.c_str());
+    // Centred under the channel list, no wider than it.
+    clutter_actor_set_width(mGuideLine, -1.0f);
+    const float width = std::min(clutter_actor_get_width(mGuideLine), static_cast<float>(ChannelListPlace.width));
+    clutter_actor_set_width(mGuideLine, width);
+    clutter_actor_set_position(mGuideLine, ChannelListPlace.x + (ChannelListPlace.width - width) / 2.0f,
+                               ChannelListPlace.y + ChannelListPlace.height + GuideLineGap);
+    clutter_actor_show(mGuideLine);
+}
+
+gboolean cChannelsScene::onGuideTimer(gpointer self)
+{
+    auto* scene = static_cast<cChannelsScene*>(self);
+    runGuarded([scene] { scene->updateGuideLine(); });
+    return G_SOURCE_CONTINUE;
 }
 
 void cChannelsScene::searchChanged(cSearchLine::eChange change)
@@ -369,6 +427,7 @@ void cChannelsScene::searchChanged(cSearchLine::eChange change)
             const auto chosen = std::find(names.begin(), names.end(), mChosenInSearch);
             mChannelList->setActive(chosen == names.end() ? -1 : static_cast<int>(chosen - names.begin()));
         }
+        updateGuideLine();
         break;
     }
     }
@@ -401,6 +460,7 @@ void cChannelsScene::showSearchMatches()
     mChannelList->setItemsUtf8(std::move(texts), std::move(starts));
     mChannelList->show(false, true);
     mSearchLine.setCount(static_cast<int>(mNameSearch.matches().size()));
+    updateGuideLine();
 }
 
 // The key presses: the search line's table (SearchLine.h) while the scene

@@ -172,6 +172,9 @@ public:
     cListWidget& typeList() const { return *mTypeList; }
     const cPickerFrame& frame() const { return mFrame; }
     const cSearchLine& searchLine() const { return mSearchLine; }
+    // Under the channel list: what the programme guide says the selected
+    // channel airs now and its minutes left; hidden without either.
+    ClutterActor* guideLine() const { return mGuideLine; }
 
 private:
     // The list's active text, "*" for its "Any" row, empty without a
@@ -195,6 +198,9 @@ private:
     void searchCatalogue();
     // The channel list shows the search's matches and the line their count.
     void showSearchMatches();
+    // The guide line for the selected channel (hidden without one).
+    void updateGuideLine();
+    static gboolean onGuideTimer(gpointer self);
 
     // All fields: main loop only. The lists are deleted before the frame,
     // whose actors lie below theirs.
@@ -211,4 +217,6 @@ private:
     std::u16string mChosenInSearch;
     cKeyPressHandler mKeys;
     cStageHandlers mHandlers;
+    ClutterActor* mGuideLine; // in the frame's scene group
+    guint mGuideTimer = 0;    // refreshes the minutes left while shown; 0 when none
 };

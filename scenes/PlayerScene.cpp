@@ -16,6 +16,7 @@
 #include "kestrel/Unicode.h"
 #include "playback/PlayerManager.h"
 #include "playback/Zapping.h"
+#include "scenes/GuideLines.h"
 #include "scenes/IdleScene.h"
 #include "state/Language.h"
 #include "state/Settings.h"
@@ -41,6 +42,24 @@ constexpr float ButtonSize = 48.0f;
 // wrapped within the stage's width less this margin on each side.
 const char* const StillCardFont = "Monospace Bold 32";
 constexpr int StillCardMargin = 40;
+// The guide's lines: smaller than the name above them, as wide as the
+// stage allows less this margin on each side.
+const char* const GuideFont = "Monospace 11";
+constexpr int GuideMargin = 140;
+constexpr int GuideLineGap = 2;
+// A guide timer never waits longer than this (a clock changed meanwhile
+// would leave a far one wrong); it then looks again.
+constexpr int64_t GuideRecheckSeconds = 600;
+
+// The playing channel's address: its playlist's, or without a player the
+// catalogue's current one.
+std::u16string currentChannelAddress()
+{
+    if (cVideoPlayer* player = cPlayerManager::instance()->currentPlayer()) {
+        return player->getPlayList()->getUrl();
+    }
+    return cPlayerDatabase::instance()->currentAddress();
+}
 
 // The playing channel's name in UTF-8: the name the current player's
 // playlist was made with. The catalogue's current channel may have changed
@@ -136,6 +155,14 @@ cPlayerScene::cPlayerScene(ClutterActor* root) : cScene(root)
     mAddToFavouritesButton = loadSkinTexture("add2fav.png", ButtonSize, ButtonSize);
     mZapCaption = clutter_text_new_full("Monospace Bold 20", "", &White);
     clutter_text_set_line_alignment(CLUTTER_TEXT(mZapCaption), PANGO_ALIGN_CENTER);
+    mGuideNowLabel = clutter_text_new_full(GuideFont, "", &White);
+    mGuideNextLabel = clutter_text_new_full(GuideFont, "", &White);
+    for (ClutterActor* label : {mGuideNowLabel, mGuideNextLabel}) {
+        // Titles come from outside: shown as they are, never as markup,
+        // and cut with an ellipsis rather than running off the stage.
+        clutter_text_set_use_markup(CLUTTER_TEXT(label), FALSE);
+        clutter_text_set_ellipsize(CLUTTER_TEXT(label), PANGO_ELLIPSIZE_END);
+    }
 
     mBusyTimeline = std::make_unique<cTimeline>(BusyFrames, BusyFramesPerSecond);
     mBusyTimeline->setLoop(true);
@@ -181,6 +208,8 @@ cPlayerScene::cPlayerScene(ClutterActor* root) : cScene(root)
     clutter_actor_add_child(mControlsGroup, mFullScreenButton);
     clutter_actor_add_child(mControlsGroup, mAddToFavouritesButton);
     clutter_actor_add_child(mControlsGroup, mNameLabel);
+    clutter_actor_add_child(mControlsGroup, mGuideNowLabel);
+    clutter_actor_add_child(mControlsGroup, mGuideNextLabel);
 
     const int sw = stageWidth();
     const int sh = stageHeight();
@@ -222,6 +251,9 @@ cPlayerScene::~cPlayerScene()
     if (mZapCaptionTimer != 0) {
         g_source_remove(mZapCaptionTimer);
     }
+    if (mGuideTimer != 0) {
+        g_source_remove(mGuideTimer);
+    }
     g_signal_handler_disconnect(mVideoTexture, mSizeChangeHandler);
     for (gulong handler : mStageHandlers) {
         if (handler != 0) {
@@ -237,8 +269,8 @@ cPlayerScene::~cPlayerScene()
     // Running effects would call back into a scene that is gone; they stop
     // where they stand.
     for (ClutterActor* actor : {mVideoTexture, mReflection, mStillCard, mVideoGroup, mBusyIcon, mBackground,
-                                mBackButton, mFullScreenButton, mAddToFavouritesButton, mNameLabel, mControlsGroup,
-                                mZapCaption}) {
+                                mBackButton, mFullScreenButton, mAddToFavouritesButton, mNameLabel, mGuideNowLabel,
+                                mGuideNextLabel, mControlsGroup, mZapCaption}) {
         stopEffects(actor);
     }
     clutter_actor_destroy(mZapCaption);
@@ -254,6 +286,8 @@ cPlayerScene::~cPlayerScene()
     clutter_actor_remove_child(mControlsGroup, mFullScreenButton);
     clutter_actor_remove_child(mControlsGroup, mAddToFavouritesButton);
     clutter_actor_remove_child(mControlsGroup, mNameLabel);
+    clutter_actor_remove_child(mControlsGroup, mGuideNowLabel);
+    clutter_actor_remove_child(mControlsGroup, mGuideNextLabel);
     clutter_actor_remove_child(mRoot, mControlsGroup);
 
     mShortTemplate.reset();
@@ -291,6 +325,7 @@ void cPlayerScene::show()
     clutter_actor_hide(mBusyIcon);
     mVolumeKnob->show();
     mZoomSlider->show();
+    updateGuideLines();
     layout();
 
     effectScale(*mShortTemplate, mBackground, 1.0, 1.0);
@@ -368,6 +403,7 @@ void cPlayerScene::layout()
     clutter_actor_set_position(mBusyIcon, sw / 2, sh / 2);
 
     clutter_actor_set_position(mNameLabel, (sw - static_cast<int>(clutter_actor_get_width(mNameLabel))) / 2, 50);
+    placeGuideLines();
     placeZapCaption();
     clutter_actor_set_position(mBackButton, 30, sh - 100);
 
@@ -786,6 +822,62 @@ void cPlayerScene::placeZapCaption()
     const int sw = stageWidth();
     const int width = static_cast<int>(clutter_actor_get_width(mZapCaption));
     clutter_actor_set_position(mZapCaption, (sw - width) / 2, 100);
+}
+
+void cPlayerScene::updateGuideLines()
+{
+    if (mGuideTimer != 0) {
+        g_source_remove(mGuideTimer);
+        mGuideTimer = 0;
+    }
+    const int64_t now = currentUtc();
+    const sGuideLines lines = guideLinesFor(currentChannelAddress(), kestrel::fromUtf8(currentChannelName()), now);
+    const std::pair<ClutterActor*, const std::string*> labels[] = {{mGuideNowLabel, &lines.now},
+                                                                   {mGuideNextLabel, &lines.next}};
+    for (const auto& [label, text] : labels) {
+        clutter_text_set_text(CLUTTER_TEXT(label), text->c_str());
+        if (text->empty()) {
+            clutter_actor_hide(label);
+        } else {
+            clutter_actor_show(label);
+        }
+    }
+    placeGuideLines();
+    // The lines follow the programmes while the channel plays; without a
+    // change in sight the guide is looked at again now and then (a new
+    // guide may have come meanwhile).
+    int64_t wait = GuideRecheckSeconds;
+    if (lines.changesAt > now) {
+        wait = std::min(lines.changesAt - now, GuideRecheckSeconds);
+    }
+    mGuideTimer = clutter_threads_add_timeout_seconds_full(G_PRIORITY_DEFAULT, static_cast<guint>(wait),
+                                                           onGuideTimer, this, nullptr);
+}
+
+gboolean cPlayerScene::onGuideTimer(gpointer self)
+{
+    auto* scene = static_cast<cPlayerScene*>(self);
+    scene->mGuideTimer = 0;
+    runGuarded([scene] { scene->updateGuideLines(); });
+    return G_SOURCE_REMOVE;
+}
+
+void cPlayerScene::placeGuideLines()
+{
+    // Centred under the name label, each as wide as its text within the
+    // stage less the margins.
+    const int sw = stageWidth();
+    float y = clutter_actor_get_y(mNameLabel) + clutter_actor_get_height(mNameLabel) + GuideLineGap;
+    for (ClutterActor* label : {mGuideNowLabel, mGuideNextLabel}) {
+        if (!CLUTTER_ACTOR_IS_VISIBLE(label)) {
+            continue;
+        }
+        clutter_actor_set_width(label, -1.0f); // its natural width first
+        const float width = std::min(clutter_actor_get_width(label), static_cast<float>(std::max(sw - 2 * GuideMargin, 40)));
+        clutter_actor_set_width(label, width);
+        clutter_actor_set_position(label, (static_cast<float>(sw) - width) / 2.0f, y);
+        y += clutter_actor_get_height(label) + GuideLineGap;
+    }
 }
 
 void cPlayerScene::goBack()

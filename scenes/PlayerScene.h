@@ -2,8 +2,9 @@
 // The player scene: the playing channel's video, upright, with its
 // reflection on the background; a busy icon while the stream is opened;
 // controls that fade in when the mouse moves and out 3 seconds after it
-// stopped (back, full screen, add to favourites, the channel's name, the
-// volume knob and the zoom slider). Keys: Escape leaves full screen or goes
+// stopped (back, full screen, add to favourites, the channel's name with
+// what the programme guide says is on now and next, the volume knob and the
+// zoom slider). Keys: Escape leaves full screen or goes
 // back, F and F11 toggle full screen (as a double click on the picture
 // does), M mutes, Left/Right and minus/plus turn the knob, Up/Down and
 // Page Up/Page Down play the previous/next channel of the list the channel
@@ -93,6 +94,9 @@ public:
     ClutterActor* fullScreenButton() const { return mFullScreenButton; }
     ClutterActor* addToFavouritesButton() const { return mAddToFavouritesButton; }
     ClutterActor* nameLabel() const { return mNameLabel; }
+    // The guide's lines under the name; hidden when the guide has nothing.
+    ClutterActor* guideNowLabel() const { return mGuideNowLabel; }
+    ClutterActor* guideNextLabel() const { return mGuideNextLabel; }
     ClutterActor* stillCard() const { return mStillCard; }
     bool showsStillCard() const { return mShowsStillCard; }
     // The zapping caption: its text, and whether it shows.
@@ -123,6 +127,7 @@ private:
                                   gpointer self);
     static gboolean onHideTimer(gpointer self);
     static gboolean onZapCaptionTimer(gpointer self);
+    static gboolean onGuideTimer(gpointer self);
 
     void sizeChanged(int width, int height);
     void placeVideo(int stageWidth, int stageHeight, int width, int height);
@@ -143,6 +148,10 @@ private:
     // scene goes).
     void showZapCaption(const std::string& text, unsigned milliseconds);
     void placeZapCaption();
+    // Reads what is on from the guide into the two lines and sets the
+    // timer for the next change.
+    void updateGuideLines();
+    void placeGuideLines();
     // The knob one step up or down, with the controls shown to see it.
     void turnVolume(bool up);
     void addToFavourites();
@@ -163,6 +172,8 @@ private:
     ClutterActor* mFullScreenButton;
     ClutterActor* mAddToFavouritesButton;
     ClutterActor* mZapCaption; // above the controls; hidden until a zap
+    ClutterActor* mGuideNowLabel;  // in the controls, under the name
+    ClutterActor* mGuideNextLabel; // under the line above
     std::unique_ptr<cTimeline> mBusyTimeline;     // 360 frames at 120 per second, looping
     std::unique_ptr<cTimeline> mControlsTimeline; // 10 frames at 30 per second
     std::unique_ptr<cEffectTemplate> mShortTemplate; // 300 ms, ramp
@@ -178,6 +189,7 @@ private:
     bool mControlsVisible = false;
     guint mHideTimer = 0; // the last auto-hide timeout started; 0 before the first
     guint mZapCaptionTimer = 0; // the caption's pending timeout; 0 when none
+    guint mGuideTimer = 0;      // the guide lines' next change; 0 when none
     bool mFullScreen = false;
     int mFrameWidth = 256;
     int mFrameHeight = 256;

@@ -128,6 +128,13 @@ const std::vector<sInterfaceText>& interfaceTexts()
         {u"button_continue", u"Continue"},
         // The player scene while zapping: a channel that did not play.
         {u"zap_failed", u"This channel does not play"},
+        // What is on, from the programme guide: in the player's controls
+        // the programme now and the next one ("%1" is the times and the
+        // title, "20:00-21:00 News"); under the browser's channel list the
+        // programme now and the minutes it has left ("%1" is the number).
+        {u"guide_now", u"Now: %1"},
+        {u"guide_next", u"Next: %1"},
+        {u"guide_left", u"%1 min left"},
     };
     return texts;
 }

@@ -1,0 +1,108 @@
+#include "scenes/GuideLines.h"
+
+#include <ctime>
+#include <memory>
+
+#include <sys/stat.h>
+
+#include "app/Words.h"
+#include "catalogue/PlayerDatabase.h"
+#include "guide/Guide.h"
+#include "guide/GuideText.h"
+#include "kestrel/Exception.h"
+#include "kestrel/Unicode.h"
+
+namespace {
+
+// The guide file read last, and what it was when it was opened: a new file
+// (the update renames it into place) is opened again at the next lookup.
+struct sOpenGuide {
+    std::string path;
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::unique_ptr<cGuide> guide;
+};
+
+const cGuide* currentGuide()
+{
+    static sOpenGuide open;
+    const std::u16string folder = cPlayerDatabase::instance()->folder();
+    if (folder.empty()) {
+        return nullptr;
+    }
+    const std::u16string widePath = guideFilePath(folder);
+    const std::string path = kestrel::toUtf8(widePath);
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) {
+        open = sOpenGuide();
+        return nullptr;
+    }
+    if (open.path != path || open.device != status.st_dev || open.inode != status.st_ino) {
+        open.path = path;
+        open.device = status.st_dev;
+        open.inode = status.st_ino;
+        open.guide = cGuide::open(widePath);
+    }
+    return open.guide.get();
+}
+
+// The interface text with "%1" replaced by value (value after the text
+// when a translation left "%1" out).
+std::string filledIn(const char16_t* name, const std::string& value)
+{
+    std::string text = shownText(name);
+    const size_t at = text.find("%1");
+    if (at == std::string::npos) {
+        return text + " " + value;
+    }
+    return text.replace(at, 2, value);
+}
+
+} // namespace
+
+std::string programmeSpan(const cProgramme& programme)
+{
+    return formatLocalClock(programme.start) + "\u2013" + formatLocalClock(programme.stop) + " " + programme.title;
+}
+
+int64_t minutesLeft(int64_t stopUtc, int64_t nowUtc)
+{
+    return stopUtc <= nowUtc ? 0 : (stopUtc - nowUtc + 59) / 60;
+}
+
+int64_t currentUtc()
+{
+    return static_cast<int64_t>(std::time(nullptr));
+}
+
+sGuideLines guideLinesFor(const std::u16string& address, const std::u16string& name, int64_t nowUtc)
+{
+    sGuideLines lines;
+    const cGuide* guide = currentGuide();
+    if (guide == nullptr) {
+        return lines;
+    }
+    std::string channel;
+    try {
+        channel = guide->matchChannel(cPlayerDatabase::instance()->catalogueGuideId(address), kestrel::toUtf8(name));
+    } catch (const kestrel::cException&) {
+        return lines; // a name that is not text matches nothing
+    }
+    if (channel.empty()) {
+        return lines;
+    }
+    const cNowNext programmes = guide->nowNext(channel, nowUtc);
+    if (programmes.now) {
+        lines.now = filledIn(u"guide_now", programmeSpan(*programmes.now));
+        lines.brief = filledIn(u"guide_now", programmes.now->title) + " \u00b7 " +
+                      filledIn(u"guide_left", std::to_string(minutesLeft(programmes.now->stop, nowUtc)));
+        lines.changesAt = programmes.now->stop;
+    }
+    if (programmes.next) {
+        lines.next = filledIn(u"guide_next", programmeSpan(*programmes.next));
+        if (!programmes.now) {
+            lines.changesAt = programmes.next->start;
+        }
+    }
+    return lines;
+}
