@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -481,6 +482,71 @@ TEST_F(RoadTest, AListOnTheCommandLineIsBrowsedAndPlayedAndReadAgainAtTheNextSta
     EXPECT_EQ(player().exitStatus(), 0) << player().errorText();
     EXPECT_NE(player().userFile("settings.xml").find(settingsItem("list1", list)), std::string::npos);
     EXPECT_EQ(player().errorText().find("failed"), std::string::npos) << player().errorText();
+}
+
+// An XMLTV time of the UTC seconds, "YYYYMMDDhhmmss +0000".
+std::string xmltvTime(time_t utc)
+{
+    std::tm parts{};
+    gmtime_r(&utc, &parts);
+    char text[32];
+    std::strftime(text, sizeof(text), "%Y%m%d%H%M%S +0000", &parts);
+    return text;
+}
+
+// A list whose header names a programme guide served beside it: once the
+// guide has been read, the browser shows the selected channel's programme
+// under its channel list, and the player's controls show what is on now
+// and next under the channel's name.
+TEST_F(RoadTest, AListsGuideShowsWhatIsOnInTheBrowserAndThePlayer)
+{
+    startCatalogueServer();
+    const time_t now = std::time(nullptr);
+    std::ofstream(mFolder + "/server/guide.xml")
+        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<tv>\n"
+        << "<channel id=\"red.line\"><display-name>Red Line</display-name></channel>\n"
+        << "<programme channel=\"red.line\" start=\"" << xmltvTime(now - 1200) << "\" stop=\""
+        << xmltvTime(now + 2400) << "\"><title>Evening News</title></programme>\n"
+        << "<programme channel=\"red.line\" start=\"" << xmltvTime(now + 2400) << "\" stop=\""
+        << xmltvTime(now + 6000) << "\"><title>Late Film</title></programme>\n</tv>\n";
+    const std::string list = mFolder + "/guided.m3u";
+    std::ofstream(list) << "#EXTM3U url-tvg=\"http://" << mCatalogue->address() << "/guide.xml\"\n"
+                        << "#EXTINF:-1 tvg-id=\"red.line\" tvg-country=\"FR\" group-title=\"News\",Red Line\nhttp://"
+                        << mCatalogue->address() << "/red.mp4\n";
+
+    ASSERT_TRUE(player().start({"--list", list}));
+    ASSERT_TRUE(player().waitForRegion("guide-newdb", ContinueButton, ContinueBlue, Tolerance));
+    ASSERT_TRUE(player().click(ContinueX, ContinueY));
+    ASSERT_TRUE(player().waitForTitle("Recent channels..."));
+    // The guide is read on its own thread; the browser looks at it when a
+    // channel is chosen.
+    const std::string guideFile = player().dataFolder() + "/channels/guide";
+    for (int waited = 0; waited < 300 && !fileExists(guideFile); ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(fileExists(guideFile)) << player().errorText();
+    ASSERT_TRUE(player().click(ChannelsX, ChannelsY));
+    ASSERT_TRUE(player().waitForTitle("Select channel..."));
+    ASSERT_TRUE(player().waitForStill("guide-channels"));
+    // Under the channel list: nothing while no channel is chosen, the
+    // programme once one is.
+    const cRect guideLine{ChannelList.x, ChannelList.y + ChannelList.height + 4, ChannelList.width, 18};
+    EXPECT_LT(player().lastShot().shareNear(guideLine, White, 60), 0.01);
+    ASSERT_TRUE(player().click(rowX(ChannelList), rowY(ChannelList, 0, 1)));
+    ASSERT_TRUE(player().waitForShare("guide-browser-line", guideLine, White, 60, 0.03, 10000));
+
+    ASSERT_TRUE(player().click(PlayOrbX, PlayOrbY));
+    ASSERT_TRUE(player().waitForTitle("Red Line"));
+    ASSERT_TRUE(player().waitForRegion("guide-playing", VideoTop, ClipRed, VideoTolerance));
+    ASSERT_TRUE(revealControls(400, 450));
+    // Two lines under the name: now and next.
+    const cImage& shot = player().lastShot();
+    EXPECT_GT(shot.shareNear({200, 72, 400, 16}, White, 60), 0.03);
+    EXPECT_GT(shot.shareNear({200, 90, 400, 16}, White, 60), 0.03);
+
+    ASSERT_TRUE(player().closeWindow());
+    ASSERT_TRUE(player().waitForExit());
+    EXPECT_EQ(player().exitStatus(), 0) << player().errorText();
 }
 
 // The keyboard on the road: a channel chosen in the browser, zapping to
