@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <istream>
 #include <memory>
 #include <mutex>
@@ -133,6 +134,25 @@ void fetchAddress(const std::string& address, const cFetchLimits& limits, const 
         throw cFetchFailure("not an address: " + address + " (" + describe(failure) + ")");
     }
     const std::string firstHost = lower(uri.getHost());
+    // Waits until the session's socket has something to read, in slices of
+    // a tenth of a second so that a stop or the deadline is seen at once;
+    // after a network time-out of silence, silent() throws what that means
+    // at this point of the exchange.
+    const auto waitReadable = [&](Poco::Net::HTTPClientSession& session, const std::function<void()>& silent) {
+        const tClock::time_point end = tClock::now() + std::chrono::milliseconds(limits.networkTimeoutMs);
+        while (!session.socket().poll(Poco::Timespan(100 * 1000),
+                                      Poco::Net::Socket::SELECT_READ | Poco::Net::Socket::SELECT_ERROR)) {
+            if (stop && stop()) {
+                throw cFetchStopped();
+            }
+            if (remainingMs() <= 0) {
+                throw overDeadline(uri.toString());
+            }
+            if (tClock::now() >= end) {
+                silent();
+            }
+        }
+    };
     try {
         for (int redirects = 0;; ++redirects) {
             const std::string scheme = lower(uri.getScheme());
@@ -158,19 +178,7 @@ void fetchAddress(const std::string& address, const cFetchLimits& limits, const 
             session->sendRequest(request).flush();
             // The answer's head is waited for in slices too, so that a stop
             // need not wait for a silent server's time-out.
-            const tClock::time_point headEnd = tClock::now() + std::chrono::milliseconds(limits.networkTimeoutMs);
-            while (!session->socket().poll(Poco::Timespan(100 * 1000),
-                                           Poco::Net::Socket::SELECT_READ | Poco::Net::Socket::SELECT_ERROR)) {
-                if (stop && stop()) {
-                    throw cFetchStopped();
-                }
-                if (remainingMs() <= 0) {
-                    throw overDeadline(uri.toString());
-                }
-                if (tClock::now() >= headEnd) {
-                    throw Poco::TimeoutException();
-                }
-            }
+            waitReadable(*session, [] { throw Poco::TimeoutException(); });
             Poco::Net::HTTPResponse response;
             std::istream& body = session->receiveResponse(response);
             const int status = response.getStatus();
@@ -200,22 +208,11 @@ void fetchAddress(const std::string& address, const cFetchLimits& limits, const 
                 // socket in short slices, so that a stop is seen at once.
                 if (body.rdbuf()->in_avail() <= 0 && cSessionPeek::pending(*session) == 0 &&
                     session->socket().available() == 0) {
-                    const tClock::time_point waitEnd =
-                        tClock::now() + std::chrono::milliseconds(limits.networkTimeoutMs);
-                    while (!session->socket().poll(Poco::Timespan(100 * 1000), Poco::Net::Socket::SELECT_READ |
-                                                                                     Poco::Net::Socket::SELECT_ERROR)) {
-                        if (stop && stop()) {
-                            throw cFetchStopped();
-                        }
-                        if (remainingMs() <= 0) {
-                            throw overDeadline(uri.toString());
-                        }
-                        if (tClock::now() >= waitEnd) {
-                            throw cFetchFailure("transfer of " + uri.toString() + " stalled after " +
-                                                std::to_string(received) + " bytes: nothing came for " +
-                                                std::to_string(limits.networkTimeoutMs / 1000) + " s");
-                        }
-                    }
+                    waitReadable(*session, [&] {
+                        throw cFetchFailure("transfer of " + uri.toString() + " stalled after " +
+                                            std::to_string(received) + " bytes: nothing came for " +
+                                            std::to_string(limits.networkTimeoutMs / 1000) + " s");
+                    });
                 }
                 session->socket().setReceiveTimeout(waitFor(uri.toString()));
                 // One byte waits for the next arrival; what else has arrived
