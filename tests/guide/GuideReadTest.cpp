@@ -233,6 +233,25 @@ TEST_F(cGuideRead, FieldsAreKeptCappedAndTheFirstCategoryWins)
     EXPECT_FALSE(programmes.next.has_value());
 }
 
+TEST_F(cGuideRead, LatinEncodingsAreReadAsUtf8)
+{
+    const struct {
+        const char* encoding;
+        std::string title;
+        const char* expected;
+    } Cases[] = {
+        {"ISO-8859-1", "Caf\xe9", "Caf\xc3\xa9"},
+        {"windows-1252", "\x93" "Caf\xe9\x94 \x80", "\xe2\x80\x9c" "Caf\xc3\xa9\xe2\x80\x9d \xe2\x82\xac"},
+    };
+    for (const auto& item : Cases) {
+        SCOPED_TRACE(item.encoding);
+        const std::string document = "<?xml version=\"1.0\" encoding=\"" + std::string(item.encoding) + "\"?>\n<tv>" +
+                                     programme("a", at(0), at(60), item.title) + "</tv>";
+        ASSERT_EQ(install(document).result, eGuideRefresh::Installed) << mLog;
+        EXPECT_EQ(cGuide::open(mFolder.wideFile("guide"))->nowNext("a", Now).now->title, item.expected);
+    }
+}
+
 TEST_F(cGuideRead, CatalogueChannelsFindTheirGuideChannel)
 {
     const std::string entries =
