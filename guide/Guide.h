@@ -11,8 +11,10 @@
 // checked, so a reader either has the old file (its open connection keeps
 // the old file's data) or the new one, never a part.
 //
-// A source that fails keeps the programmes it gave to the installed guide;
-// when every source fails the installed guide is not touched.
+// A source that fails (cannot be fetched or read whole, or gives no
+// programme inside the window) keeps the programmes it gave to the
+// installed guide; when every source fails the installed guide is not
+// touched.
 
 #include <cstdint>
 #include <functional>
