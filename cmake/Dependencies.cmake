@@ -5,6 +5,8 @@ find_package(Threads REQUIRED)
 pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0 gobject-2.0 gthread-2.0)
 pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
 pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
+# The programme guide's streaming XML reader.
+pkg_check_modules(EXPAT REQUIRED IMPORTED_TARGET expat)
 pkg_check_modules(SIGCPP REQUIRED IMPORTED_TARGET sigc++-2.0)
 find_package(Poco REQUIRED COMPONENTS Foundation Net NetSSL Crypto Util)
 find_package(ZLIB REQUIRED)

@@ -14,6 +14,8 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-tools
   libpoco-dev libsqlite3-dev sqlite3 libsigc++-2.0-dev libsdl2-dev zlib1g-dev
+  # the programme guide's streaming XML reader
+  libexpat1-dev
   # https for channel lists and catalogue servers: the system's certificates
   ca-certificates
   # display for tests, software OpenGL, fonts
