@@ -16,7 +16,7 @@
 #include "catalogue/ChannelFolder.h"
 #include "catalogue/PlayerDatabase.h"
 #include "commandline/CommandLine.h"
-#include "guide/GuideUpdate.h"
+#include "guide/Guide.h"
 #include "playback/MediaGraph.h"
 #include "playback/Playback.h"
 #include "playback/StreamAddress.h"

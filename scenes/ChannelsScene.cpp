@@ -292,8 +292,8 @@ void cChannelsScene::show()
     mChannelList->setKeyboardFocus(true);
     updateGuideLine();
     // The minutes left count down while the browser shows.
-    mGuideTimer = clutter_threads_add_timeout_seconds_full(G_PRIORITY_DEFAULT, GuideRefreshSeconds, onGuideTimer,
-                                                           this, nullptr);
+    mGuideTimer = clutter_threads_add_timeout_full(G_PRIORITY_DEFAULT, GuideRefreshSeconds * 1000, onGuideTimer, this,
+                                                   nullptr);
     mFrame.enter();
     // The search sees a key before the scene's other handlers.
     mKeys.connect(mRoot, [this](const ClutterKeyEvent& key) { return handleKey(key); });

@@ -850,8 +850,8 @@ void cPlayerScene::updateGuideLines()
     if (lines.changesAt > now) {
         wait = std::min(lines.changesAt - now, GuideRecheckSeconds);
     }
-    mGuideTimer = clutter_threads_add_timeout_seconds_full(G_PRIORITY_DEFAULT, static_cast<guint>(wait),
-                                                           onGuideTimer, this, nullptr);
+    mGuideTimer = clutter_threads_add_timeout_full(G_PRIORITY_DEFAULT, static_cast<guint>(wait * 1000), onGuideTimer,
+                                                   this, nullptr);
 }
 
 gboolean cPlayerScene::onGuideTimer(gpointer self)
