@@ -30,6 +30,7 @@
 #include "app/Stage.h"
 #include "catalogue/AddressCodec.h"
 #include "catalogue/PlayerDatabase.h"
+#include "guide/Guide.h"
 #include "kestrel/Unicode.h"
 #include "playback/MediaGraph.h"
 #include "playback/PlayerManager.h"
@@ -37,6 +38,7 @@
 #include "playback/SampleGrabberCB.h"
 #include "playback/Zapping.h"
 #include "scenes/ChannelsScene.h"
+#include "scenes/GuideLines.h"
 #include "scenes/IdleScene.h"
 #include "scenes/PlayerScene.h"
 #include "scenes/Scenes.h"
@@ -1341,4 +1343,78 @@ TEST_F(PlayerSceneTest, ZappingThroughABrowserListAndBackPassesADeadChannel)
     settle();
     EXPECT_NE(dynamic_cast<cIdleScene*>(currentScene), nullptr);
     EXPECT_FALSE(isZapping());
+}
+
+// An XMLTV time of the UTC seconds, "YYYYMMDDhhmmss +0000".
+static std::string xmltvTime(int64_t utc)
+{
+    const time_t seconds = static_cast<time_t>(utc);
+    std::tm parts{};
+    gmtime_r(&seconds, &parts);
+    char text[32];
+    std::strftime(text, sizeof(text), "%Y%m%d%H%M%S +0000", &parts);
+    return text;
+}
+
+TEST(GuideLinesText, TheProgrammesSpanAndTheMinutesLeft)
+{
+    // The span in the user's time zone; the minutes left rounded up, so
+    // that a programme in its last seconds still has one.
+    cProgramme programme;
+    programme.start = 1000;
+    programme.stop = 4600;
+    programme.title = "News";
+    EXPECT_EQ(programmeSpan(programme), formatLocalClock(1000) + "\u2013" + formatLocalClock(4600) + " News");
+    const struct {
+        int64_t stop, now, minutes;
+    } cases[] = {{4600, 1000, 60}, {4600, 4599, 1}, {4600, 4541, 1}, {4600, 4540, 1}, {4600, 4539, 2},
+                 {4600, 4600, 0}, {4600, 5000, 0}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(minutesLeft(c.stop, c.now), c.minutes) << c.stop << " " << c.now;
+    }
+}
+
+// A channel the guide knows shows what is on now and next under its name,
+// and the lines move on when the programme ends while it plays; one the
+// guide does not know shows no guide line at all.
+TEST_F(PlayerSceneTest, TheGuidesLinesShowWhatIsOnAndFollowTheProgrammes)
+{
+    const int64_t now = currentUtc();
+    const std::string guide = sFolder->path() + "/guide.xml";
+    std::ofstream(guide) << "<tv><channel id=\"loop\"><display-name>LOOPBACK tv</display-name></channel>"
+                         << "<programme channel=\"loop\" start=\"" << xmltvTime(now - 600) << "\" stop=\""
+                         << xmltvTime(now + 3) << "\"><title>Morning Show</title></programme>"
+                         << "<programme channel=\"loop\" start=\"" << xmltvTime(now + 3) << "\" stop=\""
+                         << xmltvTime(now + 3603) << "\"><title>Midday &amp; More</title></programme></tv>";
+    ASSERT_EQ(refreshGuide({guide}, kestrel::fromUtf8(sChannels), cGuideLimits(), now, [] { return false; }).result,
+              eGuideRefresh::Installed);
+    const auto text = [](ClutterActor* label) { return std::string(clutter_text_get_text(CLUTTER_TEXT(label))); };
+
+    // Matched by its name, without regard to case.
+    cPlayerScene* scene = playClip();
+    ASSERT_NE(scene, nullptr);
+    EXPECT_EQ(text(scene->guideNowLabel()),
+              "Now: " + formatLocalClock(now - 600) + "\u2013" + formatLocalClock(now + 3) + " Morning Show");
+    EXPECT_EQ(text(scene->guideNextLabel()),
+              "Next: " + formatLocalClock(now + 3) + "\u2013" + formatLocalClock(now + 3603) + " Midday & More");
+    EXPECT_TRUE(CLUTTER_ACTOR_IS_VISIBLE(scene->guideNowLabel()));
+    EXPECT_TRUE(CLUTTER_ACTOR_IS_VISIBLE(scene->guideNextLabel()));
+    // In the controls, under the name, the next line below the first.
+    EXPECT_EQ(clutter_actor_get_parent(scene->guideNowLabel()), scene->controlsGroup());
+    EXPECT_GT(clutter_actor_get_y(scene->guideNowLabel()),
+              clutter_actor_get_y(scene->nameLabel()) + clutter_actor_get_height(scene->nameLabel()) - 1);
+    EXPECT_GT(clutter_actor_get_y(scene->guideNextLabel()), clutter_actor_get_y(scene->guideNowLabel()));
+
+    // The morning show ends while the channel plays: the lines move on.
+    EXPECT_TRUE(runMainLoopUntil([&] { return text(scene->guideNowLabel()).find("Midday") != std::string::npos; },
+                                 8000))
+        << text(scene->guideNowLabel());
+    EXPECT_FALSE(CLUTTER_ACTOR_IS_VISIBLE(scene->guideNextLabel()));
+
+    // A channel the guide does not know: nothing extra.
+    cPlayerScene* square = play(u"Square TV");
+    ASSERT_NE(square, nullptr);
+    EXPECT_FALSE(CLUTTER_ACTOR_IS_VISIBLE(square->guideNowLabel()));
+    EXPECT_FALSE(CLUTTER_ACTOR_IS_VISIBLE(square->guideNextLabel()));
+    std::filesystem::remove(sChannels + "/guide");
 }
