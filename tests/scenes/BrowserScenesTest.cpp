@@ -22,10 +22,12 @@
 #include "app/Words.h"
 #include "catalogue/ChannelFolder.h"
 #include "catalogue/PlayerDatabase.h"
+#include "guide/Guide.h"
 #include "kestrel/System.h"
 #include "kestrel/Unicode.h"
 #include "scenes/ChannelsScene.h"
 #include "scenes/FavoritesScene.h"
+#include "scenes/GuideLines.h"
 #include "scenes/IdleScene.h"
 #include "scenes/Scenes.h"
 #include "state/Language.h"
@@ -1075,4 +1077,60 @@ TEST_F(BrowserScenesTest, EveryPickerSceneLaysOutAgainWhenTheStageIsResized)
         frameAt(*frame, 800.0f);
         leaveForHome();
     }
+}
+
+// Under the channel list, the chosen channel's programme now and its
+// minutes left: found by the list's guide id, or by the name; nothing for
+// a channel the guide does not know or while no channel is chosen.
+TEST_F(BrowserScenesTest, TheGuideLineShowsTheChosenChannelsProgramme)
+{
+    std::vector<cListingEntry> entries;
+    for (const sChannel& channel : SmallCatalogue) {
+        entries.push_back({channel.country, channel.type, channel.name, "", address(channel.name)});
+    }
+    entries[2].guideId = "fjord.no"; // Fjord News
+    std::string error;
+    ASSERT_TRUE(buildCatalogue(entries, narrow(mChannels) + "/database", {}, error)) << error;
+    cPlayerDatabase::destroyInstance();
+    ASSERT_TRUE(cPlayerDatabase::instance()->open(mChannels));
+
+    const int64_t now = currentUtc();
+    const auto stamp = [](int64_t utc) {
+        const time_t seconds = static_cast<time_t>(utc);
+        std::tm parts{};
+        gmtime_r(&seconds, &parts);
+        char text[32];
+        std::strftime(text, sizeof(text), "%Y%m%d%H%M%S +0000", &parts);
+        return std::string(text);
+    };
+    const std::string guide = narrow(mData->widePath()) + "/guide.xml";
+    std::ofstream(guide) << "<tv><channel id=\"FJORD.NO\"><display-name>Another name</display-name></channel>"
+                         << "<channel id=\"n1\"><display-name>Nordlys</display-name></channel>"
+                         << "<programme channel=\"FJORD.NO\" start=\"" << stamp(now - 600) << "\" stop=\""
+                         << stamp(now + 1500) << "\"><title>Evening News</title></programme>"
+                         << "<programme channel=\"n1\" start=\"" << stamp(now - 60) << "\" stop=\""
+                         << stamp(now + 7200) << "\"><title>Aurora</title></programme></tv>";
+    ASSERT_EQ(refreshGuide({guide}, mChannels, cGuideLimits(), now, [] { return false; }).result,
+              eGuideRefresh::Installed);
+
+    cChannelsScene* browser = visitBrowser();
+    ASSERT_NE(browser, nullptr);
+    ClutterActor* line = browser->guideLine();
+    const auto shown = [line] {
+        return CLUTTER_ACTOR_IS_VISIBLE(line) ? std::string(clutter_text_get_text(CLUTTER_TEXT(line)))
+                                              : std::string("(hidden)");
+    };
+    EXPECT_EQ(shown(), "(hidden)") << "Andes 24 is not in the guide";
+    clickRow(ChannelListPlace, "Fjord News");
+    EXPECT_EQ(shown(), "Now: Evening News \u00b7 25 min left");
+    // Under the channel list, within its width.
+    EXPECT_GE(clutter_actor_get_y(line), ChannelListPlace.y + ChannelListPlace.height);
+    EXPECT_GE(clutter_actor_get_x(line), ChannelListPlace.x);
+    EXPECT_LE(clutter_actor_get_x(line) + clutter_actor_get_width(line), ChannelListPlace.x + ChannelListPlace.width);
+    clickRow(ChannelListPlace, "Nordlys");
+    EXPECT_EQ(shown(), "Now: Aurora \u00b7 120 min left");
+    // Another filter: the list starts over without a choice.
+    clickRow(CountryListPlace, "Chile");
+    waitForEffectsToEnd();
+    EXPECT_EQ(shown(), "(hidden)");
 }
