@@ -74,6 +74,9 @@ void reapFetches()
 // The procedure's last steps, on the main loop: the player, its scene, open.
 void startPlayback(std::unique_ptr<cPlayList> playList)
 {
+    // The player scene that stood while the playlist was fetched gives way
+    // to the one that shows the player (nothing stands for a stream).
+    closeCurrentScene();
     cPlayerManager* manager = cPlayerManager::instance();
     if (!manager->createPlayer(playList.get())) {
         requestHomeScene();
@@ -186,8 +189,7 @@ void playChannelProcedure()
         return;
     }
 
-    // The fetch may take as long as its time limits allow; the window stays
-    // responsive meanwhile and shows no scene.
+    // The fetch may take as long as its time limits allow.
     auto fetch = std::make_shared<sPlaylistFetch>();
     try {
         fetch->thread = std::thread(fetchPlayList, fetch, generation, address, name, description, headers);
@@ -196,6 +198,14 @@ void playChannelProcedure()
         return;
     }
     gFetches.push_back(std::move(fetch));
+    // Meanwhile the player scene stands without a player, its busy icon
+    // turning, so that the user sees the channel coming and can leave: its
+    // way back is a scene switch, which drops the fetch. The scene made
+    // for the player replaces it when the playlist arrives.
+    if (cScene* scene = makePlayerScene()) {
+        presentScene(scene);
+        scene->busyStart();
+    }
 }
 
 int runningPlaylistFetches()

@@ -32,10 +32,11 @@ void setPlayerSceneFactory(tPlayerSceneFactory factory);
 // It destroys the current player, closes the current scene, reads the
 // channel and adds it to the recent list. An ASX playlist is then fetched
 // on a thread of its own, so that the main loop never waits for the
-// network; the rest (player, scene, open) follows on the main loop when the
-// fetch has ended, unless a newer play request or a scene switch came
-// first: then the fetched playlist is dropped. A fetch that fails leads to
-// the home scene.
+// network; meanwhile a player scene without a player shows its busy
+// indication. The rest (player, a new scene, open) follows on the main
+// loop when the fetch has ended, unless a newer play request or a scene
+// switch (the waiting scene's way back among them) came first: then the
+// fetched playlist is dropped. A fetch that fails leads to the home scene.
 void playChannelProcedure();
 
 // For tests: playlist fetches whose threads have not ended yet.

@@ -271,6 +271,32 @@ cStallingServer::~cStallingServer()
     }
 }
 
+cSilentServer::cSilentServer()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    // The kernel completes the connections of its backlog by itself.
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(fd, 16) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return;
+    }
+    mListener = fd;
+    mPort = ntohs(address.sin_port);
+}
+
+cSilentServer::~cSilentServer()
+{
+    if (mListener >= 0) {
+        ::close(mListener);
+    }
+}
+
 void cStallingServer::serve()
 {
     while (!mStop) {

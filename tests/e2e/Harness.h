@@ -150,6 +150,24 @@ private:
     std::thread mThread;
 };
 
+// A loopback address that takes connections and never answers them: the
+// listening socket is never accepted from, so a request waits there for
+// its own time-outs, as with a server that hangs.
+class cSilentServer {
+public:
+    cSilentServer();
+    ~cSilentServer();
+    cSilentServer(const cSilentServer&) = delete;
+    cSilentServer& operator=(const cSilentServer&) = delete;
+    bool ready() const { return mListener >= 0; }
+    // "127.0.0.1:port"
+    std::string address() const { return "127.0.0.1:" + std::to_string(mPort); }
+
+private:
+    int mListener = -1;
+    int mPort = 0;
+};
+
 // The installed player in a temporary home, and the user's hands on it.
 class cPlayer {
 public:

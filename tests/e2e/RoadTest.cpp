@@ -622,6 +622,57 @@ TEST_F(RoadTest, AnUnreachableChannelLeadsHomeAndIsKeptAmongTheRecent)
     EXPECT_EQ(player().userFile("recent.xml").find(utf16File("Dead Air").substr(2)), std::string::npos);
 }
 
+// A channel whose playlist's server never answers: while the playlist is
+// fetched the player scene stands with its busy icon turning; Escape leaves
+// it for the home scene at once, and closing the window during the fetch
+// ends the program at once, though the fetch would wait for its network
+// time-out.
+TEST_F(RoadTest, APlaylistHeldByItsServerCanBeLeftAndTheWindowClosed)
+{
+    cSilentServer silent;
+    ASSERT_TRUE(silent.ready());
+    mCatalogue.emplace(mFolder + "/server",
+                       std::vector<cChannel>{
+                           {"France", "News", "Red Line", "A red test clip", "red.mp4", "", "red"},
+                           {"Spain", "News", "Held List", "Never answers", "", "http://" + silent.address() + "/held.asx",
+                            ""},
+                       },
+                       1);
+    ASSERT_TRUE(mCatalogue->ready()) << mCatalogue->problem();
+    player().installCatalogue(mCatalogue->database());
+    player().writeSettings(mCatalogue->address(), "<item name=\"dbversion\">1</item>\n");
+
+    ASSERT_TRUE(player().start());
+    ASSERT_TRUE(player().waitForTitle("Recent channels..."));
+    ASSERT_TRUE(player().waitForStill("held-home"));
+    ASSERT_TRUE(player().click(ChannelsX, ChannelsY));
+    ASSERT_TRUE(player().waitForTitle("Select channel..."));
+    ASSERT_TRUE(player().waitForStill("held-channels"));
+    // Any and Any: Held List, Red Line.
+    ASSERT_TRUE(player().click(rowX(ChannelList), rowY(ChannelList, 0, 2)));
+    ASSERT_TRUE(player().click(PlayOrbX, PlayOrbY));
+    ASSERT_TRUE(player().waitForTitle("Held List", 10000));
+    // Once the scene's entrance has ended, only the busy icon moves.
+    ASSERT_TRUE(player().waitForStill("held-waiting", {0, 0, 800, 200}, 10000));
+    ASSERT_TRUE(player().waitForChange("held-busy", BusyIcon, 5000));
+
+    const auto pressed = std::chrono::steady_clock::now();
+    ASSERT_TRUE(player().key("Escape"));
+    ASSERT_TRUE(player().waitForTitle("Recent channels...", 5000));
+    EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::seconds(4));
+
+    // Again from the home carousel, where the channel now stands in front;
+    // this time the window is closed during the fetch.
+    ASSERT_TRUE(player().waitForStill("held-home-again"));
+    ASSERT_TRUE(player().click(CarouselX, CarouselY));
+    ASSERT_TRUE(player().waitForTitle("Held List", 10000));
+    const auto closing = std::chrono::steady_clock::now();
+    ASSERT_TRUE(player().closeWindow());
+    ASSERT_TRUE(player().waitForExit(6000)) << player().errorText();
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(6));
+    EXPECT_EQ(player().exitStatus(), 0) << player().errorText();
+}
+
 // No server and no catalogue: the program says it cannot open the channel
 // database, still writes the settings and ends with a failure status. The
 // box shows where the display can draw it (SDL needs X core fonts or zenity

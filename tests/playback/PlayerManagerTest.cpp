@@ -387,8 +387,8 @@ TEST_F(AsxFetchTest, TheMainLoopRunsWhileThePlaylistIsFetchedThenTheChannelPlays
 {
     playGatedChannel();
     // Held by the server: the main loop goes on, timeouts and idle
-    // callbacks fire, and no scene is shown yet. The channel is already
-    // among the recent ones.
+    // callbacks fire, and the player scene stands without a player. The
+    // channel is already among the recent ones.
     {
         sLoopProbe probe;
         pumpFor(std::chrono::milliseconds(400));
@@ -396,14 +396,17 @@ TEST_F(AsxFetchTest, TheMainLoopRunsWhileThePlaylistIsFetchedThenTheChannelPlays
         EXPECT_GE(probe.idles, 5);
     }
     EXPECT_EQ(runningPlaylistFetches(), 1);
-    EXPECT_EQ(currentScene, nullptr);
+    EXPECT_NE(dynamic_cast<cTextureScene*>(currentScene), nullptr);
+    EXPECT_EQ(cTextureScene::shown, 1);
+    EXPECT_EQ(cTextureScene::playerAtShow, nullptr);
     EXPECT_EQ(cPlayerManager::instance()->currentPlayer(), nullptr);
     EXPECT_EQ(cRecent::instance()->entryName(0), u"Gated");
 
     mGate->open = true;
     cPlayerManager* manager = cPlayerManager::instance();
     ASSERT_TRUE(pumpUntil([&] { return manager->currentPlayer() != nullptr && manager->currentPlayer()->isLoaded(); }));
-    EXPECT_EQ(cTextureScene::shown, 1);
+    // A new scene, which takes the player.
+    EXPECT_EQ(cTextureScene::shown, 2);
     EXPECT_EQ(cTextureScene::playerAtShow, manager->currentPlayer());
     const cPlayList* playList = manager->currentPlayer()->getPlayList();
     EXPECT_EQ(playList->getEntryCount(), 2);
@@ -457,13 +460,16 @@ TEST_F(AsxFetchTest, ANewerPlayRequestOrASceneSwitchWinsOverAPendingFetch)
     }
 }
 
-TEST_F(AsxFetchTest, AFailedFetchLeadsHomeWithoutAPlayerScene)
+// Only the scene that stood during the fetch was shown.
+TEST_F(AsxFetchTest, AFailedFetchLeadsHomeWithoutAPlayer)
 {
     const std::string url = "http://127.0.0.1:" + std::to_string(closedPort()) + "/list.asx";
     chooseFavourite(u"Nowhere", url);
     requestPlayerScene();
     ASSERT_TRUE(pumpUntil([] { return homeRequests() == 1; }));
-    EXPECT_EQ(cTextureScene::shown, 0);
+    EXPECT_EQ(cTextureScene::shown, 1);
+    EXPECT_EQ(cTextureScene::playerAtShow, nullptr);
+    EXPECT_EQ(dynamic_cast<cTextureScene*>(currentScene), nullptr);
     EXPECT_EQ(cPlayerManager::instance()->currentPlayer(), nullptr);
     EXPECT_EQ(cRecent::instance()->entryName(0), u"Nowhere");
 }
@@ -487,6 +493,7 @@ TEST_F(AsxFetchTest, ShutdownDoesNotWaitForAHeldFetch)
     ASSERT_TRUE(pumpUntil([this] { return mGate->written.load(); }));
     pumpFor(std::chrono::milliseconds(200)); // anything the fetch might have posted
     EXPECT_EQ(cPlayerManager::instance()->currentPlayer(), nullptr);
-    EXPECT_EQ(cTextureScene::shown, 0);
+    EXPECT_EQ(cTextureScene::shown, 1); // the one that stood during the fetch
+    EXPECT_EQ(currentScene, nullptr);
     EXPECT_EQ(homeRequests(), 0);
 }

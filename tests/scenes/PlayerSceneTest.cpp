@@ -12,6 +12,7 @@
 #include <X11/Xlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -198,6 +199,19 @@ protected:
             body << "<asx><entry><ref href=\"" << sServer->url("/long.mkv") << "\"/></entry></asx>";
             body.flush();
         });
+        // An ASX playlist of the long clip that its server holds for
+        // seconds before answering, as a slow server does.
+        sServer->addGenerator("/held.asx", "video/x-ms-asf",
+                              [](std::ostream& body, const std::function<bool()>& stopping) {
+                                  const double until = nowMilliseconds() + HeldPlaylistMilliseconds;
+                                  while (nowMilliseconds() < until && !stopping()) {
+                                      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                                  }
+                                  body << "<asx><entry><ref href=\"" << sServer->url("/long.mkv")
+                                       << "\"/></entry></asx>";
+                                  body.flush();
+                                  ++sHeldPlaylistAnswers;
+                              });
         // A clip of the placeholder's own size, 256 x 256.
         cClipRecipe square;
         square.width = 256;
@@ -271,6 +285,7 @@ protected:
             {"Moving TV", sServer->url("/moving.mkv")},
             {"Square TV", sServer->url("/square.mkv")},
             {"Playlist TV", sServer->url("/slow.asx")},
+            {"Held Playlist TV", sServer->url("/held.asx")},
             {"Unreachable", "http://127.0.0.1:" + std::to_string(closedPort()) + "/gone.mkv"},
             {"Silent TV", sServer->url("/silent.mkv")},
             {"Radio Loopback", sServer->url("/radio.mkv")},
@@ -395,11 +410,17 @@ protected:
         runMainLoopUntil([scene] { return !scene->controlsFading(); }, 3000);
     }
 
+    static constexpr int HeldPlaylistMilliseconds = 4000;
+
     static testsupport::cTempFolder* sFolder;
     static cTestHttpServer* sServer;
     static std::string sChannels;
     static cScreenSaverService* sScreenSaver;
+    // Answers the held playlist's server has sent; any thread.
+    static std::atomic<int> sHeldPlaylistAnswers;
 };
+
+std::atomic<int> PlayerSceneTest::sHeldPlaylistAnswers{0};
 
 cScreenSaverService* PlayerSceneTest::sScreenSaver = nullptr;
 
@@ -646,10 +667,99 @@ TEST_F(PlayerSceneTest, TheNameIsThePlayedChannelsEvenIfTheCurrentChannelChanged
     ASSERT_TRUE(runMainLoopUntil([] { return runningPlaylistFetches() > 0; }, 3000));
     // Another channel chosen while the playlist is fetched.
     database->setCurrentName(u"Loopback TV");
-    ASSERT_TRUE(runMainLoopUntil([] { return currentPlayerScene() != nullptr; }, 10000));
+    // The scene made for the player, after the one that stood during the
+    // fetch.
+    ASSERT_TRUE(runMainLoopUntil(
+        [] { return currentPlayerScene() != nullptr && cPlayerManager::instance()->currentPlayer() != nullptr; },
+        10000));
     cPlayerScene* scene = currentPlayerScene();
     EXPECT_STREQ(clutter_stage_get_title(stage()), "Playlist TV");
     EXPECT_STREQ(clutter_text_get_text(CLUTTER_TEXT(scene->nameLabel())), "Playlist TV");
+}
+
+// While a slow server holds the playlist, the player scene stands without
+// a player, its busy icon turning on the screen; its way back (Escape, or
+// the back button of its controls) returns home at once, and the playlist
+// that arrives afterwards starts nothing.
+TEST_F(PlayerSceneTest, WhileAPlaylistIsFetchedTheBusyIconTurnsAndBackLeavesAtOnce)
+{
+    for (const bool viaButton : {false, true}) {
+        SCOPED_TRACE(viaButton ? "the back button" : "Escape");
+        cScene* before = currentScene;
+        requestHomeScene();
+        ASSERT_TRUE(runMainLoopUntil(
+            [before] { return dynamic_cast<cIdleScene*>(currentScene) != nullptr && currentScene != before; }, 5000));
+        waitForEffectsToEnd();
+        atHome = {};
+        const int answers = sHeldPlaylistAnswers;
+        const int clipRequests = sServer->hits("/long.mkv");
+
+        cPlayerScene* scene = play(u"Held Playlist TV");
+        ASSERT_NE(scene, nullptr);
+        ASSERT_TRUE(runMainLoopUntil([] { return runningPlaylistFetches() == 1; }, 3000));
+        EXPECT_EQ(cPlayerManager::instance()->currentPlayer(), nullptr);
+        EXPECT_STREQ(clutter_stage_get_title(stage()), "Held Playlist TV");
+
+        // The icon fades in and turns, on the screen itself: nothing else
+        // there moves once the entrance has ended.
+        ClutterActor* busy = scene->busyIcon();
+        ASSERT_TRUE(runMainLoopUntil(
+            [busy] { return CLUTTER_ACTOR_IS_VISIBLE(busy) && clutter_actor_get_opacity(busy) == 255; }, 3000));
+        const double angle = clutter_actor_get_rotation_angle(busy, CLUTTER_Z_AXIS);
+        EXPECT_TRUE(runMainLoopUntil(
+            [busy, angle] { return clutter_actor_get_rotation_angle(busy, CLUTTER_Z_AXIS) != angle; }, 1000));
+        runMainLoopFor(50);
+        const sScreenshot first = windowPixels();
+        runMainLoopFor(300);
+        const sScreenshot second = windowPixels();
+        ASSERT_EQ(first.width, second.width);
+        const int cx = first.width / 2;
+        const int cy = first.height / 2;
+        int changed = 0;
+        for (int y = cy - 48; y < cy + 48; ++y) {
+            for (int x = cx - 48; x < cx + 48; ++x) {
+                int r1, g1, b1, r2, g2, b2;
+                first.at(x, y, r1, g1, b1);
+                second.at(x, y, r2, g2, b2);
+                if (std::abs(r1 - r2) + std::abs(g1 - g2) + std::abs(b1 - b2) > 60) {
+                    ++changed;
+                }
+            }
+        }
+        keepScreenshot(second, viaButton ? "fetch-busy-button" : "fetch-busy-escape");
+        EXPECT_GT(changed, 100) << "the icon does not turn on the screen";
+        EXPECT_EQ(sHeldPlaylistAnswers, answers) << "the server answered before the checks";
+
+        // Back, as the player scene's way back goes.
+        if (viaButton) {
+            showControlsAndWait(scene);
+            float x = 0, y = 0, width = 0, height = 0;
+            clutter_actor_get_transformed_position(scene->backButton(), &x, &y);
+            clutter_actor_get_transformed_size(scene->backButton(), &width, &height);
+            const double pressed = nowMilliseconds();
+            clickAt(x + width / 2, y + height / 2);
+            ASSERT_TRUE(runMainLoopUntil([] { return dynamic_cast<cIdleScene*>(currentScene) != nullptr; }, 3000));
+            EXPECT_LT(nowMilliseconds() - pressed, 500.0);
+        } else {
+            const double pressed = nowMilliseconds();
+            typeKey(CLUTTER_KEY_Escape);
+            ASSERT_TRUE(runMainLoopUntil([] { return dynamic_cast<cIdleScene*>(currentScene) != nullptr; }, 3000));
+            EXPECT_LT(nowMilliseconds() - pressed, 500.0);
+        }
+        EXPECT_EQ(atHome.built, 1);
+        EXPECT_EQ(sHeldPlaylistAnswers, answers) << "the way back waited for the server";
+
+        // The late playlist is dropped: no player, no scene, no stream.
+        ASSERT_TRUE(runMainLoopUntil([answers] { return sHeldPlaylistAnswers > answers; },
+                                     HeldPlaylistMilliseconds + 5000));
+        ASSERT_TRUE(runMainLoopUntil([] { return runningPlaylistFetches() == 0; }, 5000));
+        runMainLoopFor(300);
+        EXPECT_EQ(cPlayerManager::instance()->currentPlayer(), nullptr);
+        EXPECT_NE(dynamic_cast<cIdleScene*>(currentScene), nullptr);
+        EXPECT_EQ(atHome.built, 1);
+        EXPECT_EQ(sServer->hits("/long.mkv"), clipRequests);
+        waitForEffectsToEnd();
+    }
 }
 
 TEST_F(PlayerSceneTest, TheBackgroundIsLeftUnpaintedOnlyWhileAWideVideoHidesIt)
