@@ -264,6 +264,18 @@ std::string formatLocalClock(int64_t utc)
     return text;
 }
 
+std::string formatXmltvTime(int64_t utc)
+{
+    const time_t when = static_cast<time_t>(utc);
+    struct tm parts {};
+    if (gmtime_r(&when, &parts) == nullptr) {
+        return std::string();
+    }
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d%H%M%S +0000", &parts);
+    return text;
+}
+
 void cutUtf8(std::string& text, size_t maxBytes)
 {
     if (text.size() <= maxBytes) {

@@ -17,6 +17,11 @@ struct cXmltvTime {
 // Nothing when the text is not such a time (a date out of range included).
 std::optional<cXmltvTime> parseXmltvTime(const std::string& text);
 
+// The UTC time as XMLTV writes it, "YYYYMMDDhhmmss +0000" (what guides
+// made by the program's own tests and benchmark carry); empty for a time
+// the C library cannot break down.
+std::string formatXmltvTime(int64_t utc);
+
 // Seconds since 1970 of a civil date and time in UTC; the fields are not
 // checked.
 int64_t utcSeconds(int year, int month, int day, int hour, int minute, int second);

@@ -14,7 +14,9 @@
 //
 // Main loop only, with the toolkit lock held. The busy start and end come
 // from the player's play task through notifyBusyStart()/notifyBusyEnd(),
-// which carry them onto the main loop. The scene reaches the player only as
+// which carry them onto the main loop; while an ASX playlist is fetched the
+// play procedure shows a scene without a player and starts its busy icon
+// itself. The scene reaches the player only as
 // the player manager's current player.
 
 #include <memory>

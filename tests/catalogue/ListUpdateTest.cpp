@@ -13,7 +13,6 @@
 
 #include <sys/stat.h>
 
-#include <Poco/DeflatingStream.h>
 #include <Poco/Net/Context.h>
 #include <Poco/Net/HTTPRequestHandler.h>
 #include <Poco/Net/HTTPRequestHandlerFactory.h>
@@ -33,17 +32,6 @@ using Poco::Net::HTTPServerResponse;
 using tClock = std::chrono::steady_clock;
 
 namespace {
-
-std::string gzip(const std::string& text)
-{
-    std::ostringstream out;
-    {
-        Poco::DeflatingOutputStream deflating(out, Poco::DeflatingStreamBuf::STREAM_GZIP);
-        deflating << text;
-        deflating.close();
-    }
-    return out.str();
-}
 
 std::string entry(const std::string& country, const std::string& group, const std::string& name,
                   const std::string& address)

@@ -10,6 +10,7 @@
 
 #include <sqlite3.h>
 
+#include <Poco/DeflatingStream.h>
 #include <Poco/Net/HTTPRequestHandler.h>
 #include <Poco/Net/HTTPRequestHandlerFactory.h>
 #include <Poco/Net/HTTPServer.h>
@@ -108,6 +109,17 @@ void writeBytes(const std::string& path, const std::string& bytes)
 }
 
 bool exists(const std::string& path) { return std::filesystem::exists(path); }
+
+std::string gzip(const std::string& text)
+{
+    std::ostringstream out;
+    {
+        Poco::DeflatingOutputStream deflating(out, Poco::DeflatingStreamBuf::STREAM_GZIP);
+        deflating << text;
+        deflating.close();
+    }
+    return out.str();
+}
 
 std::string utf16le(const std::u16string& text)
 {

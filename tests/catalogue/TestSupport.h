@@ -44,6 +44,9 @@ std::string readBytes(const std::string& path);
 void writeBytes(const std::string& path, const std::string& bytes);
 bool exists(const std::string& path);
 
+// The text compressed as one gzip member, as servers send .gz files.
+std::string gzip(const std::string& text);
+
 // UTF-16 little-endian bytes of ASCII text.
 std::string utf16le(const std::u16string& text);
 

@@ -241,23 +241,36 @@ cCatalogueServer::cCatalogueServer(const std::string& folder, const std::vector<
 // ---------------------------------------------------------------------------
 // cStallingServer
 
-cStallingServer::cStallingServer(int version) : mVersion(version)
+namespace {
+
+// A socket listening on a free port of 127.0.0.1; -1 when none could be
+// made.
+int listenOnLoopback(int backlog, int& port)
 {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof(address);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(fd, 8) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        listen(fd, backlog) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         if (fd >= 0) {
             ::close(fd);
         }
-        return;
+        return -1;
     }
-    mListener = fd;
-    mPort = ntohs(address.sin_port);
-    mThread = std::thread([this] { serve(); });
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+} // namespace
+
+cStallingServer::cStallingServer(int version) : mVersion(version)
+{
+    mListener = listenOnLoopback(8, mPort);
+    if (mListener >= 0) {
+        mThread = std::thread([this] { serve(); });
+    }
 }
 
 cStallingServer::~cStallingServer()
@@ -273,21 +286,8 @@ cStallingServer::~cStallingServer()
 
 cSilentServer::cSilentServer()
 {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
     // The kernel completes the connections of its backlog by itself.
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(fd, 16) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        return;
-    }
-    mListener = fd;
-    mPort = ntohs(address.sin_port);
+    mListener = listenOnLoopback(16, mPort);
 }
 
 cSilentServer::~cSilentServer()

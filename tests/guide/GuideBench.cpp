@@ -24,22 +24,13 @@
 #include <unistd.h>
 
 #include "guide/Guide.h"
+#include "guide/GuideText.h"
 #include "kestrel/Unicode.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
 
 using tClock = std::chrono::steady_clock;
-
-std::string xmltvTime(int64_t utc)
-{
-    const time_t when = static_cast<time_t>(utc);
-    struct tm parts {};
-    gmtime_r(&when, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%d%H%M%S +0000", &parts);
-    return text;
-}
 
 const char* const Words[] = {"news", "evening", "world", "journal", "film", "sport", "weather", "live",
                              "magazine", "documentary", "series", "the", "of", "and", "report", "morning"};
@@ -62,7 +53,7 @@ std::string channelWeek(std::mt19937& random, int channel, int64_t from)
     const int64_t end = from + 7 * 24 * 3600;
     while (start < end) {
         const int64_t stop = start + 1800 * (1 + static_cast<int64_t>(random() % 3));
-        text += "<programme start=\"" + xmltvTime(start) + "\" stop=\"" + xmltvTime(stop) + "\" channel=\"" + id +
+        text += "<programme start=\"" + formatXmltvTime(start) + "\" stop=\"" + formatXmltvTime(stop) + "\" channel=\"" + id +
                 "\">\n  <title lang=\"en\">" + words(random, 3) + "</title>\n  <sub-title lang=\"en\">" +
                 words(random, 2) + "</sub-title>\n  <desc lang=\"en\">" + words(random, 25) +
                 "</desc>\n  <category lang=\"en\">" + words(random, 1) + "</category>\n</programme>\n";

@@ -76,7 +76,12 @@ TEST(cGuideText, XmltvTimesAreReadWithTheirOffsets)
         ASSERT_TRUE(time.has_value()) << item.text;
         EXPECT_EQ(time->utc, item.utc) << item.text;
         EXPECT_EQ(time->hadOffset, item.offset) << item.text;
+        // Written back as UTC, the time reads the same.
+        const std::optional<cXmltvTime> again = parseXmltvTime(formatXmltvTime(item.utc));
+        ASSERT_TRUE(again.has_value()) << formatXmltvTime(item.utc);
+        EXPECT_EQ(again->utc, item.utc);
     }
+    EXPECT_EQ(formatXmltvTime(noon + 59), "20240310120059 +0000");
 }
 
 TEST(cGuideText, NameKeysIgnoreCaseAccentsAndPunctuation)

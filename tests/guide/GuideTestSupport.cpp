@@ -4,7 +4,6 @@
 #include <sstream>
 #include <stdexcept>
 
-#include <Poco/DeflatingStream.h>
 #include <sqlite3.h>
 
 #include "guide/GuideText.h"
@@ -46,17 +45,6 @@ std::string guide(const std::string& entries)
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE tv SYSTEM \"xmltv.dtd\">\n"
            "<tv generator-info-name=\"test\">\n" +
            entries + "</tv>\n";
-}
-
-std::string gzip(const std::string& text)
-{
-    std::ostringstream out;
-    {
-        Poco::DeflatingOutputStream deflating(out, Poco::DeflatingStreamBuf::STREAM_GZIP);
-        deflating << text;
-        deflating.close();
-    }
-    return out.str();
 }
 
 std::string clock(int64_t utc)

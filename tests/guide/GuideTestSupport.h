@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "../catalogue/TestSupport.h"
+
 namespace guidetest {
 
 // 2024-03-10 12:00 UTC: the "now" of every test.
@@ -23,7 +25,7 @@ std::string programme(const std::string& channel, const std::string& start, cons
 // The whole document around the entries.
 std::string guide(const std::string& entries);
 
-std::string gzip(const std::string& text);
+using testsupport::gzip;
 
 // "channel start-stop title" of every programme of an installed guide,
 // in channel and start order; times as UTC "ddThh:mm".

@@ -1095,21 +1095,13 @@ TEST_F(BrowserScenesTest, TheGuideLineShowsTheChosenChannelsProgramme)
     ASSERT_TRUE(cPlayerDatabase::instance()->open(mChannels));
 
     const int64_t now = currentUtc();
-    const auto stamp = [](int64_t utc) {
-        const time_t seconds = static_cast<time_t>(utc);
-        std::tm parts{};
-        gmtime_r(&seconds, &parts);
-        char text[32];
-        std::strftime(text, sizeof(text), "%Y%m%d%H%M%S +0000", &parts);
-        return std::string(text);
-    };
     const std::string guide = narrow(mData->widePath()) + "/guide.xml";
     std::ofstream(guide) << "<tv><channel id=\"FJORD.NO\"><display-name>Another name</display-name></channel>"
                          << "<channel id=\"n1\"><display-name>Nordlys</display-name></channel>"
-                         << "<programme channel=\"FJORD.NO\" start=\"" << stamp(now - 600) << "\" stop=\""
-                         << stamp(now + 1500) << "\"><title>Evening News</title></programme>"
-                         << "<programme channel=\"n1\" start=\"" << stamp(now - 60) << "\" stop=\""
-                         << stamp(now + 7200) << "\"><title>Aurora</title></programme></tv>";
+                         << "<programme channel=\"FJORD.NO\" start=\"" << formatXmltvTime(now - 600) << "\" stop=\""
+                         << formatXmltvTime(now + 1500) << "\"><title>Evening News</title></programme>"
+                         << "<programme channel=\"n1\" start=\"" << formatXmltvTime(now - 60) << "\" stop=\""
+                         << formatXmltvTime(now + 7200) << "\"><title>Aurora</title></programme></tv>";
     ASSERT_EQ(refreshGuide({guide}, mChannels, cGuideLimits(), now, [] { return false; }).result,
               eGuideRefresh::Installed);
 

@@ -1455,17 +1455,6 @@ TEST_F(PlayerSceneTest, ZappingThroughABrowserListAndBackPassesADeadChannel)
     EXPECT_FALSE(isZapping());
 }
 
-// An XMLTV time of the UTC seconds, "YYYYMMDDhhmmss +0000".
-static std::string xmltvTime(int64_t utc)
-{
-    const time_t seconds = static_cast<time_t>(utc);
-    std::tm parts{};
-    gmtime_r(&seconds, &parts);
-    char text[32];
-    std::strftime(text, sizeof(text), "%Y%m%d%H%M%S +0000", &parts);
-    return text;
-}
-
 TEST(GuideLinesText, TheProgrammesSpanAndTheMinutesLeft)
 {
     // The span in the user's time zone; the minutes left rounded up, so
@@ -1492,10 +1481,10 @@ TEST_F(PlayerSceneTest, TheGuidesLinesShowWhatIsOnAndFollowTheProgrammes)
     const int64_t now = currentUtc();
     const std::string guide = sFolder->path() + "/guide.xml";
     std::ofstream(guide) << "<tv><channel id=\"loop\"><display-name>LOOPBACK tv</display-name></channel>"
-                         << "<programme channel=\"loop\" start=\"" << xmltvTime(now - 600) << "\" stop=\""
-                         << xmltvTime(now + 3) << "\"><title>Morning Show</title></programme>"
-                         << "<programme channel=\"loop\" start=\"" << xmltvTime(now + 3) << "\" stop=\""
-                         << xmltvTime(now + 3603) << "\"><title>Midday &amp; More</title></programme></tv>";
+                         << "<programme channel=\"loop\" start=\"" << formatXmltvTime(now - 600) << "\" stop=\""
+                         << formatXmltvTime(now + 3) << "\"><title>Morning Show</title></programme>"
+                         << "<programme channel=\"loop\" start=\"" << formatXmltvTime(now + 3) << "\" stop=\""
+                         << formatXmltvTime(now + 3603) << "\"><title>Midday &amp; More</title></programme></tv>";
     ASSERT_EQ(refreshGuide({guide}, kestrel::fromUtf8(sChannels), cGuideLimits(), now, [] { return false; }).result,
               eGuideRefresh::Installed);
     const auto text = [](ClutterActor* label) { return std::string(clutter_text_get_text(CLUTTER_TEXT(label))); };
