@@ -818,10 +818,17 @@ gboolean cPlayerScene::onZapCaptionTimer(gpointer self)
 
 void cPlayerScene::placeZapCaption()
 {
-    // Centred, under the name label of the controls.
+    // Centred, under the name label of the controls and the guide's lines
+    // below it.
     const int sw = stageWidth();
     const int width = static_cast<int>(clutter_actor_get_width(mZapCaption));
-    clutter_actor_set_position(mZapCaption, (sw - width) / 2, 100);
+    float y = 100.0f;
+    for (ClutterActor* label : {mGuideNowLabel, mGuideNextLabel}) {
+        if (CLUTTER_ACTOR_IS_VISIBLE(label)) {
+            y = std::max(y, clutter_actor_get_y(label) + clutter_actor_get_height(label) + 8.0f);
+        }
+    }
+    clutter_actor_set_position(mZapCaption, (sw - width) / 2, y);
 }
 
 void cPlayerScene::updateGuideLines()
@@ -843,6 +850,7 @@ void cPlayerScene::updateGuideLines()
         }
     }
     placeGuideLines();
+    placeZapCaption();
     // The lines follow the programmes while the channel plays; without a
     // change in sight the guide is looked at again now and then (a new
     // guide may have come meanwhile).

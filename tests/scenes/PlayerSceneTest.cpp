@@ -1503,6 +1503,9 @@ TEST_F(PlayerSceneTest, TheGuidesLinesShowWhatIsOnAndFollowTheProgrammes)
     EXPECT_GT(clutter_actor_get_y(scene->guideNowLabel()),
               clutter_actor_get_y(scene->nameLabel()) + clutter_actor_get_height(scene->nameLabel()) - 1);
     EXPECT_GT(clutter_actor_get_y(scene->guideNextLabel()), clutter_actor_get_y(scene->guideNowLabel()));
+    // A zap's caption stands below them, not over them.
+    EXPECT_GE(clutter_actor_get_y(scene->zapCaption()),
+              clutter_actor_get_y(scene->guideNextLabel()) + clutter_actor_get_height(scene->guideNextLabel()));
 
     // The morning show ends while the channel plays: the lines move on.
     EXPECT_TRUE(runMainLoopUntil([&] { return text(scene->guideNowLabel()).find("Midday") != std::string::npos; },
