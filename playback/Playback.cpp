@@ -1,10 +1,13 @@
 #include "playback/Playback.h"
 
 #include "playback/PlayerManager.h"
+#include "playback/Zapping.h"
 
 #include "app/MainLoop.h"
 #include "app/Stage.h"
 #include "catalogue/PlayerDatabase.h"
+#include "kestrel/Unicode.h"
+#include "kestrel/Exception.h"
 #include "state/Recent.h"
 
 #include <malloc.h>
@@ -91,14 +94,16 @@ void startPlayback(std::unique_ptr<cPlayList> playList)
     manager->currentPlayer()->open();
 }
 
-// Main loop, when a fetch has ended: null when it failed.
-void continueAfterFetch(unsigned generation, std::unique_ptr<cPlayList> playList)
+// Main loop, when a fetch has ended: null (with the reason) when it failed.
+void continueAfterFetch(unsigned generation, std::unique_ptr<cPlayList> playList, const std::string& why)
 {
     if (generation != gPlayGeneration.load()) {
         return; // a newer play request or a scene switch came first
     }
     if (!playList) {
-        requestHomeScene();
+        // As a stream that does not open: home, or while zapping the scene
+        // that stood during the fetch says why and stays.
+        playerOpenFailed(why, [generation] { return generation == gPlayGeneration.load(); });
         return;
     }
     startPlayback(std::move(playList));
@@ -109,10 +114,19 @@ void fetchPlayList(const std::shared_ptr<sPlaylistFetch>& fetch, unsigned genera
                    const cPlayList::tRequestHeaders& headers)
 {
     std::unique_ptr<cPlayList> playList;
+    std::string why;
     try {
         playList = std::make_unique<cPlayList>(address, name, description, headers);
+    } catch (const kestrel::cException& failure) {
+        // The continuation says it while zapping.
+        why = "the playlist cannot be read";
+        try {
+            why = kestrel::toUtf8(failure.message());
+        } catch (const kestrel::cException&) {
+            // The reasons thrown for a fetch are plain ASCII; keep the stand-in.
+        }
     } catch (...) {
-        // The continuation turns the missing playlist into the home scene.
+        why = "the playlist cannot be read";
     }
     // Under the lock, so that shutdown either sees the fetch still running
     // and abandons it, or finds its continuation already posted.
@@ -122,8 +136,8 @@ void fetchPlayList(const std::shared_ptr<sPlaylistFetch>& fetch, unsigned genera
         return;
     }
     auto result = std::make_shared<std::unique_ptr<cPlayList>>(std::move(playList));
-    postToMainLoop(PrioritySceneSwitch, [generation, result] {
-        runGuarded([&] { continueAfterFetch(generation, std::move(*result)); });
+    postToMainLoop(PrioritySceneSwitch, [generation, result, why] {
+        runGuarded([&] { continueAfterFetch(generation, std::move(*result), why); });
     });
 }
 

@@ -36,7 +36,8 @@ void setPlayerSceneFactory(tPlayerSceneFactory factory);
 // indication. The rest (player, a new scene, open) follows on the main
 // loop when the fetch has ended, unless a newer play request or a scene
 // switch (the waiting scene's way back among them) came first: then the
-// fetched playlist is dropped. A fetch that fails leads to the home scene.
+// fetched playlist is dropped. A fetch that fails is a channel that does
+// not play: the home scene, or while zapping the waiting scene says why.
 void playChannelProcedure();
 
 // For tests: playlist fetches whose threads have not ended yet.

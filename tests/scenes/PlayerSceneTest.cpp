@@ -295,6 +295,11 @@ protected:
             sql += std::string("insert into channels values ('Testland', 'News', '") + name + "', 'Made by the test', '" +
                    kestrel::toUtf8(encodeAddress(kestrel::fromUtf8(url))) + "');";
         }
+        // A playlist on a server that is not there.
+        sql += "insert into channels values ('Testland', 'News', 'Lost Playlist', 'Made by the test', '" +
+               kestrel::toUtf8(encodeAddress(kestrel::fromUtf8("http://127.0.0.1:" + std::to_string(closedPort()) +
+                                                               "/lost.asx"))) +
+               "');";
         sql += "insert into channels values ('Testland', 'News', 'Brief TV', 'Made by the test', '" +
                kestrel::toUtf8(encodeAddress(kestrel::fromUtf8(sServer->url("/brief.asx")))) + "');";
         // Three channels of one country to zap through, a dead one in the
@@ -1519,4 +1524,33 @@ TEST_F(PlayerSceneTest, TheGuidesLinesShowWhatIsOnAndFollowTheProgrammes)
     EXPECT_FALSE(CLUTTER_ACTOR_IS_VISIBLE(square->guideNowLabel()));
     EXPECT_FALSE(CLUTTER_ACTOR_IS_VISIBLE(square->guideNextLabel()));
     std::filesystem::remove(sChannels + "/guide");
+}
+
+// Zapping onto a playlist that cannot be fetched is zapping onto a channel
+// that does not play: the scene that stood during the fetch says why and
+// stays, rather than leaving for home.
+TEST_F(PlayerSceneTest, ZappingOntoAPlaylistThatCannotBeFetchedSaysWhyAndStays)
+{
+    cPlayerScene* scene = playClip();
+    ASSERT_NE(scene, nullptr);
+    setZapList({{u"Testland", u"News", u"Loopback TV"}, {u"Testland", u"News", u"Lost Playlist"}}, 0);
+    typeKey(CLUTTER_KEY_Down);
+    ASSERT_TRUE(runMainLoopUntil([scene] { return currentPlayerScene() != nullptr && currentPlayerScene() != scene; },
+                                 5000));
+    cPlayerScene* waiting = currentPlayerScene();
+    ASSERT_TRUE(runMainLoopUntil(
+        [waiting] {
+            return currentScene != waiting ||
+                   std::string(clutter_text_get_text(CLUTTER_TEXT(waiting->zapCaption())))
+                           .find("This channel does not play") != std::string::npos;
+        },
+        15000));
+    ASSERT_EQ(currentScene, waiting) << "the scene that stood during the fetch went";
+    const std::string caption = clutter_text_get_text(CLUTTER_TEXT(waiting->zapCaption()));
+    EXPECT_EQ(caption.rfind("Lost Playlist\n", 0), 0u) << caption;
+    EXPECT_NE(caption.find("can't download ASX file"), std::string::npos) << caption;
+    runMainLoopFor(300);
+    EXPECT_EQ(currentScene, waiting);
+    EXPECT_EQ(atHome.built, 0);
+    EXPECT_EQ(cPlayerManager::instance()->currentPlayer(), nullptr);
 }
