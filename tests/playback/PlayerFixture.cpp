@@ -1,5 +1,7 @@
 #include "PlayerFixture.h"
 
+#include <algorithm>
+
 #include "kestrel/Log.h"
 
 #include "playback/MediaGraph.h"
@@ -129,4 +131,11 @@ std::vector<std::string> cLogLines::lines() const
 {
     std::lock_guard<std::mutex> lock(mLock);
     return mLines;
+}
+
+long cLogLines::count(const std::string& part) const
+{
+    std::lock_guard<std::mutex> lock(mLock);
+    return std::count_if(mLines.begin(), mLines.end(),
+                         [&part](const std::string& line) { return line.find(part) != std::string::npos; });
 }

@@ -35,6 +35,8 @@ public:
     cLogLines(const cLogLines&) = delete;
     cLogLines& operator=(const cLogLines&) = delete;
     std::vector<std::string> lines() const;
+    // The lines recorded so far that contain part.
+    long count(const std::string& part) const;
 
 private:
     mutable std::mutex mLock;

@@ -213,11 +213,10 @@ TEST_F(PlayerManagerTest, RecentListGetsTheChannelBeforeAFailingPlaylistFetch)
 {
     const std::string url = "http://127.0.0.1:" + std::to_string(closedPort()) + "/list.asx";
     chooseFavourite(u"Unreachable", url);
-    std::vector<std::string> lines;
-    kestrel::testing::setLogRecorder([&lines](const std::string& line) { lines.push_back(line); });
+    cLogLines log;
     requestPlayerScene();
     ASSERT_TRUE(pumpUntil([] { return homeRequests() == 1; }));
-    kestrel::testing::setLogRecorder({});
+    const std::vector<std::string> lines = log.lines();
     // The fetch ran on the main loop: its line is there.
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind("lumivex: playback: error: channel \"Unreachable\" at " + url +

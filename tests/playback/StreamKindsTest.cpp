@@ -405,17 +405,8 @@ TEST_F(StreamKindsTest, ALiveStreamThatDropsIsReopenedWithinItsBound)
                                     });
                                 });
         }
-        std::vector<std::string> lines;
-        std::mutex linesLock;
-        kestrel::testing::setLogRecorder([&](const std::string& line) {
-            std::lock_guard<std::mutex> lock(linesLock);
-            lines.push_back(line);
-        });
-        const auto count = [&](const std::string& part) {
-            std::lock_guard<std::mutex> lock(linesLock);
-            return std::count_if(lines.begin(), lines.end(),
-                                 [&](const std::string& line) { return line.find(part) != std::string::npos; });
-        };
+        cLogLines log;
+        const auto count = [&log](const std::string& part) { return log.count(part); };
         cVideoPlayer* player = startPlayer(server.url("/live.ts"));
         auto start = std::chrono::steady_clock::now();
         std::string outcome;
@@ -446,7 +437,6 @@ TEST_F(StreamKindsTest, ALiveStreamThatDropsIsReopenedWithinItsBound)
         }
         const auto took = std::chrono::steady_clock::now() - start;
         delete player;
-        kestrel::testing::setLogRecorder({});
         // Quietly: one info line per attempt, and an error only when the
         // player gives up.
         EXPECT_EQ(count(": reconnecting, attempt "),
@@ -538,12 +528,7 @@ TEST_F(StreamKindsTest, AChannelsRequestHeadersReachEveryRequestOfIt)
         for (const bool withHeaders : {true, false}) {
             SCOPED_TRACE(std::string(c.name) + (withHeaders ? ", with its headers" : ", without them"));
             sHomeScenes = 0;
-            std::vector<std::string> lines;
-            std::mutex linesLock;
-            kestrel::testing::setLogRecorder([&](const std::string& line) {
-                std::lock_guard<std::mutex> lock(linesLock);
-                lines.push_back(line);
-            });
+            cLogLines log;
             const int refusals = guarded.refusals();
             const auto start = std::chrono::steady_clock::now();
             auto* player = new cVideoPlayer(new cPlayList(kestrel::fromUtf8(guarded.url(c.path)), u"Guarded",
@@ -574,9 +559,8 @@ TEST_F(StreamKindsTest, AChannelsRequestHeadersReachEveryRequestOfIt)
             }
             const auto took = std::chrono::steady_clock::now() - start;
             delete player;
-            kestrel::testing::setLogRecorder({});
             if (!withHeaders) {
-                std::lock_guard<std::mutex> lock(linesLock);
+                const std::vector<std::string> lines = log.lines();
                 ASSERT_FALSE(lines.empty());
                 EXPECT_NE(lines.back().find("error: channel \"Guarded\""), std::string::npos) << lines.back();
                 EXPECT_NE(lines.back().find("Forbidden (HTTP 403)"), std::string::npos) << lines.back();
