@@ -9,7 +9,6 @@
 #include "app/Words.h"
 #include "catalogue/PlayerDatabase.h"
 #include "playback/Zapping.h"
-#include "scenes/GuideLines.h"
 #include "scenes/IdleScene.h"
 #include "state/Language.h"
 #include "state/ListStates.h"
@@ -27,11 +26,7 @@ constexpr unsigned SceneMilliseconds = 300;
 constexpr unsigned OrbFrames = 20;
 constexpr unsigned FramesPerSecond = 120;
 constexpr double OrbGrown = 1.1;
-// The guide line under the channel list: its font, its gap below the list,
-// and how often its minutes left are counted again.
-const char* const GuideLineFont = "Monospace 11";
-constexpr float GuideLineGap = 6.0f;
-constexpr guint GuideRefreshSeconds = 30;
+
 
 const char16_t* const AnyRow = u"channels_any"; // the name of its text
 const char16_t* const AnyFilter = u"*";
@@ -224,6 +219,8 @@ cChannelsScene::cChannelsScene(ClutterActor* root)
     : cScene(root)
     , mFrame(root, true)
     , mSearchLine(root, ChannelListPlace.x, ChannelListPlace.y, ChannelListPlace.width)
+    , mGuideLine(mFrame.sceneGroup(), ChannelListPlace.x, ChannelListPlace.y + ChannelListPlace.height,
+                 ChannelListPlace.width)
 {
     cPlayerDatabase* database = cPlayerDatabase::instance();
     // The index for a search over the whole catalogue starts building now,
@@ -238,21 +235,10 @@ cChannelsScene::cChannelsScene(ClutterActor* root)
     mCountryList->setClickSlot([this] { refillChannels(); });
     mTypeList->setClickSlot([this] { refillChannels(); });
     mChannelList->setClickSlot([this] { chooseChannel(); });
-
-    const ClutterColor white = {255, 255, 255, 255};
-    mGuideLine = clutter_text_new_full(GuideLineFont, "", &white);
-    // Titles come from outside: never markup, cut rather than overflowing.
-    clutter_text_set_use_markup(CLUTTER_TEXT(mGuideLine), FALSE);
-    clutter_text_set_ellipsize(CLUTTER_TEXT(mGuideLine), PANGO_ELLIPSIZE_END);
-    clutter_actor_add_child(mFrame.sceneGroup(), mGuideLine);
-    clutter_actor_hide(mGuideLine);
 }
 
 cChannelsScene::~cChannelsScene()
 {
-    if (mGuideTimer != 0) {
-        g_source_remove(mGuideTimer);
-    }
     mKeys.disconnect();
     mHandlers.disconnect();
     // A scene that hid has saved them already.
@@ -291,9 +277,6 @@ void cChannelsScene::show()
 
     mChannelList->setKeyboardFocus(true);
     updateGuideLine();
-    // The minutes left count down while the browser shows.
-    mGuideTimer = clutter_threads_add_timeout_full(G_PRIORITY_DEFAULT, GuideRefreshSeconds * 1000, onGuideTimer, this,
-                                                   nullptr);
     mFrame.enter();
     // The search sees a key before the scene's other handlers.
     mKeys.connect(mRoot, [this](const ClutterKeyEvent& key) { return handleKey(key); });
@@ -312,10 +295,7 @@ void cChannelsScene::hide()
     mTypeList->hide();
     mChannelList->hide();
     mSearchLine.fadeOut();
-    if (mGuideTimer != 0) {
-        g_source_remove(mGuideTimer);
-        mGuideTimer = 0;
-    }
+    mGuideLine.hide();
     mFrame.fadeOut([this] { delete this; });
 }
 
@@ -373,30 +353,12 @@ void cChannelsScene::updateGuideLine()
     // The selected row is the catalogue's current channel once it has been
     // chosen; a row selected otherwise (a restored position) shows nothing
     // until it is.
-    sGuideLines lines;
     cPlayerDatabase* database = cPlayerDatabase::instance();
     if (mChannelList->getActive() >= 0 && mChannelList->getActiveText() == database->currentName()) {
-        lines = guideLinesFor(database->currentAddress(), mChannelList->getActiveText(), currentUtc());
+        mGuideLine.showFor(database->currentAddress(), mChannelList->getActiveText());
+    } else {
+        mGuideLine.hide();
     }
-    if (lines.brief.empty()) {
-        clutter_actor_hide(mGuideLine);
-        return;
-    }
-    clutter_text_set_text(CLUTTER_TEXT(mGuideLine), lines.brief.c_str());
-    // Centred under the channel list, no wider than it.
-    clutter_actor_set_width(mGuideLine, -1.0f);
-    const float width = std::min(clutter_actor_get_width(mGuideLine), static_cast<float>(ChannelListPlace.width));
-    clutter_actor_set_width(mGuideLine, width);
-    clutter_actor_set_position(mGuideLine, ChannelListPlace.x + (ChannelListPlace.width - width) / 2.0f,
-                               ChannelListPlace.y + ChannelListPlace.height + GuideLineGap);
-    clutter_actor_show(mGuideLine);
-}
-
-gboolean cChannelsScene::onGuideTimer(gpointer self)
-{
-    auto* scene = static_cast<cChannelsScene*>(self);
-    runGuarded([scene] { scene->updateGuideLine(); });
-    return G_SOURCE_CONTINUE;
 }
 
 void cChannelsScene::searchChanged(cSearchLine::eChange change)

@@ -26,6 +26,7 @@
 #include "app/Effects.h"
 #include "app/Scene.h"
 #include "catalogue/NameSearch.h"
+#include "scenes/GuideLines.h"
 #include "scenes/SearchLine.h"
 #include "widgets/ListWidget.h"
 
@@ -174,7 +175,7 @@ public:
     const cSearchLine& searchLine() const { return mSearchLine; }
     // Under the channel list: what the programme guide says the selected
     // channel airs now and its minutes left; hidden without either.
-    ClutterActor* guideLine() const { return mGuideLine; }
+    ClutterActor* guideLine() const { return mGuideLine.actor(); }
 
 private:
     // The list's active text, "*" for its "Any" row, empty without a
@@ -200,7 +201,6 @@ private:
     void showSearchMatches();
     // The guide line for the selected channel (hidden without one).
     void updateGuideLine();
-    static gboolean onGuideTimer(gpointer self);
 
     // All fields: main loop only. The lists are deleted before the frame,
     // whose actors lie below theirs.
@@ -217,6 +217,5 @@ private:
     std::u16string mChosenInSearch;
     cKeyPressHandler mKeys;
     cStageHandlers mHandlers;
-    ClutterActor* mGuideLine; // in the frame's scene group
-    guint mGuideTimer = 0;    // refreshes the minutes left while shown; 0 when none
+    cGuideLine mGuideLine; // in the frame's scene group
 };

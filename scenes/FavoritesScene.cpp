@@ -10,6 +10,8 @@ cFavoritesScene::cFavoritesScene(ClutterActor* root)
     : cScene(root)
     , mFrame(root, false)
     , mSearchLine(root, ChannelListPlace.x, ChannelListPlace.y, ChannelListPlace.width)
+    , mGuideLine(mFrame.sceneGroup(), ChannelListPlace.x, ChannelListPlace.y + ChannelListPlace.height,
+                 ChannelListPlace.width)
 {
     clutter_text_set_text(CLUTTER_TEXT(mFrame.caption()), shownText(u"favourites_caption").c_str());
     mList = std::make_unique<cListWidget>(this, ChannelListPlace.x, ChannelListPlace.y, ChannelListPlace.width,
@@ -53,6 +55,7 @@ void cFavoritesScene::hide()
     beginLeaving();
     mList->hide();
     mSearchLine.fadeOut();
+    mGuideLine.hide();
     mFrame.fadeOut([this] { delete this; });
 }
 
@@ -63,6 +66,19 @@ void cFavoritesScene::chooseFavourite()
     cPlayerDatabase::instance()->selectFavourite(favourite);
     if (mSearchLine.isOpen()) {
         mChosenInSearch = favourite;
+    }
+    updateGuideLine();
+}
+
+void cFavoritesScene::updateGuideLine()
+{
+    // The selected row is the current channel once it has been chosen.
+    cPlayerDatabase* database = cPlayerDatabase::instance();
+    if (mList->getActive() >= 0 && database->mode() == cPlayerDatabase::ModeFavourite &&
+        mList->getActiveText() == database->currentName()) {
+        mGuideLine.showFor(database->currentAddress(), database->currentName());
+    } else {
+        mGuideLine.hide();
     }
 }
 
@@ -87,6 +103,7 @@ void cFavoritesScene::searchChanged(cSearchLine::eChange change)
         mList->show(false, true);
         // The favourite chosen in the narrowed list stays chosen.
         mList->setActive(mChosenInSearch);
+        updateGuideLine();
         return;
     }
     if (change == cSearchLine::Opened) {
@@ -100,6 +117,7 @@ void cFavoritesScene::searchChanged(cSearchLine::eChange change)
     mList->setItems(mNameSearch.matchingNames());
     mList->show(false, true);
     mSearchLine.setCount(static_cast<int>(mNameSearch.matches().size()));
+    updateGuideLine();
 }
 
 // The key presses: the search line's table (SearchLine.h) while the scene

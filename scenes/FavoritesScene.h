@@ -4,7 +4,8 @@
 // makes that favourite the catalogue's current channel; the play orb then
 // asks for the player scene. The list starts without a selection at every
 // visit, and the favourites button of the shared frame stays hidden.
-// Typing narrows the list as in the browser (SearchLine.h).
+// Typing narrows the list as in the browser (SearchLine.h). Under the list,
+// the chosen favourite's programme now, as the browser shows it.
 //
 // Keys: the list has the keyboard; Up and Down move its selection, Enter
 // plays as the orb does, Escape and Backspace go back.
@@ -16,6 +17,7 @@
 #include "app/Scene.h"
 #include "catalogue/NameSearch.h"
 #include "scenes/ChannelsScene.h"
+#include "scenes/GuideLines.h"
 #include "scenes/SearchLine.h"
 #include "widgets/ListWidget.h"
 
@@ -35,6 +37,7 @@ public:
     cListWidget& favouritesList() const { return *mList; }
     const cPickerFrame& frame() const { return mFrame; }
     const cSearchLine& searchLine() const { return mSearchLine; }
+    ClutterActor* guideLine() const { return mGuideLine.actor(); }
 
 private:
     void chooseFavourite();
@@ -46,6 +49,8 @@ private:
     void searchChanged(cSearchLine::eChange change);
     // The favourite's index of a row of the list as it stands.
     int favouriteOfRow(int row) const;
+    // The guide line for the chosen favourite (hidden without one).
+    void updateGuideLine();
 
     // All fields: main loop only. The list is deleted before the frame.
     cPickerFrame mFrame;
@@ -55,4 +60,5 @@ private:
     int mChosenInSearch = -1; // the favourite chosen in the narrowed list
     cKeyPressHandler mKeys;
     cStageHandlers mHandlers;
+    cGuideLine mGuideLine; // in the frame's scene group
 };

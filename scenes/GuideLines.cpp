@@ -1,10 +1,12 @@
 #include "scenes/GuideLines.h"
 
+#include <algorithm>
 #include <ctime>
 #include <memory>
 
 #include <sys/stat.h>
 
+#include "app/MainLoop.h"
 #include "app/Words.h"
 #include "catalogue/PlayerDatabase.h"
 #include "guide/Guide.h"
@@ -13,6 +15,10 @@
 #include "kestrel/Unicode.h"
 
 namespace {
+
+// The picker's guide line: its font and its gap below the list.
+const char* const GuideLineFont = "Monospace 11";
+constexpr float GuideLineGap = 6.0f;
 
 // The guide file read last, and what it was when it was opened: a new file
 // (the update renames it into place) is opened again at the next lookup.
@@ -105,4 +111,65 @@ sGuideLines guideLinesFor(const std::u16string& address, const std::u16string& n
         }
     }
     return lines;
+}
+
+cGuideLine::cGuideLine(ClutterActor* parent, float x, float bottom, float width)
+    : mX(x), mBottom(bottom), mWidth(width)
+{
+    const ClutterColor white = {255, 255, 255, 255};
+    mLabel = clutter_text_new_full(GuideLineFont, "", &white);
+    // Titles come from outside: never markup, cut rather than overflowing.
+    clutter_text_set_use_markup(CLUTTER_TEXT(mLabel), FALSE);
+    clutter_text_set_ellipsize(CLUTTER_TEXT(mLabel), PANGO_ELLIPSIZE_END);
+    clutter_actor_add_child(parent, mLabel);
+    clutter_actor_hide(mLabel);
+}
+
+cGuideLine::~cGuideLine()
+{
+    if (mTimer != 0) {
+        g_source_remove(mTimer);
+    }
+}
+
+void cGuideLine::showFor(const std::u16string& address, const std::u16string& name)
+{
+    mAddress = address;
+    mName = name;
+    refresh();
+}
+
+void cGuideLine::hide()
+{
+    showFor(std::u16string(), std::u16string());
+}
+
+void cGuideLine::refresh()
+{
+    const sGuideLines lines = mAddress.empty() ? sGuideLines() : guideLinesFor(mAddress, mName, currentUtc());
+    if (lines.brief.empty()) {
+        clutter_actor_hide(mLabel);
+        if (mTimer != 0) {
+            g_source_remove(mTimer);
+            mTimer = 0;
+        }
+        return;
+    }
+    clutter_text_set_text(CLUTTER_TEXT(mLabel), lines.brief.c_str());
+    clutter_actor_set_width(mLabel, -1.0f); // its natural width first
+    const float width = std::min(clutter_actor_get_width(mLabel), mWidth);
+    clutter_actor_set_width(mLabel, width);
+    clutter_actor_set_position(mLabel, mX + (mWidth - width) / 2.0f, mBottom + GuideLineGap);
+    clutter_actor_show(mLabel);
+    if (mTimer == 0) {
+        mTimer = clutter_threads_add_timeout_full(G_PRIORITY_DEFAULT, RefreshSeconds * 1000, onTimer, this, nullptr);
+    }
+}
+
+gboolean cGuideLine::onTimer(gpointer self)
+{
+    auto* line = static_cast<cGuideLine*>(self);
+    line->mTimer = 0;
+    runGuarded([line] { line->refresh(); });
+    return G_SOURCE_REMOVE;
 }

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <string>
 
+#include "app/Toolkit.h"
+
 struct cProgramme;
 
 struct sGuideLines {
@@ -34,3 +36,39 @@ int64_t minutesLeft(int64_t stopUtc, int64_t nowUtc);
 
 // Seconds since 1970, now.
 int64_t currentUtc();
+
+// The line under a picker's list (the browser's channels, the favourites):
+// the chosen channel's programme now and its minutes left, centred under
+// the list and no wider than it; hidden for a channel the guide does not
+// know or when no channel is chosen. While it shows, the minutes are
+// counted again every RefreshSeconds. The actor is a child of the parent
+// given, which takes it away.
+class cGuideLine {
+public:
+    static constexpr unsigned RefreshSeconds = 30;
+
+    // Under the list whose left edge is x, bottom y and width `width`.
+    cGuideLine(ClutterActor* parent, float x, float bottom, float width);
+    ~cGuideLine();
+    cGuideLine(const cGuideLine&) = delete;
+    cGuideLine& operator=(const cGuideLine&) = delete;
+
+    // Shows the line for the channel; an empty address hides it.
+    void showFor(const std::u16string& address, const std::u16string& name);
+    // Hides it and stops counting.
+    void hide();
+    ClutterActor* actor() const { return mLabel; }
+
+private:
+    static gboolean onTimer(gpointer self);
+    void refresh();
+
+    // Main loop only.
+    ClutterActor* mLabel;
+    float mX;
+    float mBottom;
+    float mWidth;
+    std::u16string mAddress; // the channel shown; empty when hidden
+    std::u16string mName;
+    guint mTimer = 0; // counts the minutes again while shown; 0 when none
+};

@@ -1079,10 +1079,11 @@ TEST_F(BrowserScenesTest, EveryPickerSceneLaysOutAgainWhenTheStageIsResized)
     }
 }
 
-// Under the channel list, the chosen channel's programme now and its
-// minutes left: found by the list's guide id, or by the name; nothing for
-// a channel the guide does not know or while no channel is chosen.
-TEST_F(BrowserScenesTest, TheGuideLineShowsTheChosenChannelsProgramme)
+// Under the channel list (and the favourites), the chosen channel's
+// programme now and its minutes left: found by the list's guide id, or by
+// the name; nothing for a channel the guide does not know or while no
+// channel is chosen.
+TEST_F(BrowserScenesTest, TheGuideLineShowsTheChosenChannelsAndFavouritesProgramme)
 {
     std::vector<cListingEntry> entries;
     for (const sChannel& channel : SmallCatalogue) {
@@ -1125,4 +1126,14 @@ TEST_F(BrowserScenesTest, TheGuideLineShowsTheChosenChannelsProgramme)
     clickRow(CountryListPlace, "Chile");
     waitForEffectsToEnd();
     EXPECT_EQ(shown(), "(hidden)");
+
+    // The favourites show the chosen favourite's programme the same way.
+    cPlayerDatabase::instance()->addFavourite(wide("Nordlys"), wide(""), wide(address("Nordlys")));
+    cFavoritesScene* favourites = visitFavourites();
+    ASSERT_NE(favourites, nullptr);
+    ClutterActor* favouriteLine = favourites->guideLine();
+    EXPECT_FALSE(CLUTTER_ACTOR_IS_VISIBLE(favouriteLine));
+    clickRow(ChannelListPlace, "Nordlys");
+    ASSERT_TRUE(CLUTTER_ACTOR_IS_VISIBLE(favouriteLine));
+    EXPECT_STREQ(clutter_text_get_text(CLUTTER_TEXT(favouriteLine)), "Now: Aurora \u00b7 120 min left");
 }
