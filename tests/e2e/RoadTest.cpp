@@ -5,6 +5,7 @@
 // title, screenshots and the files it keeps.
 
 #include "Harness.h"
+#include "tests/support/PrivateDisplay.h"
 
 #include <gtest/gtest.h>
 
@@ -28,66 +29,9 @@ namespace fs = std::filesystem;
 
 // The road moves the real pointer, which every client of an X server
 // shares: on the display the other graphical tests use at the same time it
-// would wander into their stages. The road gets an X server of its own,
-// with the same screen, started before the first test and gone with the
-// test program.
-class cPrivateDisplay : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        int pipeFds[2];
-        if (pipe(pipeFds) != 0) {
-            return;
-        }
-        const pid_t parent = getpid();
-        mServer = fork();
-        if (mServer == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGKILL);
-            if (getppid() != parent) {
-                _exit(127);
-            }
-            close(pipeFds[0]);
-            const int quiet = open("/dev/null", O_WRONLY);
-            dup2(quiet, STDOUT_FILENO);
-            dup2(quiet, STDERR_FILENO);
-            const std::string fd = std::to_string(pipeFds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                   "-noreset", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(pipeFds[1]);
-        // The server writes its display number once it accepts clients.
-        std::string number;
-        pollfd waiting{pipeFds[0], POLLIN, 0};
-        while (poll(&waiting, 1, 30000) > 0) {
-            char c = 0;
-            if (read(pipeFds[0], &c, 1) != 1 || c == '\n') {
-                break;
-            }
-            number.push_back(c);
-        }
-        close(pipeFds[0]);
-        if (!number.empty()) {
-            setenv("DISPLAY", (":" + number).c_str(), 1);
-        } else {
-            unsetenv("DISPLAY"); // every test then fails with its reason
-        }
-    }
-
-    void TearDown() override
-    {
-        if (mServer > 0) {
-            kill(mServer, SIGTERM);
-            waitpid(mServer, nullptr, 0);
-        }
-    }
-
-private:
-    pid_t mServer = -1;
-};
-
+// would wander into their stages. The road gets an X server of its own.
 [[maybe_unused]] ::testing::Environment* const privateDisplay =
-    ::testing::AddGlobalTestEnvironment(new cPrivateDisplay);
+    ::testing::AddGlobalTestEnvironment(new testsupport::cPrivateDisplay);
 
 // Stage coordinates of what the road clicks (800 x 600 stage).
 constexpr int ContinueX = 400, ContinueY = 528;  // the database-updated scene's continue button

@@ -45,6 +45,7 @@
 #include "scenes/Scenes.h"
 #include "state/Recent.h"
 #include "state/Settings.h"
+#include "tests/support/PrivateDisplay.h"
 #include "widgets/ScalerWidget.h"
 #include "widgets/VolumeWidget.h"
 
@@ -61,6 +62,11 @@ struct sAtHome {
     int windowY = 0;
 };
 sAtHome atHome; // main loop only
+
+// The window's pixels are read as the user would see them: no other test's
+// window may stand over them.
+[[maybe_unused]] ::testing::Environment* const privateDisplay =
+    ::testing::AddGlobalTestEnvironment(new testsupport::cPrivateDisplay);
 
 cPlayerScene* currentPlayerScene()
 {
