@@ -220,7 +220,7 @@ TEST_F(cGuideRead, EveryKindOfProblemIsOneCountedLine)
 TEST_F(cGuideRead, FieldsAreKeptCappedAndTheFirstCategoryWins)
 {
     const std::string longDescription = std::string(2047, 'x') + "\xc3\xa9" + "tail";
-    const std::string inner = "<title lang=\"de\">Zweiter Titel</title><sub-title>Part 2</sub-title>"
+    const std::string inner = "<title lang=\"de\">Zweiter Titel</title><sub-title>Episode 2</sub-title>"
                               "<desc>" + longDescription + "</desc><category>News</category>"
                               "<category>Weather</category>";
     ASSERT_EQ(install(guide(channel("a", {"A"}) + programme("a", at(-30), at(30), " Evening  &amp; more ", inner)))
@@ -232,7 +232,7 @@ TEST_F(cGuideRead, FieldsAreKeptCappedAndTheFirstCategoryWins)
     const cNowNext programmes = opened->nowNext("a", Now);
     ASSERT_TRUE(programmes.now.has_value());
     EXPECT_EQ(programmes.now->title, "Evening  & more");
-    EXPECT_EQ(programmes.now->subTitle, "Part 2");
+    EXPECT_EQ(programmes.now->subTitle, "Episode 2");
     EXPECT_EQ(programmes.now->category, "News");
     EXPECT_EQ(programmes.now->description, std::string(2047, 'x')); // cut before the split character
     EXPECT_FALSE(programmes.next.has_value());
