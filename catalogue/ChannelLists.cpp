@@ -45,12 +45,8 @@ bool readListSource(const std::string& source, const cUpdateLimits& limits, cons
     text.clear();
     std::string raw;
     if (isListAddress(source)) {
-        cFetchLimits fetchLimits;
-        fetchLimits.networkTimeoutMs = limits.networkTimeoutMs;
-        fetchLimits.deadlineMs = limits.listDeadlineMs;
-        fetchLimits.maxBytes = limits.maxListBytes;
-        fetchLimits.maxRedirects = limits.maxRedirects;
-        fetchLimits.acceptGzip = true;
+        const cFetchLimits fetchLimits = webSourceLimits(limits.networkTimeoutMs, limits.listDeadlineMs,
+                                                         limits.maxListBytes, limits.maxRedirects);
         try {
             fetchAddress(source, fetchLimits,
                          [&raw](const char* data, size_t size) { raw.append(data, size); }, stop);

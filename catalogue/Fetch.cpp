@@ -90,6 +90,17 @@ std::string describe(const Poco::Exception& failure)
 
 } // namespace
 
+cFetchLimits webSourceLimits(unsigned networkTimeoutMs, unsigned deadlineMs, uint64_t maxBytes, int maxRedirects)
+{
+    cFetchLimits limits;
+    limits.networkTimeoutMs = networkTimeoutMs;
+    limits.deadlineMs = deadlineMs;
+    limits.maxBytes = maxBytes;
+    limits.maxRedirects = maxRedirects;
+    limits.acceptGzip = true;
+    return limits;
+}
+
 bool isWebAddress(const std::string& address)
 {
     try {

@@ -34,6 +34,11 @@ struct cFetchLimits {
     bool acceptGzip = false;
 };
 
+// The limits of a download from anywhere on the web (a channel list, a
+// programme guide): redirections followed to any host, a gzip answer asked
+// for, no minimum rate.
+cFetchLimits webSourceLimits(unsigned networkTimeoutMs, unsigned deadlineMs, uint64_t maxBytes, int maxRedirects);
+
 // A failed exchange: what went wrong, with the address, in English.
 class cFetchFailure : public std::runtime_error {
 public:

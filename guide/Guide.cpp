@@ -490,12 +490,8 @@ bool download(const std::string& address, const std::u16string& folder, const cG
         error = "cannot write " + path;
         return false;
     }
-    cFetchLimits fetch;
-    fetch.networkTimeoutMs = limits.networkTimeoutMs;
-    fetch.deadlineMs = limits.sourceDeadlineMs;
-    fetch.maxBytes = limits.maxWireBytes;
-    fetch.maxRedirects = limits.maxRedirects;
-    fetch.acceptGzip = true;
+    const cFetchLimits fetch =
+        webSourceLimits(limits.networkTimeoutMs, limits.sourceDeadlineMs, limits.maxWireBytes, limits.maxRedirects);
     bool written = true;
     try {
         fetchAddress(
