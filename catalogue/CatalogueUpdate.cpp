@@ -14,7 +14,7 @@
 #include <Poco/Exception.h>
 
 #include "catalogue/CatalogueCheck.h"
-#include "catalogue/Fetch.h"
+#include "fetch/Fetch.h"
 #include "catalogue/UpdateTask.h"
 #include "kestrel/Application.h"
 #include "kestrel/Exception.h"

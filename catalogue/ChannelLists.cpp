@@ -4,7 +4,7 @@
 
 #include <Poco/SHA1Engine.h>
 
-#include "catalogue/Fetch.h"
+#include "fetch/Fetch.h"
 #include "catalogue/M3uImport.h"
 #include "catalogue/PlayerDatabase.h"
 

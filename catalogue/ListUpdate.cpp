@@ -9,7 +9,7 @@
 
 #include "catalogue/CatalogueBuilder.h"
 #include "catalogue/ChannelLists.h"
-#include "catalogue/Fetch.h"
+#include "fetch/Fetch.h"
 #include "catalogue/M3uImport.h"
 #include "catalogue/PlayerDatabase.h"
 #include "kestrel/File.h"

@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "catalogue/CountryNames.h"
-#include "catalogue/Fetch.h"
+#include "fetch/Fetch.h"
 #include "catalogue/RequestHeaders.h"
 
 const char* const UnknownCategory = "Unknown";

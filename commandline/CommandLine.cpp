@@ -6,7 +6,7 @@
 
 #include <sys/stat.h>
 
-#include "catalogue/Fetch.h"
+#include "fetch/Fetch.h"
 #include "kestrel/Exception.h"
 #include "kestrel/System.h"
 #include "kestrel/Unicode.h"

@@ -30,7 +30,7 @@
 #include <unistd.h>
 
 #include "catalogue/CatalogueConnection.h"
-#include "catalogue/Fetch.h"
+#include "fetch/Fetch.h"
 #include "kestrel/File.h"
 #include "kestrel/Log.h"
 #include "kestrel/Unicode.h"

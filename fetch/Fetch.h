@@ -1,6 +1,6 @@
 #pragma once
-// Bounded HTTP and HTTPS downloads for the catalogue: the server's version
-// and catalogue, and the user's channel lists. Every wait has a time-out,
+// Bounded HTTP and HTTPS downloads: the catalogue server's version and
+// catalogue, the user's channel lists and programme guides. Every wait has a time-out,
 // the whole transfer a deadline, the body a cap, and a stop request is seen
 // after every piece that arrives.
 

@@ -1,4 +1,4 @@
-#include "catalogue/Fetch.h"
+#include "fetch/Fetch.h"
 
 #include <algorithm>
 #include <chrono>
