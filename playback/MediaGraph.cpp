@@ -108,6 +108,12 @@ void warmUpMedia()
     }
 }
 
+void waitForMediaWarmUp()
+{
+    std::unique_lock<std::mutex> lock(gInitLock);
+    warmUpEnded().wait(lock, [] { return !gWarmUpRunning; });
+}
+
 void shutdownMedia()
 {
     std::unique_lock<std::mutex> lock(gInitLock);
@@ -132,6 +138,7 @@ cMediaGraph::cMediaGraph()
     }
     gst_object_ref_sink(mPipeline);
     if (mediaSourcesRestricted()) {
+        keepMediaSourcesRestricted();
         g_signal_connect(mPipeline, "deep-element-added", G_CALLBACK(&cMediaGraph::onElementAdded), this);
     }
     // Messages are looked at as they are posted and never queued, so a
@@ -364,6 +371,30 @@ bool cMediaGraph::applyRequestHeaders(GstElement* source)
 void cMediaGraph::onSourceSetup(GstElement*, GstElement* source, void* data)
 {
     static_cast<cMediaGraph*>(data)->applyRequestHeaders(source);
+    // A udp or rtp source reads from the group it was given and from no
+    // other address, whatever its address said: it must never bind every
+    // interface of the machine.
+    GObjectClass* sourceClass = G_OBJECT_GET_CLASS(source);
+    GParamSpec* bound = g_object_class_find_property(sourceClass, "address");
+    const gchar* factory = gst_element_get_factory(source) != nullptr
+                               ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(gst_element_get_factory(source)))
+                               : "";
+    if (bound != nullptr && bound->value_type == G_TYPE_STRING &&
+        (g_strcmp0(factory, "udpsrc") == 0 || g_strcmp0(factory, "rtpsrc") == 0)) {
+        gchar* address = nullptr;
+        g_object_get(source, "address", &address, nullptr);
+        const bool group = address != nullptr && isMulticastAddress(address);
+        if (!group) {
+            const std::string text = std::string("refused a ") + factory + " that would read from " +
+                                     (address != nullptr ? address : "every address") + ", not a multicast group";
+            gst_element_set_locked_state(source, TRUE);
+            kestrel::logWarning("playback", text);
+            GError* error = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_OPEN_READ, text.c_str());
+            gst_element_post_message(source, gst_message_new_error(GST_OBJECT(source), error, text.c_str()));
+            g_error_free(error);
+        }
+        g_free(address);
+    }
     // The network source gives up after the same silence as our waits, and
     // once: retrying a server that does not answer only multiplies the wait.
     GObjectClass* type = G_OBJECT_GET_CLASS(source);

@@ -33,6 +33,9 @@ bool initializeMedia();
 // its own, so that the first channel does not wait for them: loading the
 // decoder library alone takes about 150 ms. Called at start; idempotent.
 void warmUpMedia();
+// Returns once the warm-up started by warmUpMedia() has loaded its plugins
+// (at once when none runs).
+void waitForMediaWarmUp();
 // Shuts the media framework down, after waiting for the warm-up. Call only
 // when no graph exists any more; no graph can be made afterwards.
 void shutdownMedia();

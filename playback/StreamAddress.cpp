@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <mutex>
 
 #include <arpa/inet.h>
 #include <gst/gst.h>
@@ -14,6 +15,9 @@ namespace {
 
 const char* const NetworkSchemes[] = {"http", "https", "rtsp", "rtsps", "rtspt", "rtmp", "rtmps"};
 const char* const MulticastSchemes[] = {"udp", "rtp"};
+// Options of a udp or rtp address that do not change where it reads from.
+const char* const MulticastOptions[] = {"multicast-iface", "multicast-source", "ttl", "ttl-mc", "encoding-name",
+                                        "latency", "buffer-size"};
 // What a source element may read besides those: the network variants of
 // the same protocols, and appsrc, which reads only what the program feeds.
 const char* const SourceProtocols[] = {"http",   "https",  "icy",    "icyx",   "rtsp",   "rtspu", "rtspt",
@@ -117,14 +121,41 @@ bool checkStreamAddress(const std::string& address, std::string& reason)
         reason = scheme + " is taken only from a multicast group, not from " + host;
         return false;
     }
+    // The framework's udp and rtp sources set any of their properties from
+    // the query ("?address=0.0.0.0" would replace the group just checked):
+    // only options that leave the group as it is are taken.
+    const size_t query = address.find('?');
+    if (multicast && query != std::string::npos) {
+        size_t at = query + 1;
+        while (at <= address.size()) {
+            const size_t end = std::min(address.find('&', at), address.size());
+            const std::string pair = address.substr(at, end - at);
+            const std::string key = lower(pair.substr(0, pair.find('=')));
+            if (!key.empty() && !isOneOf(key, std::begin(MulticastOptions), std::end(MulticastOptions))) {
+                reason = "the " + scheme + " option \"" + key + "\" is not taken";
+                return false;
+            }
+            at = end + 1;
+        }
+    }
     return true;
 }
 
-void restrictMediaSources()
+bool isMulticastAddress(const std::string& host)
 {
-    if (!initializeMedia()) {
-        return;
+    std::string bare = host;
+    if (bare.size() >= 2 && bare.front() == '[' && bare.back() == ']') {
+        bare = bare.substr(1, bare.size() - 2);
     }
+    return isMulticast(bare);
+}
+
+namespace {
+
+// Takes every source that reads anything but the network protocols out of
+// the registry; the names it took, for the log.
+std::string removeLocalSources()
+{
     GstRegistry* registry = gst_registry_get();
     GList* factories = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_SRC, GST_RANK_NONE);
     std::string removed;
@@ -139,6 +170,50 @@ void restrictMediaSources()
         }
     }
     gst_plugin_feature_list_free(factories);
+    return removed;
+}
+
+// Loading a plugin registers its elements again, the file and descriptor
+// sources of the core plugin among them (the warm-up loads it, and so does
+// the first graph that needs any of its elements): each comes back through
+// here and goes at once, before anything can look it up by its protocol.
+void onFeatureAdded(GstRegistry* registry, GstPluginFeature* feature, gpointer)
+{
+    if (!GST_IS_ELEMENT_FACTORY(feature)) {
+        return;
+    }
+    GstElementFactory* factory = GST_ELEMENT_FACTORY(feature);
+    if (gst_element_factory_get_uri_type(factory) == GST_URI_SRC &&
+        !readsOnlyNetworkProtocols(gst_element_factory_get_uri_protocols(factory))) {
+        kestrel::logDebug("playback", std::string("a plugin load brought back ") + GST_OBJECT_NAME(feature) +
+                                          "; taken out again");
+        gst_registry_remove_feature(registry, feature);
+    }
+}
+
+} // namespace
+
+void restrictMediaSources()
+{
+    if (!initializeMedia()) {
+        return;
+    }
+    static std::once_flag watched;
+    std::call_once(watched, [] {
+        g_signal_connect(gst_registry_get(), "feature-added", G_CALLBACK(&onFeatureAdded), nullptr);
+    });
+    const std::string removed = removeLocalSources();
     gRestricted = true;
     kestrel::logDebug("playback", "sources that read no network stream are off: " + removed);
+}
+
+void keepMediaSourcesRestricted()
+{
+    if (gRestricted.load()) {
+        const std::string removed = removeLocalSources();
+        if (!removed.empty()) {
+            kestrel::logWarning("playback", "sources that read no network stream came back and were taken out: " +
+                                                removed);
+        }
+    }
 }

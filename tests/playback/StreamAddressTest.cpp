@@ -3,6 +3,7 @@
 // an HLS playlist can make it open a local file (watched with inotify).
 
 #include "TestHttpServer.h"
+#include "TestMedia.h"
 #include "playback/MediaGraph.h"
 #include "playback/StreamAddress.h"
 #include "tests/support/TempFolder.h"
@@ -11,13 +12,12 @@
 
 #include <gst/gst.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <fstream>
 #include <thread>
-
-using testsupport::cTempFolder;
 
 namespace {
 
@@ -78,6 +78,11 @@ TEST(StreamAddress, OnlyNetworkStreamsAreTaken)
         {"rtp://192.168.1.10:5004", false, "only from a multicast group"},
         {"http://", false, "names no host"},
         {"http://tv.example/a b.ts", false, "spaces or control characters"},
+        {"rtp://239.1.1.1:5000?address=0.0.0.0", false, "the rtp option \"address\" is not taken"},
+        {"udp://239.1.1.1:5000?multicast-iface=lo&ADDRESS=10.0.0.1", false, "option \"address\""},
+        {"rtp://239.1.1.1:5000?uri=udp://0.0.0.0:5000", false, "option \"uri\""},
+        {"udp://239.1.1.1:5000?multicast-iface=eth0&ttl-mc=4", true, ""},
+        {"rtp://239.1.1.1:5000?encoding-name=MP2T", true, ""},
     };
     for (const auto& c : cases) {
         std::string reason;
@@ -86,11 +91,35 @@ TEST(StreamAddress, OnlyNetworkStreamsAreTaken)
     }
 }
 
-// The whole process: once the sources are restricted, nothing here reads
-// a file.
+// Plays the address in a fresh graph for a moment, whatever comes of it.
+void playBriefly(const std::string& address)
+{
+    cNoFrames frames;
+    cMediaGraph graph;
+    ASSERT_TRUE(graph.isValid());
+    if (graph.addSampleGrabber(&frames) && graph.addNullRenderer() && graph.addSource() && graph.load(address)) {
+        graph.renderStream(cMediaGraph::MediaVideo, cMediaGraph::FilterSource, cMediaGraph::FilterSampleGrabber);
+        graph.run();
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+    }
+}
+
+// How many bytes wait unread in a pipe.
+int unread(int descriptor)
+{
+    int count = 0;
+    return ioctl(descriptor, FIONREAD, &count) == 0 ? count : -1;
+}
+
+// The whole process, set up as the program sets it up (sources restricted,
+// then the warm-up that loads the core plugins again): from then on nothing
+// reads a local file or descriptor, whatever an address or an HLS playlist
+// names: a segment, a variant of a master playlist, a media playlist, a key.
 TEST(StreamAddress, NoGraphReadsALocalFileWhateverThePlaylistSays)
 {
     restrictMediaSources();
+    warmUpMedia();
+    waitForMediaWarmUp();
     for (const char* address : {"file:///etc/hostname", "fd://0", "multifile:///tmp/x%d", "v4l2:///dev/video0",
                                 "cdda://1", "dvb://x"}) {
         GstElement* source = gst_element_make_from_uri(GST_URI_SRC, address, nullptr, nullptr);
@@ -105,27 +134,54 @@ TEST(StreamAddress, NoGraphReadsALocalFileWhateverThePlaylistSays)
         gst_object_unref(network);
     }
 
-    cTempFolder folder;
+    testsupport::cTempFolder folder;
     const std::string watched = folder.file("secret.ts");
     std::ofstream(watched) << std::string(188 * 100, 'G');
-    cOpenWatch watch(watched);
+    const std::string key = folder.file("secret.key");
+    std::ofstream(key) << std::string(16, 'K');
+    cOpenWatch watchSegment(watched);
+    cOpenWatch watchKey(key);
+    // A descriptor with something to read: a variant "fd://N" must leave it
+    // unread.
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    ASSERT_EQ(write(pipeEnds[1], "#EXTM3U\n", 8), 8);
+    const std::string descriptor = "fd://" + std::to_string(pipeEnds[0]);
+
+    cClipRecipe recipe;
+    recipe.container = "ts";
+    recipe.seconds = 2.0;
+    const std::string clip = folder.file("clip.ts");
+    ASSERT_TRUE(makeClip(clip, recipe));
+
+    const std::string head = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:0\n";
     cTestHttpServer server;
-    server.addBody("/live.m3u8",
-                   "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:0\n#EXTINF:2.0,\nfile://" +
-                       watched + "\n#EXTINF:2.0,\n" + watched + "\n#EXT-X-ENDLIST\n",
+    server.addFile("/clip.ts", clip, "video/mp2t");
+    server.addBody("/segments.m3u8",
+                   head + "#EXTINF:2.0,\nfile://" + watched + "\n#EXTINF:2.0,\n" + watched + "\n#EXT-X-ENDLIST\n",
                    200, "application/vnd.apple.mpegurl");
+    server.addBody("/keyed.m3u8",
+                   head + "#EXT-X-KEY:METHOD=AES-128,URI=\"file://" + key + "\"\n#EXTINF:2.0,\n" +
+                       server.url("/clip.ts") + "\n#EXT-X-ENDLIST\n",
+                   200, "application/vnd.apple.mpegurl");
+    const std::string variant = "#EXT-X-STREAM-INF:BANDWIDTH=100000,RESOLUTION=320x240\n";
+    server.addBody("/master-file.m3u8", "#EXTM3U\n" + variant + "file://" + watched + "\n", 200,
+                   "application/vnd.apple.mpegurl");
+    server.addBody("/master-fd.m3u8", "#EXTM3U\n" + variant + descriptor + "\n", 200,
+                   "application/vnd.apple.mpegurl");
+    server.addBody("/master-media.m3u8", "#EXTM3U\n" + variant + server.url("/segments.m3u8") + "\n", 200,
+                   "application/vnd.apple.mpegurl");
     cMediaGraph::setNetworkTimeout(5);
-    for (const std::string& address : {"file://" + watched, server.url("/live.m3u8")}) {
+    for (const std::string& address :
+         {"file://" + watched, server.url("/segments.m3u8"), server.url("/keyed.m3u8"),
+          server.url("/master-file.m3u8"), server.url("/master-fd.m3u8"), server.url("/master-media.m3u8")}) {
         SCOPED_TRACE(address);
-        cNoFrames frames;
-        cMediaGraph graph;
-        ASSERT_TRUE(graph.isValid());
-        if (graph.addSampleGrabber(&frames) && graph.addNullRenderer() && graph.addSource() && graph.load(address)) {
-            graph.renderStream(cMediaGraph::MediaVideo, cMediaGraph::FilterSource, cMediaGraph::FilterSampleGrabber);
-            graph.run();
-            std::this_thread::sleep_for(std::chrono::seconds(2));
-        }
+        playBriefly(address);
     }
     cMediaGraph::setNetworkTimeout(15);
-    EXPECT_FALSE(watch.opened());
+    EXPECT_FALSE(watchSegment.opened());
+    EXPECT_FALSE(watchKey.opened());
+    EXPECT_EQ(unread(pipeEnds[0]), 8) << "a variant read the descriptor";
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
 }
