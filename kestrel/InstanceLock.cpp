@@ -20,26 +20,14 @@ namespace kestrel {
 
 namespace {
 
-// The socket's name in the abstract namespace (no file, no length limit of
-// the folder's path): a digest of the folder's real path.
 sockaddr_un socketAddress(const std::string& folder, socklen_t& length)
 {
-    char* real = realpath(folder.c_str(), nullptr);
-    const std::string path = real != nullptr ? real : folder;
-    std::free(real);
-    uint64_t hash = 14695981039346656037ull;
-    for (unsigned char c : path) {
-        hash ^= c;
-        hash *= 1099511628211ull;
-    }
-    char name[64];
-    std::snprintf(name, sizeof(name), "lumivex-%016llx-%u", static_cast<unsigned long long>(hash),
-                  static_cast<unsigned>(getuid()));
+    const std::string name = cInstanceLock::socketName(folder);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     // A leading NUL puts the name in the abstract namespace.
-    std::memcpy(address.sun_path + 1, name, std::strlen(name));
-    length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + std::strlen(name));
+    std::memcpy(address.sun_path + 1, name.data(), name.size());
+    length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
     return address;
 }
 
@@ -109,6 +97,22 @@ bool cInstanceLock::acquire(const std::string& folder)
         mListener = -1;
     }
     return true;
+}
+
+std::string cInstanceLock::socketName(const std::string& folder)
+{
+    char* real = realpath(folder.c_str(), nullptr);
+    const std::string path = real != nullptr ? real : folder;
+    std::free(real);
+    uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : path) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    char name[64];
+    std::snprintf(name, sizeof(name), "lumivex-%016llx-%u", static_cast<unsigned long long>(hash),
+                  static_cast<unsigned>(getuid()));
+    return name;
 }
 
 void cInstanceLock::stopListening()
@@ -219,6 +223,18 @@ bool cInstanceLock::send(const std::string& folder, const std::vector<std::strin
             }
             usleep(50 * 1000);
             continue;
+        }
+        // The socket's name can be worked out by anyone on the machine: a
+        // message (which may hold a list's address with a password in it)
+        // goes only to a listener of our own user.
+        ucred listener{};
+        socklen_t listenerLength = sizeof(listener);
+        if (getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &listener, &listenerLength) != 0 ||
+            listener.uid != getuid()) {
+            close(connection);
+            logWarning("app", "the socket of the player for " + folder +
+                                  " is held by another user; nothing was handed over");
+            return false;
         }
         size_t sent = 0;
         while (sent < message.size()) {

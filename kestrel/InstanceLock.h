@@ -40,8 +40,15 @@ public:
 
     // A later start: sends the lines to the process that holds the folder's
     // lock and waits (at most timeoutMs) for its answer. False when nobody
-    // answered in time.
+    // answered in time, or when the socket's listener is not of this user
+    // (then nothing is sent, and a warning says so).
     static bool send(const std::string& folder, const std::vector<std::string>& lines, int timeoutMs);
+
+    // The socket's name in the abstract namespace (no file, no length limit
+    // of the folder's path), without its leading NUL: a digest of the
+    // folder's real path and this user's id. Anyone can work it out, which
+    // is why both ends check who is at the other.
+    static std::string socketName(const std::string& folder);
 
     // Lines of a message and the bytes of a message are capped.
     static constexpr size_t MaxMessageBytes = 64 * 1024;
