@@ -23,8 +23,10 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <stdexcept>
+#include <unordered_map>
 
 #include <sqlite3.h>
 #include <unistd.h>
@@ -210,12 +212,23 @@ public:
         }
     }
 
+    // A channel may be declared again and again with new names: what a
+    // channel may have (the reader's cap for one declaration) holds for all
+    // its declarations together, and every channel's together.
     void stageName(const std::string& channel, const std::string& name, int source)
     {
         const std::string key = guideNameKey(name);
         if (key.empty()) {
             return;
         }
+        size_t& ofChannel = mNamesOf[channel];
+        if (ofChannel >= mLimits.read.maxNamesPerChannel ||
+            mNamesStaged >= mLimits.read.maxNamesPerChannel * mLimits.read.maxChannels) {
+            ++mNamesOverCap;
+            return;
+        }
+        ++ofChannel;
+        ++mNamesStaged;
         mStageName->text(1, key);
         mStageName->text(2, name);
         mStageName->text(3, channel);
@@ -436,8 +449,30 @@ public:
     size_t channels() const { return mChannels; }
     size_t programmes() const { return mProgrammes; }
 
+    // From now on, any statement of the builder ends at its next look at
+    // the stop request (every few thousand steps of SQLite's): sorting and
+    // indexing a large guide takes seconds.
+    void watchStop(const std::function<bool()>& stop)
+    {
+        mStop = stop;
+        sqlite3_progress_handler(
+            mConnection.handle, 10000,
+            [](void* self) -> int {
+                auto* builder = static_cast<cBuilder*>(self);
+                builder->mStopped = builder->mStopped || (builder->mStop && builder->mStop());
+                return builder->mStopped ? 1 : 0;
+            },
+            this);
+    }
+    bool stopped() const { return mStopped; }
+
     void logSettling() const
     {
+        if (mNamesOverCap > 0) {
+            kestrel::logWarning(Log, plural(mNamesOverCap, "display-name", "display-names") +
+                                         " beyond " + std::to_string(mLimits.read.maxNamesPerChannel) +
+                                         " a channel (or the guide's cap) left out");
+        }
         if (mSameStart > 0) {
             kestrel::logInfo(Log, plural(mSameStart, "programme", "programmes") +
                                       " with the start of another on its channel left out");
@@ -458,6 +493,10 @@ private:
     cConnection mConnection;
     std::unique_ptr<cStatement> mInsertSource, mStageProgramme, mStageName;
     size_t mStaged = 0;
+    std::unordered_map<std::string, size_t> mNamesOf; // names staged per channel id
+    size_t mNamesStaged = 0, mNamesOverCap = 0;
+    std::function<bool()> mStop;
+    bool mStopped = false; // the stop request interrupted a statement
     size_t mSameStart = 0, mOverlapsCut = 0, mWithoutEnd = 0;
     size_t mChannels = 0, mProgrammes = 0;
 };
@@ -664,18 +703,25 @@ cGuideRefreshOutcome refreshGuide(const std::vector<std::string>& sources, const
             return outcome;
         }
         bool wasStopped = false;
+        builder.watchStop(stop);
         const std::vector<size_t> perSource = builder.settle(sources.size(), stop, wasStopped);
         if (wasStopped) {
             return stoppedOutcome();
         }
         builder.logSettling();
         builder.finish(stagePath);
+        if (stopped()) {
+            return stoppedOutcome();
+        }
         for (size_t i = 0; i < outcome.sources.size(); ++i) {
             outcome.sources[i].programmes = perSource[i + 1];
         }
         outcome.channels = builder.channels();
         outcome.programmes = builder.programmes();
     } catch (const cSqlFailure& failure) {
+        if (stopped()) {
+            return stoppedOutcome();
+        }
         outcome.problem = std::string("the new guide cannot be written: ") + failure.what();
         kestrel::logWarning(Log, outcome.problem + "; the old guide was kept");
         return outcome;
@@ -691,6 +737,10 @@ cGuideRefreshOutcome refreshGuide(const std::vector<std::string>& sources, const
     const bool flushed = file != nullptr && fsync(fileno(file)) == 0;
     if (file != nullptr) {
         std::fclose(file);
+    }
+    // The last look at the stop before the new guide replaces the old.
+    if (stopped()) {
+        return stoppedOutcome();
     }
     if (!flushed || std::rename(partPath.c_str(), path.c_str()) != 0) {
         outcome.problem = "cannot install " + partPath + " as " + path + ": " + std::strerror(errno);

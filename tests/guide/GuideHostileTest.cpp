@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <set>
 #include <fstream>
 
 #include <sys/stat.h>
@@ -256,3 +259,52 @@ TEST_F(cGuideHostile, ASourceThatIsNoPlainFileIsRefusedWithoutWaiting)
 }
 
 } // namespace
+
+// One channel declared again and again, each time with a new name: the
+// names it may have hold for all its declarations together, and the rest
+// are counted in one line.
+TEST_F(cGuideHostile, AChannelDeclaredAgainAndAgainKeepsNoMoreNamesThanOnce)
+{
+    std::string entries;
+    for (int i = 0; i < 20000; ++i) {
+        entries += channel("a", {"Name " + std::to_string(i)});
+    }
+    entries += programme("a", at(0), at(60), "Only");
+    const cGuideRefreshOutcome outcome = refreshWith(guide(entries));
+    ASSERT_EQ(outcome.result, eGuideRefresh::Installed) << mLog;
+    EXPECT_TRUE(logged("19992 display-names beyond 8 a channel")) << mLog;
+    const std::unique_ptr<cGuide> opened = cGuide::open(mFolder.wideFile("guide"));
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->matchChannel("", "Name 7"), "a");
+    EXPECT_EQ(opened->matchChannel("", "Name 8"), "");
+}
+
+// A stop that comes once every source is read still ends the refresh: the
+// settling, the indexes and the install all look at it, and the old guide
+// stays.
+TEST_F(cGuideHostile, AStopAfterTheReadingEndsTheRefreshAndKeepsTheOldGuide)
+{
+    std::string entries;
+    for (int i = 0; i < 50; ++i) {
+        entries += channel("c" + std::to_string(i), {"C " + std::to_string(i)}) +
+                   programme("c" + std::to_string(i), at(0), at(60), "New");
+    }
+    testsupport::writeBytes(mFolder.file("new.xml"), guide(entries));
+    std::atomic<bool> stop{false};
+    // The line that says a source was read whole (an information, written
+    // when asked for) comes just before the guide is settled and installed.
+    setenv("LUMIVEX_DEBUG", "guide", 1);
+    kestrel::testing::setLogRecorder([&](const std::string& line) {
+        mLog += line + "\n";
+        if (line.find("programmes in the window") != std::string::npos) {
+            stop = true;
+        }
+    });
+    const cGuideRefreshOutcome outcome =
+        refreshGuide({mFolder.file("new.xml")}, mFolder.widePath(), mLimits, Now, [&stop] { return stop.load(); });
+    unsetenv("LUMIVEX_DEBUG");
+    EXPECT_TRUE(stop.load()) << mLog;
+    EXPECT_EQ(outcome.result, eGuideRefresh::Stopped) << mLog;
+    EXPECT_EQ(rows(), GoodRows);
+    EXPECT_EQ(mFolder.fileNames(), (std::set<std::string>{"good.xml", "new.xml", "guide"}));
+}
