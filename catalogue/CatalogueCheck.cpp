@@ -1,5 +1,7 @@
 #include "catalogue/CatalogueCheck.h"
 
+#include <string>
+
 #include <sqlite3.h>
 
 #include "kestrel/File.h"
@@ -79,6 +81,49 @@ bool eachRow(sqlite3* connection, const char* text, std::initializer_list<int64_
     return true;
 }
 
+// A plain table: not a view, not a virtual table, with rowids (the
+// browser's "first row" is the first in rowid order), and no generated or
+// hidden column. A table that is not there passes unless it is required.
+bool checkPlainTable(sqlite3* db, const std::string& table, bool required, std::string& problem)
+{
+    std::string kind;
+    bool withoutRowid = false;
+    const std::string list = "select type, wr from pragma_table_list where schema = 'main' and name = '" + table +
+                             "' collate nocase;";
+    if (!eachRow(db, list.c_str(), {}, problem, [&](sqlite3_stmt* row) {
+            kind = columnText(row, 0);
+            withoutRowid = sqlite3_column_int(row, 1) != 0;
+            return false;
+        })) {
+        return false;
+    }
+    if (kind.empty()) {
+        if (required) {
+            problem = "no such table: " + table;
+            return false;
+        }
+        return true;
+    }
+    if (kind != "table" || withoutRowid) {
+        problem = table + " is not a plain table (" + (withoutRowid ? std::string("without rowid") : kind) + ")";
+        return false;
+    }
+    // Hidden 2 and 3 are generated columns, 1 a virtual table's hidden one.
+    std::string generated;
+    const std::string columns = "select name from pragma_table_xinfo('" + table + "') where hidden != 0;";
+    if (!eachRow(db, columns.c_str(), {}, problem, [&generated](sqlite3_stmt* row) {
+            generated = columnText(row, 0);
+            return false;
+        })) {
+        return false;
+    }
+    if (!generated.empty()) {
+        problem = table + " has a generated or hidden column: " + generated;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 cCatalogueBounds catalogueCheckBounds()
@@ -110,38 +155,27 @@ bool checkCatalogueFile(const std::u16string& path, std::string& problem, const 
     }
     sqlite3* db = connection.mHandle;
 
-    // `channels` must be a plain table: not a view, not a virtual table,
-    // with rowids (the browser's "first row" is the first in rowid order).
-    std::string kind;
-    bool withoutRowid = false;
-    if (!eachRow(db, "select type, wr from pragma_table_list where schema = 'main' and name = 'channels' collate nocase;",
-                 {}, problem, [&](sqlite3_stmt* row) {
-                     kind = columnText(row, 0);
-                     withoutRowid = sqlite3_column_int(row, 1) != 0;
+    // No virtual table anywhere (full-text, r-tree or any module's): its
+    // code would run on every query.
+    std::string virtualTable;
+    if (!eachRow(db, "select name from pragma_table_list where type in ('virtual', 'shadow') order by type != 'virtual' limit 1;", {}, problem,
+                 [&virtualTable](sqlite3_stmt* row) {
+                     virtualTable = columnText(row, 0);
                      return false;
                  })) {
         return false;
     }
-    if (kind.empty()) {
-        problem = "no such table: channels";
+    if (!virtualTable.empty()) {
+        problem = virtualTable + " is a virtual table";
         return false;
     }
-    if (kind != "table" || withoutRowid) {
-        problem = "channels is not a plain table (" + (withoutRowid ? std::string("without rowid") : kind) + ")";
-        return false;
-    }
-    // Hidden 2 and 3 are generated columns, 1 a virtual table's hidden one.
-    std::string generated;
-    if (!eachRow(db, "select name from pragma_table_xinfo('channels') where hidden != 0;", {}, problem,
-                 [&generated](sqlite3_stmt* row) {
-                     generated = columnText(row, 0);
-                     return false;
-                 })) {
-        return false;
-    }
-    if (!generated.empty()) {
-        problem = "channels has a generated or hidden column: " + generated;
-        return false;
+    // Every table the player reads must be plain: `channels` always, the
+    // side tables of request headers and guide ids when they are there.
+    for (const char* table : {"channels", "channel_headers", "channel_guide"}) {
+        const bool required = std::string(table) == "channels";
+        if (!checkPlainTable(db, table, required, problem)) {
+            return false;
+        }
     }
     std::string code;
     if (!eachRow(db, "select type, name from sqlite_schema where type in ('view', 'trigger');", {}, problem,

@@ -124,6 +124,36 @@ std::vector<cHostile> hostileCatalogues()
              makeDatabase(path, std::string(PlainTable) + OneRow + "create view other as select * from channels;");
          },
          "holds code: view other", {u"C"}},
+        // The side tables are read on every play: they are held to the
+        // same rule, and no virtual table may be anywhere.
+        {"request headers as a full-text table",
+         [](const std::string& path) {
+             makeDatabase(path, std::string(PlainTable) + OneRow +
+                                    "create virtual table channel_headers using fts5 "
+                                    "(url, user_agent, referrer, origin);");
+         },
+         "channel_headers is a virtual table", {u"C"}},
+        {"guide ids with a generated column",
+         [](const std::string& path) {
+             makeDatabase(path, std::string(PlainTable) + OneRow +
+                                    "create table channel_guide (url text, id text);"
+                                    "insert into channel_guide values ('0068', 'a');"
+                                    "alter table channel_guide add column guide_id text generated always as "
+                                    "(upper(id)) virtual;");
+         },
+         "channel_guide has a generated or hidden column: guide_id", {u"C"}},
+        {"guide ids without rowid",
+         [](const std::string& path) {
+             makeDatabase(path, std::string(PlainTable) + OneRow +
+                                    "create table channel_guide (url text primary key, guide_id text) without rowid;");
+         },
+         "channel_guide is not a plain table (without rowid)", {u"C"}},
+        {"an r-tree beside the tables",
+         [](const std::string& path) {
+             makeDatabase(path, std::string(PlainTable) + OneRow +
+                                    "create virtual table places using rtree (id, x0, x1);");
+         },
+         "places is a virtual table", {u"C"}},
         {"lone surrogates in a UTF-16 file", makeLoneSurrogates, "UTF-16 little-endian", {{u'C', char16_t(0xFFFD)}}},
         {"WAL mode", makeWal, "WAL mode", {u"C"}},
         {"a value over the cap",
