@@ -1,4 +1,5 @@
 #include "catalogue/ChannelLists.h"
+#include "catalogue/DistinctRows.h"
 
 #include <unordered_set>
 
@@ -78,16 +79,19 @@ std::u16string listCopyPath(const std::u16string& channelFolder, const std::stri
     return channelFolder + u"/lists/" + std::u16string(name.begin(), name.end());
 }
 
-std::vector<cListingEntry> mergeLists(const std::vector<std::vector<cListingEntry>>& lists)
+std::vector<cListingEntry> mergeLists(std::vector<std::vector<cListingEntry>>&& lists)
 {
     std::vector<cListingEntry> rows;
-    std::unordered_set<std::string> seen;
-    for (const std::vector<cListingEntry>& list : lists) {
-        for (const cListingEntry& row : list) {
-            if (seen.insert(row.country + '\0' + row.type + '\0' + row.name + '\0' + row.address).second) {
-                rows.push_back(row);
+    cDistinctRows seen(rows);
+    for (std::vector<cListingEntry>& list : lists) {
+        for (cListingEntry& row : list) {
+            if (seen.isNew(row.country, row.type, row.name, row.address)) {
+                rows.push_back(std::move(row));
+                seen.remember(rows.size() - 1);
             }
         }
+        // Each list's rows go as soon as they are merged.
+        std::vector<cListingEntry>().swap(list);
     }
     return rows;
 }

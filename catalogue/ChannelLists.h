@@ -34,8 +34,9 @@ bool readListSource(const std::string& source, const cUpdateLimits& limits, cons
 std::u16string listCopyPath(const std::u16string& channelFolder, const std::string& source);
 
 // The rows of every list, in list order, each row once (a channel that two
-// lists name alike is kept from the first).
-std::vector<cListingEntry> mergeLists(const std::vector<std::vector<cListingEntry>>& lists);
+// lists name alike is kept from the first). The lists' rows are moved out,
+// and each list emptied as it is merged.
+std::vector<cListingEntry> mergeLists(std::vector<std::vector<cListingEntry>>&& lists);
 
 // A digest of the rows (hexadecimal text): equal rows (with their request
 // headers and guide ids) in equal order give equal digests. Stored as the `listsdigest` setting of the installed

@@ -134,7 +134,8 @@ bool cPlayerDatabase::updateFromLists(const std::vector<std::u16string>& lists)
         }
     }
 
-    const std::vector<cListingEntry> rows = mergeLists(imported);
+    const size_t listCount = imported.size();
+    const std::vector<cListingEntry> rows = mergeLists(std::move(imported));
     if (rows.empty()) {
         kestrel::logWarning("catalogue", "no list gave any channel; the old catalogue was kept");
         setOutcome(eUpdateOutcome::Failed, failures.empty() ? "no channel in the lists" : failures);
@@ -173,7 +174,7 @@ bool cPlayerDatabase::updateFromLists(const std::vector<std::u16string>& lists)
     resetBrowserListStates();
     mNewCatalogue = true;
     kestrel::logInfo("catalogue", "installed " + std::to_string(rows.size()) + " rows from " +
-                                      std::to_string(imported.size()) + " list(s)");
+                                      std::to_string(listCount) + " list(s)");
     setOutcome(eUpdateOutcome::Installed, failures);
     pause(mLimits.installedPauseMs);
     return true;

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "catalogue/CountryNames.h"
+#include "catalogue/DistinctRows.h"
 #include "fetch/Fetch.h"
 #include "catalogue/RequestHeaders.h"
 
@@ -479,7 +480,8 @@ bool normaliseAddress(const std::string& line, std::string& address, std::string
 bool parseM3u(const std::string& text, cM3uImport& result, std::string& error)
 {
     result = cM3uImport();
-    std::unordered_set<std::string> rows;
+    cDistinctRows rows(result.entries);
+    size_t importedBytes = 0;
     std::unordered_set<std::string> channels;
     std::set<std::string> countries;
     std::set<std::string> types;
@@ -625,13 +627,24 @@ bool parseM3u(const std::string& text, cM3uImport& result, std::string& error)
                     break;
                 }
                 ++made;
-                if (!rows.insert(country + '\0' + type + '\0' + name + '\0' + address).second) {
+                if (!rows.isNew(country, type, name, address)) {
                     ++result.duplicates;
                     continue;
                 }
+                result.entries.push_back({country, type, name, description, address, headers.headers(), guideId});
+                importedBytes += rowTextBytes(result.entries.back());
+                if (importedBytes > MaxImportedBytes) {
+                    // Not a list any real catalogue makes: nothing of it is
+                    // kept, so that it fails like any unreadable list.
+                    result.entries.clear();
+                    result.entries.shrink_to_fit();
+                    error = "the list's channels hold more than " + std::to_string(MaxImportedBytes >> 20) +
+                            " MiB of text (the limit is reached at line " + std::to_string(entry.line) + ")";
+                    return false;
+                }
+                rows.remember(result.entries.size() - 1);
                 countries.insert(country);
                 types.insert(type);
-                result.entries.push_back({country, type, name, description, address, headers.headers(), guideId});
             }
         }
     }

@@ -47,6 +47,11 @@ constexpr size_t MaxRowsPerEntry = 64;
 // Rows of one import (the installed catalogue's own cap); entries beyond
 // it are left out, naming the line.
 constexpr size_t MaxImportedRows = 1000000;
+// Text the rows of one import may hold in all (fields, headers, guide ids,
+// counted for every row an entry makes). A real catalogue of a million
+// channels holds about 200 MB; a small compressed list whose every entry
+// makes many long rows would hold gigabytes, and fails as a whole.
+constexpr size_t MaxImportedBytes = size_t(384) << 20;
 // Longest name, description, country or type, and address, that a
 // catalogue takes; an entry with a longer one is skipped, naming its line.
 constexpr size_t MaxFieldBytes = 4096;
