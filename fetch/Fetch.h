@@ -1,14 +1,16 @@
 #pragma once
 // Bounded HTTP and HTTPS downloads: the catalogue server's version and
-// catalogue, the user's channel lists and programme guides. Every wait has a time-out,
-// the whole transfer a deadline, the body a cap, and a stop request is seen
-// after every piece that arrives.
+// catalogue, the user's channel lists, programme guides and ASX playlists.
+// Every wait has a time-out, the whole transfer a deadline, the body a cap,
+// and a stop request is seen after every piece that arrives.
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 struct cFetchLimits {
     // Connecting, sending, and each single receive.
@@ -32,6 +34,12 @@ struct cFetchLimits {
     // Asks for a gzip-compressed answer ("Accept-Encoding: gzip"); the body
     // is handed over as it comes, compressed or not.
     bool acceptGzip = false;
+    // Hands over the body of any final answer, not only of a 200 (a
+    // redirection is still followed).
+    bool acceptAnyStatus = false;
+    // Sent with the request, over the fetch's own (name and value pairs,
+    // checked by whoever read them: no line breaks).
+    std::vector<std::pair<std::string, std::string>> requestHeaders;
 };
 
 // The limits of a download from anywhere on the web (a channel list, a

@@ -6,15 +6,10 @@
 #include "kestrel/Unicode.h"
 #include "kestrel/XHScanner.h"
 
-#include <Poco/Exception.h>
-#include <Poco/Net/HTTPClientSession.h>
-#include <Poco/Net/HTTPRequest.h>
-#include <Poco/Net/HTTPResponse.h>
-#include <Poco/Timespan.h>
-#include <Poco/URI.h>
+#include "fetch/Fetch.h"
+#include "kestrel/Application.h"
 
-#include <chrono>
-#include <istream>
+#include <algorithm>
 
 namespace {
 
@@ -137,82 +132,54 @@ void cPlayList::addEntry(const std::u16string& url) { mEntries.push_back(url); }
 
 std::u16string cPlayList::download(const std::u16string& url)
 {
+    cFetchLimits limits;
+    limits.networkTimeoutMs = NetworkTimeoutSeconds * 1000;
+    limits.deadlineMs = FetchDeadlineSeconds * 1000;
+    // The status is not looked at: whatever body arrives, an error page
+    // too, is scanned, up to the cap; the rest is not waited for.
+    limits.acceptAnyStatus = true;
+    // Only a channel with headers of its own sends any beyond the fetch's.
+    limits.requestHeaders = mRequestHeaders;
+    struct cFull {};
+    std::string bytes;
+    std::string address;
     try {
-        const Poco::URI uri(kestrel::toUtf8(url));
-        if (uri.getHost().empty()) {
-            throw kestrel::cException(u"no host");
-        }
-        const std::string target = uri.getPath().empty() ? std::string(1, '/') : uri.getPath();
-
-        Poco::Net::HTTPClientSession session(uri.getHost(), uri.getPort());
-        // A server that accepts and then says nothing must not hold the
-        // main loop for ever.
-        session.setTimeout(Poco::Timespan(NetworkTimeoutSeconds, 0));
-        Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, target, Poco::Net::HTTPMessage::HTTP_1_1);
-        // Only a channel with headers of its own sends any beyond the
-        // library's.
-        for (const auto& [field, value] : mRequestHeaders) {
-            request.set(field, value);
-        }
-        session.sendRequest(request);
-        Poco::Net::HTTPResponse response;
-        std::istream& body = session.receiveResponse(response);
-
-        // The status is not looked at: whatever body arrives, an error page
-        // too, is scanned. It is read up to the cap and the deadline.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(FetchDeadlineSeconds);
-        std::string bytes;
-        char buffer[8192];
-        while (bytes.size() < MaxBodySize) {
-            // Each wait is at most what is left of the deadline, and what has
-            // arrived is taken as it is: a server that trickles a byte now and
-            // then cannot stretch the fetch past its deadline.
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) {
-                throw kestrel::cException(u"took longer than the fetch deadline");
-            }
-            session.socket().setReceiveTimeout(
-                Poco::Timespan(std::min<long long>(left.count(), NetworkTimeoutSeconds * 1000LL) * 1000));
-            const size_t wanted = std::min(sizeof(buffer), MaxBodySize - bytes.size());
-            body.read(buffer, 1);
-            std::streamsize got = body.gcount();
-            if (got > 0 && wanted > 1) {
-                got += body.readsome(buffer + 1, static_cast<std::streamsize>(wanted - 1));
-            }
-            if (got > 0) {
-                bytes.append(buffer, static_cast<size_t>(got));
-            }
-            if (!body) {
-                if (std::chrono::steady_clock::now() > deadline) {
-                    throw kestrel::cException(u"took longer than the fetch deadline");
+        // Only the path is asked for: the query and fragment stay behind,
+        // as the extension rule reads the whole address.
+        address = kestrel::toUtf8(url);
+        address = address.substr(0, address.find_first_of("?#"));
+        fetchAddress(
+            address, limits,
+            [&bytes](const char* data, size_t size) {
+                bytes.append(data, std::min(size, MaxBodySize - bytes.size()));
+                if (bytes.size() >= MaxBodySize) {
+                    throw cFull();
                 }
-                break;
-            }
+            },
+            [] { return kestrel::applicationIsTerminating(); });
+    } catch (const cFull&) {
+        dropPartialUtf8Tail(bytes);
+    } catch (const cFetchFailure& failure) {
+        // The log line names the channel's address already.
+        std::string why = failure.what();
+        if (why.rfind(address + ": ", 0) == 0) {
+            why = why.substr(address.size() + 2);
         }
-        if (body.bad()) {
-            throw kestrel::cException(u"transfer failed");
-        }
-        if (bytes.size() >= MaxBodySize) {
-            dropPartialUtf8Tail(bytes);
-        }
-        return kestrel::fromUtf8(bytes);
-    } catch (const Poco::Exception& failure) {
-        reportFetchFailure(failure.displayText());
-    } catch (const kestrel::cException& failure) {
-        std::string reason = "unreadable reason";
-        try {
-            reason = kestrel::toUtf8(failure.message().empty() ? failure.typeName() : failure.message());
-        } catch (const kestrel::cException&) {
-            // The reasons thrown here are plain ASCII; keep the stand-in.
-        }
-        reportFetchFailure(reason);
-    } catch (const std::exception& failure) {
-        reportFetchFailure(failure.what());
-    } catch (...) {
-        reportFetchFailure("unexpected exception");
+        reportFetchFailure(why);
+        throw kestrel::cException(u"can't download ASX file");
+    } catch (const cFetchStopped&) {
+        reportFetchFailure("stopped: the program is closing");
+        throw kestrel::cException(u"can't download ASX file");
+    } catch (const kestrel::cException&) {
+        reportFetchFailure("the address is not valid text");
+        throw kestrel::cException(u"can't download ASX file");
     }
-    throw kestrel::cException(u"can't download ASX file");
+    try {
+        return kestrel::fromUtf8(bytes);
+    } catch (const kestrel::cException&) {
+        reportFetchFailure("the playlist is not UTF-8 text");
+        throw kestrel::cException(u"can't download ASX file");
+    }
 }
 
 void cPlayList::reportFetchFailure(const std::string& why) const

@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <thread>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <Poco/Net/Context.h>
@@ -309,6 +311,50 @@ TEST_F(cListUpdate, BadSourcesKeepTheInstalledCatalogueAndSayWhy)
     EXPECT_FALSE(database.open(fresh.widePath()));
 }
 
+// A small compressed list whose every entry makes 64 long rows (eight
+// countries by eight types, each with names and an address as long as a
+// catalogue takes) would hold gigabytes once imported: it fails as a
+// whole, like any bad list, within a bounded amount of memory, and its
+// last good copy stays.
+TEST_F(cListUpdate, AListWhoseRowsWouldHoldGigabytesFailsLikeAnyBadList)
+{
+    std::string bomb = "#EXTM3U\n";
+    const std::string name(4000, 'N');
+    for (int i = 0; bomb.size() < (16u << 20); ++i) {
+        bomb += "#EXTINF:-1 tvg-country=\"FR;DE;IT;ES;GB;US;PL;NL\" group-title=\"a;b;c;d;e;f;g;h\" tvg-name=\"" +
+                name + "\"," + name + "\nhttp://x.example/" + std::to_string(i) + std::string(8000, 'p') + "\n";
+    }
+    const std::string compressed = gzip(bomb);
+    ASSERT_LT(compressed.size(), 256u * 1024);
+    mLimits.maxListBytes = 32u << 20;
+
+    writeBytes(mLists.file("a.m3u"), ListA);
+    cTestServer server;
+    server.serve("/b.m3u", ListB);
+    const std::string served = "http://" + server.address() + "/b.m3u";
+    useLists({mLists.file("a.m3u"), served});
+    ASSERT_EQ(update(), eUpdateOutcome::Installed) << mError;
+
+    server.serve("/b.m3u", compressed);
+    bool installed = true;
+    EXPECT_EQ(update(&installed), eUpdateOutcome::UpToDate) << mError << logText();
+    EXPECT_FALSE(installed);
+    EXPECT_EQ(rows(), RowsAB);
+    ASSERT_EQ(mLines.size(), 1u) << logText();
+    EXPECT_NE(mLines[0].find("list " + served + " failed: the list's channels hold more than 384 MiB of text"),
+              std::string::npos)
+        << mLines[0];
+    EXPECT_NE(mLines[0].find("channels of the last start are kept"), std::string::npos) << mLines[0];
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const long peakMiB = usage.ru_maxrss / 1024;
+    std::printf("peak memory of the process after the bomb list: %ld MiB\n", peakMiB);
+    EXPECT_LT(peakMiB, 1024);
+#endif
+}
+
 TEST_F(cListUpdate, ListsInOtherEncodingsAndSettingsWithOddListKeys)
 {
     // UTF-16 with its mark, and a Latin-1 list.
@@ -357,10 +403,12 @@ TEST_F(cListUpdate, ClosingTheProgramStopsADownload)
 namespace {
 
 // An https server on 127.0.0.1 with a certificate made for the test by the
-// openssl command, for the host name given.
+// openssl command, for the host name given. It answers every request with
+// the body, or with a redirection to the location when one is given.
 class cSecureServer {
 public:
-    cSecureServer(const cTempFolder& folder, const std::string& name, const std::string& body)
+    cSecureServer(const cTempFolder& folder, const std::string& name, const std::string& body,
+                  const std::string& location = "")
     {
         const std::string key = folder.file(name + ".key");
         mCertificate = folder.file(name + ".pem");
@@ -375,7 +423,8 @@ public:
                                    Poco::Net::Context::VERIFY_NONE);
         Poco::Net::SecureServerSocket socket(Poco::Net::SocketAddress("127.0.0.1", 0), 16, context);
         mPort = socket.address().port();
-        mServer = std::make_unique<Poco::Net::HTTPServer>(new cFactory(body), socket, new Poco::Net::HTTPServerParams);
+        mServer = std::make_unique<Poco::Net::HTTPServer>(new cFactory(body, location), socket,
+                                                          new Poco::Net::HTTPServerParams);
         mServer->start();
     }
     ~cSecureServer()
@@ -391,26 +440,32 @@ public:
 private:
     class cFactory : public Poco::Net::HTTPRequestHandlerFactory {
     public:
-        explicit cFactory(std::string body) : mBody(std::move(body)) {}
+        cFactory(std::string body, std::string location) : mBody(std::move(body)), mLocation(std::move(location)) {}
         Poco::Net::HTTPRequestHandler* createRequestHandler(const HTTPServerRequest&) override
         {
-            return new cHandler(mBody);
+            return new cHandler(mBody, mLocation);
         }
 
     private:
         class cHandler : public Poco::Net::HTTPRequestHandler {
         public:
-            explicit cHandler(const std::string& body) : mBody(body) {}
+            cHandler(const std::string& body, const std::string& location) : mBody(body), mLocation(location) {}
             void handleRequest(HTTPServerRequest&, HTTPServerResponse& response) override
             {
+                if (!mLocation.empty()) {
+                    response.redirect(mLocation, Poco::Net::HTTPResponse::HTTP_FOUND);
+                    return;
+                }
                 response.setContentLength64(static_cast<int64_t>(mBody.size()));
                 response.send() << mBody;
             }
 
         private:
             std::string mBody;
+            std::string mLocation;
         };
         std::string mBody;
+        std::string mLocation;
     };
 
     std::string mCertificate;
@@ -439,6 +494,21 @@ TEST_F(cListUpdate, HttpsListsNeedACertificateThatIsTrustedAndNamesTheHost)
     EXPECT_EQ(rows(), (std::vector<std::string>{"Info@France/News", "Welle@Germany/Music"}));
     ASSERT_EQ(mLines.size(), 1u) << logText();
     EXPECT_NE(mLines[0].find("list " + wrongList + " failed: secure connection"), std::string::npos) << mLines[0];
+
+    // A secure address never hands over to a plain one, even on its host.
+    cTestServer plain;
+    plain.serve("/b.m3u", ListB);
+    const std::string plainPort = plain.address().substr(plain.address().find(':') + 1);
+    cTempFolder otherKeys;
+    cSecureServer downgrade(otherKeys, "localhost", "", "http://localhost:" + plainPort + "/b.m3u");
+    ASSERT_TRUE(downgrade.ready());
+    writeBytes(keys.file("trusted.pem"), readBytes(good.certificate()) + readBytes(downgrade.certificate()));
+    const std::string downgradeList = "https://localhost:" + std::to_string(downgrade.port()) + "/b.m3u";
+    useLists({goodList, downgradeList});
+    EXPECT_EQ(update(), eUpdateOutcome::UpToDate) << mError << logText();
+    ASSERT_EQ(mLines.size(), 1u) << logText();
+    EXPECT_NE(mLines[0].find("list " + downgradeList + " failed: redirection from"), std::string::npos) << mLines[0];
+    EXPECT_NE(mLines[0].find("leaves https"), std::string::npos) << mLines[0];
 }
 
 // A list's request headers reach the catalogue the update installs, and

@@ -498,6 +498,11 @@ TEST(M3uImport, GuideIdsReachTheCatalogueAndGuideAddressesAreCollected)
                          imported, error));
     EXPECT_TRUE(imported.guideAddresses.empty());
     EXPECT_EQ(imported.skipped.size(), 2u);
+    // Nor may a carriage return inside an address reach a request line.
+    ASSERT_TRUE(parseM3u("#EXTM3U url-tvg=\"http://epg.example/g.xml\rX-Injected: 1\"\n#EXTINF:-1,A\nhttp://a.example/\n",
+                         imported, error));
+    EXPECT_TRUE(imported.guideAddresses.empty());
+    EXPECT_EQ(imported.skipped.size(), 1u);
 
     // The ids are kept once per address in a table of their own, which the
     // player reads by address; a catalogue without ids has no such table.
