@@ -4,9 +4,14 @@
 
 #include <SDL.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+
+#include <pthread.h>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 namespace kestrel {
 
@@ -37,12 +42,44 @@ std::string toUtf8Lenient(const std::u16string& text)
     return out;
 }
 
+// The process whose thread is showing a box, set on that thread only
+// while SDL shows it; 0 on every other thread.
+thread_local pid_t boxOwner = 0;
+
+// Runs in the child of every fork of the process, right after the fork.
+// SDL draws its box in a child it forks for the purpose and waits for it;
+// a player ended by force would leave that child on the screen, waiting
+// for a click. The child therefore dies with the thread that forked it
+// (which waits for it as long as the box shows), and a child whose parent
+// is already gone ends before it draws anything: the parent may have died
+// between the fork and the request for the signal.
+void bindBoxToItsOwner()
+{
+    const pid_t owner = boxOwner;
+    if (owner == 0) {
+        return; // a fork that shows no box
+    }
+    boxOwner = 0;
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != owner) {
+        _exit(0);
+    }
+}
+
 void showDialog(const std::string& caption, const std::string& text)
 {
     const char* display = std::getenv("DISPLAY");
     if (display == nullptr || *display == '\0') {
         return; // headless: the line on standard error is the whole report
     }
+    // Registered with the first box, so that a process that never shows
+    // one pays nothing at its forks.
+    static std::once_flag registered;
+    std::call_once(registered, [] { pthread_atfork(nullptr, nullptr, bindBoxToItsOwner); });
+    struct cOwnerMark {
+        cOwnerMark() { boxOwner = getpid(); }
+        ~cOwnerMark() { boxOwner = 0; }
+    } mark;
     // SDL's simple message box needs no main loop and may be shown from any
     // thread; it returns when its button or the window's close is used.
     SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption.c_str(), text.c_str(), nullptr);

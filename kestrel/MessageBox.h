@@ -8,7 +8,9 @@
 namespace kestrel {
 
 // Writes "caption: text" as one line to standard error, then hands the box
-// to the presenter (by default a real dialog when a display exists).
+// to the presenter (by default a real dialog when a display exists; the
+// dialog's own process ends with the process that asked for it, also when
+// that one is killed).
 // Never throws: text that is not valid UTF-16 is shown with U+FFFD.
 void showMessageBox(const std::u16string& caption, const std::u16string& text);
 

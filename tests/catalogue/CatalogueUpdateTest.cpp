@@ -179,6 +179,11 @@ TEST_F(cCatalogueUpdate, FailuresKeepTheInstalledCatalogueAndVersion)
     installOld();
     const std::string& catalogue = mNewCatalogue;
     const size_t half = catalogue.size() / 2;
+    // Another host on this machine: the loopback address by its name, with
+    // a whole catalogue that must never be fetched from there.
+    cTestServer elsewhere;
+    elsewhere.serve("/database", catalogue);
+    const std::string elsewhereCatalogue = "http://localhost:" + std::to_string(elsewhere.port()) + "/database";
 
     struct cCase {
         const char* what;
@@ -275,6 +280,14 @@ TEST_F(cCatalogueUpdate, FailuresKeepTheInstalledCatalogueAndVersion)
              });
          },
          "too many redirections", "download"},
+        {"redirection to another host",
+         [&elsewhereCatalogue](cTestServer& server) {
+             server.serve("/dbversion.php", "9");
+             server.on("/database", [&elsewhereCatalogue](HTTPServerRequest&, HTTPServerResponse& response) {
+                 response.redirect(elsewhereCatalogue, Poco::Net::HTTPResponse::HTTP_FOUND);
+             });
+         },
+         "leaves its host", "download"},
     };
     for (const cCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -301,6 +314,7 @@ TEST_F(cCatalogueUpdate, FailuresKeepTheInstalledCatalogueAndVersion)
         expectNothingInstalled();
         server.stop();
     }
+    EXPECT_EQ(elsewhere.hits("/database"), 0);
 }
 
 TEST_F(cCatalogueUpdate, ServersThatCannotBeReachedOrMisbehaveAtTheWireLevel)

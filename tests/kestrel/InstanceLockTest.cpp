@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstring>
-#include <chrono>
 #include <mutex>
 #include <thread>
 
@@ -140,4 +140,81 @@ TEST(InstanceLock, ALaterStartSendsNothingToAListenerOfAnotherUser)
     for (int end : {ready[0], ready[1], heard[0], heard[1]}) {
         close(end);
     }
+
+namespace {
+
+// The address of the listening local socket among the process's
+// descriptors (a forked child holds its parent's): what a sender connects
+// to, found without the sender's side of the lock.
+bool listenerAddress(sockaddr_un& address, socklen_t& length)
+{
+    for (int descriptor = 3; descriptor < 1024; ++descriptor) {
+        int listening = 0;
+        socklen_t size = sizeof(listening);
+        if (getsockopt(descriptor, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) != 0 || listening == 0) {
+            continue;
+        }
+        length = sizeof(address);
+        if (getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+            address.sun_family == AF_UNIX && length > offsetof(sockaddr_un, sun_path) + 1 &&
+            address.sun_path[0] == '\0' && std::strncmp(address.sun_path + 1, "lumivex-", 8) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+// The listener hears only processes of its own user: a sender that runs
+// as another user (here its effective id switched to nobody's) reaches the
+// socket, but its message is dropped unanswered and the receiver never
+// hears of it; the holder's own user is still heard afterwards.
+TEST(InstanceLock, ASenderOfAnotherUserIsRefused)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "switching to another user needs root";
+    }
+    cTempFolder folder;
+    std::atomic<int> heard{0};
+    cInstanceLock first;
+    ASSERT_TRUE(first.acquire(folder.path()));
+    first.listen([&heard](const std::vector<std::string>&) { ++heard; });
+
+    // The child's answer: 0 refused, 1 heard and answered, more: the test
+    // could not be set up.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        sockaddr_un address{};
+        socklen_t length = 0;
+        if (!listenerAddress(address, length)) {
+            _exit(2);
+        }
+        if (setresuid(-1, 65534, -1) != 0) {
+            _exit(3);
+        }
+        const int connection = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (connection < 0 || connect(connection, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+            _exit(4);
+        }
+        const char message[] = "--list\0/foreign.m3u\0";
+        (void)!send(connection, message, sizeof(message) - 1, MSG_NOSIGNAL);
+        shutdown(connection, SHUT_WR);
+        pollfd waiting{connection, POLLIN, 0};
+        char answer[3] = {};
+        const bool answered = poll(&waiting, 1, 3000) > 0 && read(connection, answer, sizeof(answer)) == 3 &&
+                              std::memcmp(answer, "ok\n", 3) == 0;
+        _exit(answered ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    const int outcome = WEXITSTATUS(status);
+    ASSERT_LT(outcome, 2) << "the foreign sender could not be set up (" << outcome << ")";
+    EXPECT_EQ(outcome, 0) << "the foreign sender was answered";
+    EXPECT_EQ(heard, 0);
+
+    EXPECT_TRUE(cInstanceLock::send(folder.path(), {"--list", "/own.m3u"}, 2000));
+    EXPECT_EQ(heard, 1);
 }

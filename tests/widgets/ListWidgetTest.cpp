@@ -273,6 +273,45 @@ TEST_F(ListWidgetTest, ScrollingDownStopsByTheRuleWhateverTheWindowsHeight)
     }
 }
 
+// The keyboard's steps move the choice and scroll the least that shows the
+// chosen row whole: a row that stands partly below the window's bottom
+// edge brings the next top row, one above the top edge becomes the top.
+TEST_F(ListWidgetTest, KeyboardStepsKeepTheChosenRowWhollyInTheWindow)
+{
+    // Ten rows in a window of four and a half: the top row goes down to 6.
+    cListWidget& list = makeList(4, 10);
+    ASSERT_EQ(lastTopElement(10), 6);
+    struct {
+        int step;
+        int chosen;
+        int top; // the first visible row afterwards
+    } const steps[] = {
+        {1, 0, 0}, // nothing chosen yet: the first row
+        {1, 1, 0},   {1, 2, 0},   {1, 3, 0},
+        {1, 4, 1},   // the first row that the window shows only in part
+        {1, 5, 2},   {3, 8, 5},   {1, 9, 6},
+        {1, 9, 6},   // the last row: nothing further
+        {-1, 8, 6},  {-2, 6, 6},  {-1, 5, 5},
+        {-3, 2, 2},  {-1, 1, 1},  {-1, 0, 0},
+        {-1, 0, 0},  // the first row: nothing further
+    };
+    int clicks = 0;
+    for (const auto& s : steps) {
+        SCOPED_TRACE(::testing::Message() << "step " << s.step << " to row " << s.chosen);
+        list.moveSelection(s.step);
+        EXPECT_EQ(list.getActive(), s.chosen);
+        EXPECT_EQ(list.getTopElement(), s.top);
+        EXPECT_EQ(list.getScrollY(), -s.top * mRowHeight);
+        // Each step acts as a click on the row.
+        EXPECT_EQ(mClicks, ++clicks);
+        EXPECT_EQ(mActiveInSlot, s.chosen);
+        ASSERT_TRUE(waitForEffects());
+        const float top = stageTop(row(s.chosen));
+        EXPECT_GE(top, clipTop() - 1.0f);
+        EXPECT_LE(top + mRowHeight - 5, clipTop() + mVisibleHeight + 1.0f);
+    }
+}
+
 TEST_F(ListWidgetTest, WheelStepsArrivingDuringTheScrollAreDropped)
 {
     cListWidget& list = makeList(8, 20);
