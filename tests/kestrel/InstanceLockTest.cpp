@@ -140,6 +140,7 @@ TEST(InstanceLock, ALaterStartSendsNothingToAListenerOfAnotherUser)
     for (int end : {ready[0], ready[1], heard[0], heard[1]}) {
         close(end);
     }
+}
 
 namespace {
 
