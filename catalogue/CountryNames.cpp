@@ -291,3 +291,34 @@ std::string countryName(const std::string& code)
 }
 
 size_t countryCount() { return std::size(Countries); }
+
+bool isCountryCode(const std::string& code)
+{
+    return code.size() == 2 && countryName(code) != code;
+}
+
+std::string countryNamed(const std::string& text)
+{
+    if (isCountryCode(text)) {
+        return countryName(text);
+    }
+    const auto sameLetters = [&text](const char* name) {
+        const size_t length = std::strlen(name);
+        if (length != text.size()) {
+            return false;
+        }
+        for (size_t i = 0; i < length; ++i) {
+            const auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+            if (fold(name[i]) != fold(text[i])) {
+                return false;
+            }
+        }
+        return true;
+    };
+    for (const cCountry& country : Countries) {
+        if (sameLetters(country.name)) {
+            return country.name;
+        }
+    }
+    return std::string();
+}

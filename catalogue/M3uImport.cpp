@@ -360,7 +360,7 @@ cExtInf parseExtInf(const std::string& text, size_t line)
             entry.guideId = std::move(value);
         } else if (key == "user-agent" || key == "http-user-agent") {
             entry.headers.userAgent = std::move(value);
-        } else if (key == "http-referrer" || key == "referrer") {
+        } else if (key == "http-referrer" || key == "referrer" || key == "referer" || key == "http-referer") {
             entry.headers.referrer = std::move(value);
         } else if (key == "http-origin") {
             entry.headers.origin = std::move(value);
@@ -379,6 +379,7 @@ cExtInf parseExtInf(const std::string& text, size_t line)
 void readGuideAddresses(const std::string& header, size_t line, cM3uImport& result)
 {
     size_t i = 0;
+    std::string beyondCap; // the addresses past the cap, for one line naming them
     const auto take = [&](const std::string& key, std::string value) {
         if (key != "url-tvg" && key != "x-tvg-url") {
             return;
@@ -403,9 +404,10 @@ void readGuideAddresses(const std::string& header, size_t line, cM3uImport& resu
                 continue;
             }
             if (result.guideAddresses.size() == MaxGuideAddresses) {
-                result.skipped.push_back({line, "more than " + std::to_string(MaxGuideAddresses) +
-                                                    " guide addresses; the rest ignored"});
-                return;
+                if (beyondCap.size() < 1024) {
+                    beyondCap += (beyondCap.empty() ? "" : " ") + address;
+                }
+                continue;
             }
             result.guideAddresses.push_back(address);
         }
@@ -418,6 +420,182 @@ void readGuideAddresses(const std::string& header, size_t line, cM3uImport& resu
         }
         i = comma + 1;
     }
+    if (!beyondCap.empty()) {
+        result.skipped.push_back({line, "more than " + std::to_string(MaxGuideAddresses) +
+                                            " guide addresses; these were ignored: " + beyondCap});
+    }
+}
+
+// What one group names: a country at its head, followed by a separator
+// ("UK | Sports", "|DE| News", "FR: Films", "[ES] Deportes", "Italy - Sport"),
+// and the type that follows; without such a head, the whole group is the
+// type. The country is its English name, or empty.
+struct cGroupParts {
+    std::string country;
+    std::string type;
+};
+
+cGroupParts splitGroup(const std::string& group)
+{
+    const std::string text = trim(group);
+    std::string head;
+    std::string rest;
+    bool found = false;
+    if (!text.empty() && (text[0] == '|' || text[0] == '[' || text[0] == '(')) {
+        const char close = text[0] == '|' ? '|' : text[0] == '[' ? ']' : ')';
+        const size_t end = text.find(close, 1);
+        if (end != std::string::npos) {
+            head = text.substr(1, end - 1);
+            rest = text.substr(end + 1);
+            found = true;
+        }
+    } else {
+        const size_t mark = text.find_first_of("|:");
+        const size_t dash = text.find(" - ");
+        const size_t cut = std::min(mark, dash);
+        if (cut != std::string::npos) {
+            head = text.substr(0, cut);
+            rest = text.substr(cut + (cut == dash ? 3 : 1));
+            found = true;
+        }
+    }
+    const std::string country = found ? countryNamed(trim(head)) : std::string();
+    if (country.empty()) {
+        return {std::string(), text};
+    }
+    std::string type = trim(rest);
+    while (!type.empty() && (type[0] == '|' || type[0] == ':' || type[0] == '-')) {
+        type = trim(type.substr(1));
+    }
+    return {country, type};
+}
+
+// The country a guide id names at its end, before any "@" ("ORF1.at@SD":
+// Austria), when that is an ISO 3166 code; otherwise empty.
+std::string countryOfGuideId(const std::string& id)
+{
+    const std::string base = id.substr(0, id.find('@'));
+    const size_t dot = base.rfind('.');
+    if (dot == std::string::npos) {
+        return std::string();
+    }
+    const std::string code = base.substr(dot + 1);
+    return isCountryCode(code) ? countryName(code) : std::string();
+}
+
+// A JSON string at text[i] (the opening quote), its escapes read; i ends
+// after the closing quote. False when it is not one.
+bool readJsonString(const std::string& text, size_t& i, std::string& out)
+{
+    if (i >= text.size() || text[i] != '"') {
+        return false;
+    }
+    ++i;
+    while (i < text.size()) {
+        const char c = text[i++];
+        if (c == '"') {
+            return true;
+        }
+        if (static_cast<unsigned char>(c) < 0x20) {
+            return false;
+        }
+        if (c != '\\') {
+            out += c;
+            continue;
+        }
+        if (i >= text.size()) {
+            return false;
+        }
+        const char escaped = text[i++];
+        switch (escaped) {
+        case '"':
+        case '\\':
+        case '/':
+            out += escaped;
+            break;
+        case 'b':
+            out += '\b';
+            break;
+        case 'f':
+            out += '\f';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'u': {
+            long code = 0;
+            for (int digit = 0; digit < 4; ++digit) {
+                const int value = i < text.size() ? kestrel::hexDigitValue(text[i++]) : -1;
+                if (value < 0) {
+                    return false;
+                }
+                code = code * 16 + value;
+            }
+            // A lone surrogate is no character: it becomes U+FFFD.
+            appendUtf8(out, static_cast<char32_t>(code >= 0xD800 && code <= 0xDFFF ? 0xFFFD : code));
+            break;
+        }
+        default:
+            return false;
+        }
+    }
+    return false;
+}
+
+// A JSON object whose values are all strings ({"User-Agent": "..."}), as
+// #EXTHTTP lines carry; false when the text is anything else.
+bool readJsonStringObject(const std::string& text, std::vector<std::pair<std::string, std::string>>& pairs)
+{
+    size_t i = 0;
+    const auto skipSpace = [&] {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) {
+            ++i;
+        }
+    };
+    skipSpace();
+    if (i >= text.size() || text[i++] != '{') {
+        return false;
+    }
+    skipSpace();
+    if (i < text.size() && text[i] == '}') {
+        ++i;
+    } else {
+        for (;;) {
+            std::string key;
+            std::string value;
+            skipSpace();
+            if (!readJsonString(text, i, key)) {
+                return false;
+            }
+            skipSpace();
+            if (i >= text.size() || text[i++] != ':') {
+                return false;
+            }
+            skipSpace();
+            if (!readJsonString(text, i, value)) {
+                return false;
+            }
+            pairs.emplace_back(std::move(key), std::move(value));
+            skipSpace();
+            if (i < text.size() && text[i] == ',') {
+                ++i;
+                continue;
+            }
+            if (i < text.size() && text[i] == '}') {
+                ++i;
+                break;
+            }
+            return false;
+        }
+    }
+    skipSpace();
+    return i == text.size();
 }
 
 std::vector<std::string> splitList(const std::string& text)
@@ -491,6 +669,7 @@ bool parseM3u(const std::string& text, cM3uImport& result, std::string& error)
     const auto skip = [&](size_t line, std::string reason) { result.skipped.push_back({line, std::move(reason)}); };
     // The option lines since the last address, which belong to the next.
     cHeaderReader options(result.refusedHeaders);
+    std::string pendingGroup; // an #EXTGRP line's group, for the next address
 
     // A UTF-16 list (marked by its byte-order mark) is read as UTF-8.
     std::string decoded;
@@ -546,6 +725,37 @@ bool parseM3u(const std::string& text, cM3uImport& result, std::string& error)
                 } else {
                     ++result.ignoredLines;
                 }
+            } else if (startsWithNoCase(line, "#kodiprop:inputstream.adaptive.stream_headers=")) {
+                // "Name=value&Name=value", each part percent-encoded.
+                const std::string pairs = line.substr(46);
+                size_t start = 0;
+                while (start <= pairs.size()) {
+                    const size_t stop = std::min(pairs.find('&', start), pairs.size());
+                    const std::string pair = pairs.substr(start, stop - start);
+                    const size_t equals = pair.find('=');
+                    const char* name = nullptr;
+                    if (equals != std::string::npos) {
+                        if (auto header = headerNamed(lower(trim(percentDecoded(pair.substr(0, equals)))), name)) {
+                            options.take(header, name, percentDecoded(pair.substr(equals + 1)), number);
+                        }
+                    }
+                    start = stop + 1;
+                }
+            } else if (startsWithNoCase(line, "#exthttp:")) {
+                std::vector<std::pair<std::string, std::string>> pairs;
+                if (!readJsonStringObject(line.substr(9), pairs)) {
+                    result.refusedHeaders.push_back(
+                        {number, "the #EXTHTTP line is not a JSON object of strings; ignored"});
+                    continue;
+                }
+                for (const auto& [key, value] : pairs) {
+                    const char* name = nullptr;
+                    if (auto header = headerNamed(lower(trim(key)), name)) {
+                        options.take(header, name, value, number);
+                    }
+                }
+            } else if (startsWithNoCase(line, "#extgrp:")) {
+                pendingGroup = trim(line.substr(8));
             } else if (startsWithNoCase(line, "#extm3u")) {
                 readGuideAddresses(line.substr(7), number, result);
             } else {
@@ -556,9 +766,13 @@ bool parseM3u(const std::string& text, cM3uImport& result, std::string& error)
         if (!pending) {
             skip(number, "address without an #EXTINF line before it");
             options.clear();
+            pendingGroup.clear();
             continue;
         }
         pending = false;
+        // group-title names the types; an #EXTGRP line stands in for it.
+        const std::string groups = entry.group.empty() ? pendingGroup : entry.group;
+        pendingGroup.clear();
         // The attributes first, the option lines over them, the address's
         // own suffix over both.
         cHeaderReader headers(result.refusedHeaders);
@@ -582,21 +796,44 @@ bool parseM3u(const std::string& text, cM3uImport& result, std::string& error)
             continue;
         }
         if (name.size() > MaxFieldBytes || description.size() > MaxFieldBytes || address.size() > MaxAddressBytes ||
-            entry.country.size() > MaxFieldBytes || entry.group.size() > MaxFieldBytes) {
+            entry.country.size() > MaxFieldBytes || groups.size() > MaxFieldBytes) {
             skip(entry.line, "a name, description, country, type or address longer than a catalogue takes");
             continue;
         }
+        const auto addOnce = [](std::vector<std::string>& names, const std::string& name) {
+            if (std::find(names.begin(), names.end(), name) == names.end()) {
+                names.push_back(name);
+            }
+        };
+        // The countries: tvg-country, else the code at the end of the
+        // tvg-id, else the countries at the heads of the groups. The
+        // types: the groups without their country heads.
         std::vector<std::string> countryNames;
         for (const std::string& code : splitList(entry.country)) {
-            const std::string country = countryName(code);
-            if (std::find(countryNames.begin(), countryNames.end(), country) == countryNames.end()) {
-                countryNames.push_back(country);
+            addOnce(countryNames, countryName(code));
+        }
+        std::vector<std::string> groupCountries;
+        std::vector<std::string> typeNames;
+        for (const std::string& group : splitList(groups)) {
+            const cGroupParts parts = splitGroup(group);
+            if (!parts.country.empty()) {
+                addOnce(groupCountries, parts.country);
             }
+            const bool undefined = parts.type.empty() || lower(parts.type) == "undefined";
+            addOnce(typeNames, undefined ? std::string(UnknownCategory) : parts.type);
+        }
+        if (countryNames.empty()) {
+            const std::string fromId = countryOfGuideId(cleanField(entry.guideId));
+            if (!fromId.empty()) {
+                countryNames.push_back(fromId);
+            }
+        }
+        if (countryNames.empty()) {
+            countryNames = groupCountries;
         }
         if (countryNames.empty()) {
             countryNames.push_back(UnknownCategory);
         }
-        std::vector<std::string> typeNames = splitList(entry.group);
         if (typeNames.empty()) {
             typeNames.push_back(UnknownCategory);
         }

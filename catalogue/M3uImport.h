@@ -6,9 +6,14 @@
 // followed by its address line. The title after the first comma outside
 // quotes is the name; tvg-country gives the countries (ISO 3166-1 codes
 // separated by ';', shown by their English names, unknown codes kept as
-// written), group-title the types (separated by ';'), tvg-name the
-// description. A channel with several countries or types is listed under
-// each; one without a country or a type is listed under "Unknown".
+// written), group-title (or an "#EXTGRP:" line before the address) the
+// types (separated by ';'), tvg-name the description. Without tvg-country,
+// the country is the ISO code at the end of tvg-id before any '@'
+// ("ORF1.at@SD": Austria), else a country code or English name at the head
+// of a group followed by a separator ("UK | Sports", "|DE| News",
+// "FR: Films", "[ES] Deportes": the rest is the type). A channel with
+// several countries or types is listed under each; one without a country
+// or a type (or whose group is "Undefined") is listed under "Unknown".
 // Attribute names are matched without regard to case, values may be quoted
 // or not, attributes come in any order. A byte-order mark, carriage returns
 // and blank lines are accepted, and UTF-16 text with its byte-order mark is
@@ -16,15 +21,19 @@
 //
 // Request headers a channel's servers insist on are read in the forms lists
 // use: the #EXTINF attributes user-agent / http-user-agent and
-// http-referrer / referrer (and http-origin), "#EXTVLCOPT:http-user-agent=",
-// "#EXTVLCOPT:http-referrer=" and "#EXTVLCOPT:http-origin=" lines between
-// one address and the next, and an "address|User-Agent=...&Referer=..."
+// http-referrer / referrer / referer (and http-origin),
+// "#EXTVLCOPT:http-user-agent=", "#EXTVLCOPT:http-referrer=" and
+// "#EXTVLCOPT:http-origin=" lines, "#KODIPROP:inputstream.adaptive.
+// stream_headers=User-Agent=...&Referer=..." (percent-encoded) and
+// "#EXTHTTP:{"User-Agent":"...","Referer":"..."}" (a JSON object of
+// strings; any other text is ignored, naming its line) between one address
+// and the next, and an "address|User-Agent=...&Referer=..."
 // suffix (also Origin; values percent-decoded, the suffix removed from the
 // address). Where several forms name one header, the suffix wins over the
 // option line, which wins over the attribute. A value with a control
 // character (a line break would inject a header line) or longer than
 // MaxHeaderValueBytes is dropped, naming its line; the channel is still
-// imported. Other '#' lines (other options, #KODIPROP, comments) are
+// imported. Other '#' lines (other options and properties, comments) are
 // ignored. A line that is not UTF-8 is read as Latin-1 (with
 // the Windows-1252 characters in 0x80-0x9F). Entries without an address,
 // addresses whose scheme is not http, https, rtsp, rtmp or udp, and address
@@ -59,7 +68,7 @@ constexpr size_t MaxAddressBytes = 8192;
 // A longer tvg-id is left out (the channel is still imported).
 constexpr size_t MaxGuideIdBytes = 256;
 // Guide addresses taken from one list, and the longest one.
-constexpr size_t MaxGuideAddresses = 8;
+constexpr size_t MaxGuideAddresses = 32;
 constexpr size_t MaxGuideAddressBytes = 2048;
 
 // The name a channel without a country or a type is listed under.

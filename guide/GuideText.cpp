@@ -209,8 +209,70 @@ std::optional<cXmltvTime> parseXmltvTime(const std::string& text)
     return time;
 }
 
-std::string guideNameKey(const std::string& utf8)
+namespace {
+
+bool isQualityMark(std::string word)
 {
+    for (char& c : word) {
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    static const char* const Marks[] = {"hd", "fhd", "uhd", "sd", "hq", "4k", "8k", "hevc", "h265", "h.265"};
+    for (const char* mark : Marks) {
+        if (word == mark) {
+            return true;
+        }
+    }
+    // A picture height: 576i, 720p, 1080p50.
+    size_t digits = 0;
+    while (digits < word.size() && word[digits] >= '0' && word[digits] <= '9') {
+        ++digits;
+    }
+    if ((digits != 3 && digits != 4) || digits >= word.size() || (word[digits] != 'p' && word[digits] != 'i')) {
+        return false;
+    }
+    for (size_t i = digits + 1; i < word.size(); ++i) {
+        if (word[i] < '0' || word[i] > '9') {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::string withoutQualityMarks(const std::string& name)
+{
+    std::string text = name;
+    for (;;) {
+        while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+            text.pop_back();
+        }
+        size_t cut = std::string::npos;
+        if (!text.empty() && text.back() == ']') {
+            cut = text.rfind('[');
+        } else if (!text.empty() && text.back() == ')') {
+            const size_t open = text.rfind('(');
+            if (open != std::string::npos && isQualityMark(text.substr(open + 1, text.size() - open - 2))) {
+                cut = open;
+            }
+        } else {
+            const size_t space = text.find_last_of(" \t");
+            const size_t start = space == std::string::npos ? 0 : space + 1;
+            if (isQualityMark(text.substr(start))) {
+                cut = start;
+            }
+        }
+        // A name that is nothing but marks keeps what is left of it.
+        if (cut == std::string::npos || text.find_first_not_of(" \t") >= cut) {
+            return text;
+        }
+        text.resize(cut);
+    }
+}
+
+std::string guideNameKey(const std::string& name)
+{
+    const std::string utf8 = withoutQualityMarks(name);
     std::string key;
     key.reserve(utf8.size());
     size_t pos = 0;

@@ -29,9 +29,16 @@ int64_t utcSeconds(int year, int month, int day, int hour, int minute, int secon
 // The key by which names are compared: lower case, Latin accented letters
 // without their accents (Latin-1 and Latin Extended-A; ß as "ss", æ as "ae"
 // and so on), and no blanks, punctuation or symbols. Letters and digits of
-// other scripts stay as they are. Malformed UTF-8 bytes are left out.
-// "Télé-Ciné 1 HD" and "tele cine1hd" give the same key.
+// other scripts stay as they are. Malformed UTF-8 bytes are left out, and
+// so are the quality marks at the end (withoutQualityMarks): "Télé-Ciné 1
+// HD" and "tele cine1" give the same key.
 std::string guideNameKey(const std::string& utf8);
+// The name without the quality and variant marks that lists and guides
+// add at its end ("HD", "FHD", "UHD", "SD", "4K", "720p", "(1080i)", any
+// "[...]" note such as "[Geo-blocked]"), which guideNameKey leaves out:
+// "Named Channel HD (720p)" matches "Named Channel". "+1" names another
+// channel and stays. A name that is nothing but marks stays as it is.
+std::string withoutQualityMarks(const std::string& name);
 
 // An identifier without regard to ASCII case (tvg-id and channel id).
 std::string foldGuideId(const std::string& id);

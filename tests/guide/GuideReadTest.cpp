@@ -91,7 +91,17 @@ TEST(cGuideText, NameKeysIgnoreCaseAccentsAndPunctuation)
         const char* key;
     } Cases[] = {
         {"BBC One", "bbcone"},
-        {"bbc-one HD", "bbconehd"},
+        {"bbc-one HD", "bbcone"},
+        {"Named Channel HD (720p)", "namedchannel"},
+        {"Named Channel FHD", "namedchannel"},
+        {"Named Channel UHD 4K", "namedchannel"},
+        {"Named Channel SD [Geo-blocked]", "namedchannel"},
+        {"Named Channel (1080p50)", "namedchannel"},
+        {"Named Channel +1 HD", "namedchannel1"},
+        {"Named Channel (East)", "namedchanneleast"},
+        {"Channel 4", "channel4"},
+        {"HD", "hd"},
+        {"4K [Test]", "4k"},
         {"Télé-Ciné 1", "telecine1"},
         {"ÀÉÎÕÜ àéîõü", "aeiouaeiou"},
         {"Çà & Ñø!", "cano"},

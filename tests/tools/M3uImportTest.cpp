@@ -191,6 +191,36 @@ const cCase Cases[] = {
      "\xf0\x9f\x93\xba\t\thttp://gr.example/ert\n",
      {},
      "imported 1 channel"},
+    {"countries from guide ids and from the heads of groups, types without those heads, #EXTGRP",
+     "#EXTM3U\n"
+     "#EXTINF:-1 tvg-id=\"ORF1.at@SD\" group-title=\"General\",ORF 1\nhttp://at.example/orf1\n"
+     "#EXTINF:-1 tvg-id=\"BBC1.uk\",BBC One\nhttp://uk.example/bbc1\n"
+     "#EXTINF:-1 tvg-id=\"Some.xx\" group-title=\"UK | Sports\",Sky Sports\nhttp://uk.example/sky\n"
+     "#EXTINF:-1 group-title=\"|DE| News\",Tagesschau\nhttp://de.example/ts\n"
+     "#EXTINF:-1 group-title=\"FR: Films\",Cine\nhttp://fr.example/cine\n"
+     "#EXTINF:-1 group-title=\"[ES] Deportes\",Gol\nhttp://es.example/gol\n"
+     "#EXTINF:-1 group-title=\"Italy - Musica\",Radio\nhttp://it.example/radio\n"
+     "#EXTINF:-1 tvg-country=\"PL\" tvg-id=\"Both.de\" group-title=\"DE | Kids\",Both\nhttp://pl.example/both\n"
+     "#EXTINF:-1 group-title=\"Sports: Football\",Ball\nhttp://x.example/ball\n"
+     "#EXTINF:-1 group-title=\"Undefined\",Undef\nhttp://x.example/undef\n"
+     "#EXTINF:-1 group-title=\"|NL|\",Headless\nhttp://nl.example/headless\n"
+     "#EXTINF:-1,Grouped\n#EXTGRP:Docs\nhttp://x.example/docs\n"
+     "#EXTINF:-1 tvg-id=\"Channel.com\",Dotcom\nhttp://x.example/com\n",
+     "Austria\tGeneral\tORF 1\t\thttp://at.example/orf1\n"
+     "United Kingdom\tUnknown\tBBC One\t\thttp://uk.example/bbc1\n"
+     "United Kingdom\tSports\tSky Sports\t\thttp://uk.example/sky\n"
+     "Germany\tNews\tTagesschau\t\thttp://de.example/ts\n"
+     "France\tFilms\tCine\t\thttp://fr.example/cine\n"
+     "Spain\tDeportes\tGol\t\thttp://es.example/gol\n"
+     "Italy\tMusica\tRadio\t\thttp://it.example/radio\n"
+     "Poland\tKids\tBoth\t\thttp://pl.example/both\n"
+     "Unknown\tSports: Football\tBall\t\thttp://x.example/ball\n"
+     "Unknown\tUnknown\tUndef\t\thttp://x.example/undef\n"
+     "Netherlands\tUnknown\tHeadless\t\thttp://nl.example/headless\n"
+     "Unknown\tDocs\tGrouped\t\thttp://x.example/docs\n"
+     "Unknown\tUnknown\tDotcom\t\thttp://x.example/com\n",
+     {},
+     ""},
 };
 
 } // namespace
@@ -412,12 +442,26 @@ TEST(M3uImport, RequestHeadersInEveryFormReachTheCatalogue)
         "#EXTINF:-1,Injected\n"
         "http://a.example/six|User-Agent=evil%0D%0AX-Injected:%20yes&Referer=http://six.example/\n"
         "#EXTINF:-1,Plain\n"
-        "http://a.example/seven.m3u8\n";
+        "http://a.example/seven.m3u8\n"
+        "#EXTINF:-1 referer=\"http://eight.example/\",Referer attribute\n"
+        "http://a.example/eight\n"
+        "#EXTINF:-1,Properties\n"
+        "#KODIPROP:inputstream.adaptive.stream_headers=User-Agent=Agent%2F9&Referer=http%3A%2F%2Fnine.example%2F\n"
+        "http://a.example/nine\n"
+        "#EXTINF:-1,Json\n"
+        "#EXTHTTP:{\"User-Agent\": \"Agent/10 \\\"q\\\"\", \"Referer\":\"http:\\/\\/ten.example\\/\", \"Origin\":\"http://ten.example\"}\n"
+        "http://a.example/ten\n"
+        "#EXTINF:-1,Bad json\n"
+        "#EXTHTTP:{\"User-Agent\":Agent/11}\n"
+        "http://a.example/eleven\n";
     const cRun run = importM3u(folder, playlist, folder.file("database"));
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find("channels with request headers: 6\n"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("header values refused: 1\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("channels with request headers: 9\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("header values refused: 2\n"), std::string::npos) << run.out;
     EXPECT_NE(run.err.find("line 17: header refused: the User-Agent value contains a line break"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("line 29: header refused: the #EXTHTTP line is not a JSON object of strings"),
               std::string::npos)
         << run.err;
     // The suffixes are gone from the addresses.
@@ -437,6 +481,10 @@ TEST(M3uImport, RequestHeadersInEveryFormReachTheCatalogue)
         {"http://a.example/five", {"Suffix", "", ""}},
         {"http://a.example/six", {"", "http://six.example/", ""}},
         {"http://a.example/seven.m3u8", {}},
+        {"http://a.example/eight", {"", "http://eight.example/", ""}},
+        {"http://a.example/nine", {"Agent/9", "http://nine.example/", ""}},
+        {"http://a.example/ten", {"Agent/10 \"q\"", "http://ten.example/", "http://ten.example"}},
+        {"http://a.example/eleven", {}},
         {"http://a.example/four.m3u8|User-Agent=Agent%2F4%20(Win)", {}},
     };
     for (const auto& c : cases) {
@@ -498,6 +546,18 @@ TEST(M3uImport, GuideIdsReachTheCatalogueAndGuideAddressesAreCollected)
                          imported, error));
     EXPECT_TRUE(imported.guideAddresses.empty());
     EXPECT_EQ(imported.skipped.size(), 2u);
+    // A list's guide addresses are read up to 32; one line names the rest.
+    std::string many = "#EXTM3U url-tvg=\"";
+    for (int i = 1; i <= 34; ++i) {
+        many += (i > 1 ? "," : "") + std::string("http://epg.example/") + std::to_string(i) + ".xml";
+    }
+    ASSERT_TRUE(parseM3u(many + "\"\n#EXTINF:-1,A\nhttp://a.example/\n", imported, error));
+    EXPECT_EQ(imported.guideAddresses.size(), 32u);
+    ASSERT_EQ(imported.skipped.size(), 1u);
+    EXPECT_NE(imported.skipped[0].reason.find("more than 32 guide addresses; these were ignored: "
+                                              "http://epg.example/33.xml http://epg.example/34.xml"),
+              std::string::npos)
+        << imported.skipped[0].reason;
     // Nor may a carriage return inside an address reach a request line.
     ASSERT_TRUE(parseM3u("#EXTM3U url-tvg=\"http://epg.example/g.xml\rX-Injected: 1\"\n#EXTINF:-1,A\nhttp://a.example/\n",
                          imported, error));
