@@ -327,6 +327,13 @@ bool isWebAddress(const std::string& address)
 void fetchAddress(const std::string& address, const cFetchLimits& limits, const tFetchSink& sink,
                   const std::function<bool()>& stop)
 {
+    std::string finalAddress;
+    fetchAddress(address, limits, sink, stop, finalAddress);
+}
+
+void fetchAddress(const std::string& address, const cFetchLimits& limits, const tFetchSink& sink,
+                  const std::function<bool()>& stop, std::string& finalAddress)
+{
     const tClock::time_point start = tClock::now();
     const auto remainingMs = [&]() -> long long {
         if (limits.deadlineMs == 0) {
@@ -473,7 +480,7 @@ void fetchAddress(const std::string& address, const cFetchLimits& limits, const 
                 continue;
             }
             if (status != Poco::Net::HTTPResponse::HTTP_OK && !limits.acceptAnyStatus) {
-                throw cFetchFailure("status " + std::to_string(status) + " for " + uri.toString());
+                throw cFetchFailure("status " + std::to_string(status) + " for " + uri.toString(), status);
             }
 
             const bool announced = response.hasContentLength();
@@ -482,6 +489,7 @@ void fetchAddress(const std::string& address, const cFetchLimits& limits, const 
                 throw cFetchFailure(uri.toString() + " announces " + std::to_string(announcedLength) +
                                     " bytes, more than " + std::to_string(limits.maxBytes));
             }
+            finalAddress = uri.toString();
             std::vector<char> piece(std::max<size_t>(limits.pieceBytes, 1));
             uint64_t received = 0;
             tClock::time_point windowStart = tClock::now();

@@ -51,6 +51,13 @@ cFetchLimits webSourceLimits(unsigned networkTimeoutMs, unsigned deadlineMs, uin
 class cFetchFailure : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+    cFetchFailure(const std::string& what, int status) : std::runtime_error(what), mStatus(status) {}
+    // The server's HTTP status when it answered with one other than 200;
+    // 0 for any other failure.
+    int status() const { return mStatus; }
+
+private:
+    int mStatus = 0;
 };
 
 // The stop request turned true during the transfer.
@@ -71,6 +78,10 @@ bool isWebAddress(const std::string& address);
 // system's certificate store and the address's host name.
 void fetchAddress(const std::string& address, const cFetchLimits& limits, const tFetchSink& sink,
                   const std::function<bool()>& stop);
+// The same, telling where the body came from after any redirection (what
+// relative addresses in it are resolved against).
+void fetchAddress(const std::string& address, const cFetchLimits& limits, const tFetchSink& sink,
+                  const std::function<bool()>& stop, std::string& finalAddress);
 
 // Inflates a gzip stream (RFC 1952, members one after another) into out.
 // False with the reason when it is not whole or would exceed maxBytes.

@@ -1,4 +1,5 @@
 #include "playback/MediaGraph.h"
+#include "playback/HlsRelay.h"
 #include "playback/StreamAddress.h"
 #include "kestrel/Log.h"
 
@@ -571,9 +572,27 @@ bool cMediaGraph::load(const std::string& address)
         }
         source = mSource;
     }
+    // The HLS reader fetches playlists and keys without the channel's
+    // headers: a channel that has some is read through a relay of its own
+    // that fetches them with the headers.
+    std::string target = address;
+    std::vector<std::pair<std::string, std::string>> headers;
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        headers = mRequestHeaders;
+    }
+    if (!headers.empty() && cHlsRelay::isHlsAddress(address)) {
+        const unsigned timeoutMs = gNetworkTimeout.load() * 1000;
+        auto relay = std::make_unique<cHlsRelay>(headers, timeoutMs, timeoutMs + 5000);
+        if (relay->isValid()) {
+            target = relay->playlistAddress(address);
+            std::lock_guard<std::mutex> lock(mLock);
+            mRelay = std::move(relay);
+        }
+    }
     gchar* uri = nullptr;
-    if (gst_uri_is_valid(address.c_str())) {
-        uri = g_strdup(address.c_str());
+    if (gst_uri_is_valid(target.c_str())) {
+        uri = g_strdup(target.c_str());
     } else if (g_path_is_absolute(address.c_str())) {
         uri = gst_filename_to_uri(address.c_str(), nullptr);
     }

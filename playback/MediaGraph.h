@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -22,6 +23,7 @@
 typedef struct _GstElement GstElement;
 typedef struct _GstPad GstPad;
 typedef struct _GstBus GstBus;
+class cHlsRelay;
 typedef struct _GstMessage GstMessage;
 typedef struct _GstAppSink GstAppSink;
 typedef struct _GstBin GstBin;
@@ -216,6 +218,9 @@ private:
     std::string mStreamError;             // guarded by mLock; the error behind a pending completion
     std::vector<std::string> mMissingPlugins; // guarded by mLock
     std::vector<std::pair<std::string, std::string>> mRequestHeaders; // guarded by mLock
+    // The relay of an HLS channel with headers, made by load(); guarded by
+    // mLock, destroyed with the graph.
+    std::unique_ptr<cHlsRelay> mRelay;
     bool mTimedOut = false;               // guarded by mLock
     std::chrono::steady_clock::time_point mLastProgress; // guarded by mLock
     std::chrono::steady_clock::time_point mDeadline = std::chrono::steady_clock::time_point::max(); // guarded by mLock

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -571,6 +572,111 @@ TEST_F(StreamKindsTest, AChannelsRequestHeadersReachEveryRequestOfIt)
                 std::cout << "[ outcome  ] " << c.name << " with headers: " << outcome << " after "
                           << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
             }
+            closeCurrentScene();
+            presentScene(new cRecordingScene(stageActor()));
+        }
+    }
+}
+
+// HLS channels behind servers that refuse (403) every request without the
+// channel's exact user agent, referrer and origin, as the servers in front
+// of such channels do: a master playlist over a live media playlist, a
+// live playlist of AES-128 encrypted segments, a redirection to another
+// host name that checks too, and an ASX entry leading to the master. Each
+// plays on through two or more refreshes of its live playlist with no
+// request refused; the same streams from a server that checks nothing play
+// for a channel without headers.
+TEST_F(StreamKindsTest, HlsChannelsWithHeadersPlayEveryShapeThroughLiveRefreshes)
+{
+    const cPlayList::tRequestHeaders headers = {
+        {"User-Agent", "ListPlayer/2.1 (compatible; test)"},
+        {"Referer", "http://portal.example/tv/"},
+        {"Origin", "http://portal.example"},
+    };
+    // The live segments encrypted with one key, as a keyed live channel
+    // serves them.
+    const std::string key(16, '\x5A');
+    std::ofstream(sStreams->path() + "key.bin", std::ios::binary) << key;
+    for (int i = 0; i < 10; ++i) {
+        const std::string command = "openssl aes-128-cbc -K 5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a -iv "
+                                    "00000000000000000000000000000001 -in '" +
+                                    sStreams->path() + segment("live", i) + "' -out '" + sStreams->path() +
+                                    segment("keyed", i) + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    }
+    const auto window = [](const std::string& stem, int first) {
+        std::ostringstream text;
+        text << "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:1\n#EXT-X-MEDIA-SEQUENCE:" << first << "\n";
+        if (stem == "keyed") {
+            text << "#EXT-X-KEY:METHOD=AES-128,URI=\"key.bin\",IV=0x00000000000000000000000000000001\n";
+        }
+        for (int i = first; i < first + 3; ++i) {
+            text << "#EXTINF:1.000000,\n" << segment(stem, i) << "\n";
+        }
+        return text.str();
+    };
+    const std::string master = "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=600000,RESOLUTION=320x240\nlive.m3u8\n";
+
+    for (const bool withHeaders : {true, false}) {
+        cTestHttpServer server;
+        for (int i = 0; i < 10; ++i) {
+            for (const char* stem : {"live", "keyed"}) {
+                server.addFile("/" + segment(stem, i), sStreams->path() + segment(stem, i), "video/mp2t");
+            }
+        }
+        server.addFile("/key.bin", sStreams->path() + "key.bin", "application/octet-stream");
+        server.addBody("/master.m3u8", master, 200, "application/vnd.apple.mpegurl");
+        server.addRedirect("/moved.m3u8", "http://localhost:" + std::to_string(server.port()) + "/master.m3u8");
+        server.addBody("/list.asx", "<asx><entry><ref href=\"" + server.url("/master.m3u8") + "\"/></entry></asx>",
+                       200, "video/x-ms-asf");
+        if (withHeaders) {
+            server.requireHeaders(
+                {{"User-Agent", headers[0].second}, {"Referer", headers[1].second}, {"Origin", headers[2].second}});
+        }
+        const struct {
+            const char* name;
+            std::string path;
+            std::string live; // the live playlist it ends in
+        } cases[] = {
+            {"master over a live media playlist", "/master.m3u8", "live"},
+            {"live playlist of AES-128 segments", "/keyed.m3u8", "keyed"},
+            {"redirection to another host name", "/moved.m3u8", "live"},
+            {"ASX entry leading to the master", "/list.asx", "live"},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (withHeaders ? ", with its headers" : ", without headers"));
+            int first = 0;
+            server.addBody("/" + c.live + ".m3u8", window(c.live, first), 200, "application/vnd.apple.mpegurl");
+            sHomeScenes = 0;
+            const int refusals = server.refusals();
+            auto* player = new cVideoPlayer(new cPlayList(kestrel::fromUtf8(server.url(c.path)), u"Guarded", u"",
+                                                          withHeaders ? headers : cPlayList::tRequestHeaders()));
+            player->setTexture(CLUTTER_TEXTURE(mTexture));
+            ASSERT_TRUE(player->open());
+            EXPECT_TRUE(framesArrive(player, 10));
+            // The window slides a segment a second, as a live server's
+            // does; the player refreshes the playlist and follows it.
+            const std::string playlist = "/" + c.live + ".m3u8";
+            const int refreshedFrom = server.hits(playlist);
+            auto slide = std::chrono::steady_clock::now();
+            EXPECT_TRUE(pumpUntil(
+                [&] {
+                    if (std::chrono::steady_clock::now() - slide >= 1s && first < 7) {
+                        slide = std::chrono::steady_clock::now();
+                        ++first;
+                        server.addBody(playlist, window(c.live, first), 200, "application/vnd.apple.mpegurl");
+                    }
+                    return server.hits(playlist) >= refreshedFrom + 2;
+                },
+                20s));
+            EXPECT_TRUE(framesArrive(player, 10));
+            EXPECT_TRUE(player->isLoaded());
+            EXPECT_EQ(server.refusals(), refusals);
+            EXPECT_EQ(homeRequests(), 0);
+            std::cout << "[ outcome  ] " << c.name << (withHeaders ? " with headers" : " without headers") << ": "
+                      << server.hits(playlist) - refreshedFrom << " refreshes, " << server.refusals() - refusals
+                      << " refused\n";
+            delete player;
             closeCurrentScene();
             presentScene(new cRecordingScene(stageActor()));
         }
