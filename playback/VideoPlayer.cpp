@@ -457,8 +457,13 @@ bool cVideoPlayerImpl::playSequence()
             kestrel::cScopedLock lock(mGraphLock);
             mReconnecting = false;
             if (!isAborted()) {
-                mFailure = mLastFailure + "; gave up after " + std::to_string(mAttemptsSinceDrop) +
-                           " reconnection attempt(s)";
+                mFailure = mReconnectPolicy.droppedTooOften(std::chrono::steady_clock::now())
+                               ? mLastFailure + "; gave up: the stream dropped more than " +
+                                     std::to_string(cReconnectPolicy::MaxDrops) + " times in " +
+                                     std::to_string(cReconnectPolicy::DropWindow.count() / 60) + " minutes"
+                               : mLastFailure + "; gave up after " +
+                                     std::to_string(mReconnectPolicy.attemptsSinceDrop()) +
+                                     " reconnection attempt(s)";
                 kestrel::logError("playback", "channel " + channelText() + ": " + mFailure);
             }
             return false;
@@ -483,23 +488,14 @@ bool cVideoPlayerImpl::playSequence()
 bool cVideoPlayerImpl::beginReconnectAttempt()
 {
     using namespace std::chrono;
-    const auto window = seconds(ReconnectWindowSeconds);
     steady_clock::time_point giveUpAt;
     steady_clock::time_point resumeAt;
     {
         kestrel::cScopedLock lock(mGraphLock);
-        giveUpAt = mDropTime + window;
-        const auto now = steady_clock::now();
-        while (!mReconnects.empty() && now - mReconnects.front() >= window) {
-            mReconnects.pop_front();
-        }
-        if (static_cast<int>(mReconnects.size()) >= MaxReconnects || now >= giveUpAt) {
+        if (!mReconnectPolicy.nextAttempt(steady_clock::now(), resumeAt)) {
             return false;
         }
-        // The first attempt follows the drop at once (a dropped connection
-        // is often back already); the others leave the server a second
-        // more each.
-        resumeAt = std::min(now + milliseconds(1000 * mAttemptsSinceDrop), giveUpAt);
+        giveUpAt = mReconnectPolicy.giveUpAt();
     }
     // The pause is taken without the graph lock, in short slices, so that
     // the teardown does not wait for it.
@@ -513,11 +509,10 @@ bool cVideoPlayerImpl::beginReconnectAttempt()
         return false;
     }
     kestrel::cScopedLock lock(mGraphLock);
-    mReconnects.push_back(steady_clock::now());
-    ++mAttemptsSinceDrop;
+    mReconnectPolicy.attempting(steady_clock::now());
     kestrel::logInfo("playback", "channel " + channelText() + ": reconnecting, attempt " +
-                                     std::to_string(mAttemptsSinceDrop) + " of " + std::to_string(MaxReconnects) +
-                                     " (" + mLastFailure + ")");
+                                     std::to_string(mReconnectPolicy.attemptsSinceDrop()) + " of " +
+                                     std::to_string(MaxReconnects) + " (" + mLastFailure + ")");
     std::lock_guard<std::mutex> refLock(mGraphRefLock);
     if (mGraph != nullptr) {
         mGraph->setDeadline(giveUpAt);
@@ -536,8 +531,7 @@ void cVideoPlayerImpl::reconnectAfterDrop(const std::string& why)
     if (isAborted()) {
         return;
     }
-    mDropTime = std::chrono::steady_clock::now();
-    mAttemptsSinceDrop = 0;
+    mReconnectPolicy.dropped(std::chrono::steady_clock::now());
     mReconnecting = true;
     mLastFailure = why;
     open();

@@ -13,6 +13,7 @@
 
 #include "playback/MediaGraph.h"
 #include "playback/PlayList.h"
+#include "playback/ReconnectPolicy.h"
 #include "playback/SampleGrabberCB.h"
 
 #include "app/Toolkit.h"
@@ -140,8 +141,10 @@ public:
     // and with the busy indication, at most this many times within the
     // window; every attempt and its waits end within the window counted
     // from the failure. A stream that fails before it has played is not.
-    static constexpr int MaxReconnects = 3;
-    static constexpr int ReconnectWindowSeconds = 15;
+    // A channel that drops again and again is bounded as a whole
+    // (cReconnectPolicy).
+    static constexpr int MaxReconnects = cReconnectPolicy::MaxAttempts;
+    static constexpr int ReconnectWindowSeconds = cReconnectPolicy::AttemptWindow.count();
 
     // Task bodies. playSequence is the open sequence with the reconnection
     // attempts of a dropped live stream.
@@ -193,9 +196,7 @@ private:
     bool mStreamHasVideo = true; // the running stream has video
     uint64_t mFramesAtRun = 0;   // frames delivered before the running stream started
     std::atomic<bool> mReconnecting{false}; // the open sequences to come reopen a dropped stream
-    int mAttemptsSinceDrop = 0;  // reconnection attempts since the last drop
-    std::chrono::steady_clock::time_point mDropTime;                // the last drop
-    std::deque<std::chrono::steady_clock::time_point> mReconnects; // attempts within the window
+    cReconnectPolicy mReconnectPolicy; // the drops and attempts of a live stream
     std::string mLastFailure;    // why the last attempt (or the drop) failed, said when giving up
 
     // Held for the whole open sequence, by the listener while it polls and
