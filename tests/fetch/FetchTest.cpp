@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -155,6 +156,8 @@ TEST(Fetch, ATrickledHeadOrHandshakeEndsAtTheDeadlineOrSoonAfterAStop)
         SCOPED_TRACE(c.address + " deadline " + std::to_string(c.deadlineMs) + " ms, stop at " +
                      std::to_string(c.stopAfterMs) + " ms");
         const cOutcome outcome = fetch(c.address, c.deadlineMs, c.stopAfterMs);
+        std::printf("[ bound    ] %s, deadline %u ms, stop at %d ms: ended after %.2f s\n", c.address.c_str(),
+                    c.deadlineMs, c.stopAfterMs, outcome.seconds);
         EXPECT_EQ(outcome.kind, c.kind) << outcome.reason;
         EXPECT_LT(outcome.seconds, c.endsBefore);
         if (c.kind == cOutcome::Failed) {
