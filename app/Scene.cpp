@@ -301,6 +301,11 @@ void requestPlayerScene()
     postToMainLoop(PrioritySceneSwitch, playChannel);
 }
 
+void runPlayChannelProcedure()
+{
+    playChannel();
+}
+
 void requestUpdateScene()
 {
     destroyCurrentPlayer();

@@ -118,6 +118,9 @@ void requestFavoritesScene();
 // Runs the play-channel procedure on the main loop (the home scene when
 // none is registered).
 void requestPlayerScene();
+// Main loop: runs it now, as the request's callback does (for a caller
+// that schedules its own callback, as zapping does to keep one waiting).
+void runPlayChannelProcedure();
 // These two first destroy the current player on the calling thread.
 void requestUpdateScene();
 void requestNewDBScene();
