@@ -451,18 +451,31 @@ void cChannelsScene::playChosenChannel()
     if (mChannelList->getActive() < 0) {
         return;
     }
-    // The player steps through the names as the list shows them, under
-    // the same filters.
+    // The player steps through the names as the list shows them when the
+    // channel is chosen, under the same filters: while a search is open
+    // that is the narrowed list, whose rows the chosen row counts.
     const std::u16string country = filterOf(*mCountryList);
     const std::u16string type = filterOf(*mTypeList);
     std::vector<std::u16string> names;
-    cPlayerDatabase::instance()->names(country, type, names);
+    if (mSearchLine.isOpen() && mNameSearch.isReady()) {
+        names = mNameSearch.matchingNames();
+    } else {
+        // Until the search has its index the list still shows these.
+        cPlayerDatabase::instance()->names(country, type, names);
+    }
+    // The zapping starts from the chosen channel, wherever it stands.
+    size_t position = static_cast<size_t>(mChannelList->getActive());
+    const std::u16string chosen = mChannelList->getActiveText();
+    if (position >= names.size() || names[position] != chosen) {
+        const auto found = std::find(names.begin(), names.end(), chosen);
+        position = found == names.end() ? 0 : static_cast<size_t>(found - names.begin());
+    }
     std::vector<sZapChannel> channels;
     channels.reserve(names.size());
     for (std::u16string& name : names) {
         channels.push_back({country, type, std::move(name), -1});
     }
-    setZapList(std::move(channels), static_cast<size_t>(mChannelList->getActive()));
+    setZapList(std::move(channels), position);
     requestPlayerScene();
 }
 

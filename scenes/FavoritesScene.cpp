@@ -146,11 +146,15 @@ void cFavoritesScene::playChosenFavourite()
     if (mList->getActive() < 0) {
         return;
     }
-    // The player steps through the favourites in their stored order.
+    // The player steps through the favourites as the list shows them, in
+    // their stored order: while a search is open, only those it found.
     std::vector<sZapChannel> channels;
     const std::vector<std::u16string> names = cPlayerDatabase::instance()->favouriteNames();
-    for (size_t index = 0; index < names.size(); ++index) {
-        channels.push_back({u"", u"", names[index], static_cast<int>(index)});
+    for (int row = 0; row < mList->getCount(); ++row) {
+        const int favourite = favouriteOfRow(row);
+        if (favourite >= 0 && static_cast<size_t>(favourite) < names.size()) {
+            channels.push_back({u"", u"", names[favourite], favourite});
+        }
     }
     setZapList(std::move(channels), static_cast<size_t>(mList->getActive()));
     requestPlayerScene();
