@@ -58,7 +58,9 @@ public:
     //     closed
     //
     // So a second Escape, or Backspace with no search, goes on to the
-    // scene's other key handlers.
+    // scene's other key handlers. Typing moves nothing to another scene:
+    // a held key types on every repeat, and the repeats of a key first
+    // pressed in another scene never get here (app/Keys.h).
     bool handleKey(const ClutterKeyEvent& key);
 
     bool isOpen() const { return !mText.empty(); }

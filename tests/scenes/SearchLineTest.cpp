@@ -403,3 +403,57 @@ TEST_F(SearchLineTest, ZappingAfterASearchStepsThroughTheNarrowedListFromTheChos
     }
 }
 
+// A key held on the home scene opens its picker once; its repeats belong
+// to the home scene and type nothing into the picker's search. A key
+// first pressed in the picker types on every repeat, as typing does.
+TEST_F(SearchLineTest, AKeyHeldOnTheHomeSceneOpensItsPickerAndTypesNothingThere)
+{
+    struct sCase {
+        guint key;
+        const char* title;
+        const char16_t* typed; // by the same key held in the picker
+    };
+    const sCase cases[] = {
+        {CLUTTER_KEY_c, "Select channel...", u"ccc"},
+        {CLUTTER_KEY_V, "Favorite channels", u"VVV"},
+    };
+    const auto searchOf = []() -> const cSearchLine* {
+        if (auto* browser = dynamic_cast<cChannelsScene*>(currentScene)) {
+            return &browser->searchLine();
+        }
+        if (auto* favourites = dynamic_cast<cFavoritesScene*>(currentScene)) {
+            return &favourites->searchLine();
+        }
+        return nullptr;
+    };
+    for (const sCase& c : cases) {
+        SCOPED_TRACE(c.title);
+        requestHomeScene();
+        ASSERT_TRUE(runMainLoopUntil([&] { return currentScene != nullptr && !searchOf(); }, 3000));
+        waitForEffectsToEnd();
+        pressKey(c.key);
+        settle();
+        ASSERT_TRUE(runMainLoopUntil([&] { return searchOf() != nullptr; }, 3000));
+        cScene* picker = currentScene;
+        EXPECT_STREQ(clutter_stage_get_title(stage()), c.title);
+        for (int repeat = 0; repeat < 6; ++repeat) {
+            pressKey(c.key);
+            settle();
+        }
+        releaseKey(c.key);
+        settle();
+        EXPECT_EQ(currentScene, picker);
+        EXPECT_FALSE(searchOf()->isOpen()) << kestrel::toUtf8(searchOf()->text());
+
+        // Held in the picker itself: every repeat types.
+        for (int repeat = 0; repeat < 3; ++repeat) {
+            pressKey(c.key);
+            settle();
+        }
+        releaseKey(c.key);
+        settle();
+        EXPECT_EQ(searchOf()->text(), c.typed);
+        closeCurrentScene();
+        waitForEffectsToEnd();
+    }
+}
