@@ -112,3 +112,31 @@ ClutterActor* buttonWordLabel(ClutterActor* button)
     }
     return nullptr;
 }
+
+void fitLineWithin(ClutterActor* label, float maxWidth)
+{
+    ClutterText* text = CLUTTER_TEXT(label);
+    clutter_text_set_line_wrap(text, FALSE);
+    clutter_text_set_ellipsize(text, PANGO_ELLIPSIZE_END);
+    clutter_actor_set_width(label, -1.0f); // its natural width first
+    clutter_actor_set_width(label, std::min(naturalWidth(label), std::max(maxWidth, 1.0f)));
+}
+
+void wrapWithin(ClutterActor* label, float maxWidth)
+{
+    ClutterText* text = CLUTTER_TEXT(label);
+    clutter_text_set_ellipsize(text, PANGO_ELLIPSIZE_NONE);
+    clutter_text_set_line_wrap(text, TRUE);
+    clutter_text_set_line_wrap_mode(text, PANGO_WRAP_WORD_CHAR);
+    clutter_actor_set_width(label, -1.0f);
+    const float room = std::max(maxWidth, 1.0f);
+    if (naturalWidth(label) <= room) {
+        return;
+    }
+    // Wrapped at the room's width, then as narrow as its longest line, so
+    // that a centred label stays centred.
+    clutter_actor_set_width(label, room);
+    PangoRectangle logical = {};
+    pango_layout_get_pixel_extents(clutter_text_get_layout(text), nullptr, &logical);
+    clutter_actor_set_width(label, std::min(room, static_cast<float>(logical.width)));
+}

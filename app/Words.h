@@ -52,3 +52,14 @@ sButtonWordLayout layOutButtonWord(const std::function<float(double pixelSize)>&
 ClutterActor* loadLabelledButton(const char* fileName, const char16_t* textName);
 // The label of a button made by loadLabelledButton (for tests).
 ClutterActor* buttonWordLabel(ClutterActor* button);
+// Labels of outside text (channel names, a media framework's reasons,
+// guide titles), which may be of any length: they never run off the
+// window and are never cut mid-word without an ellipsis.
+//
+// One line: as wide as the text, but no wider than maxWidth; a longer
+// text ends in an ellipsis. Sets the label's width: lay it out after.
+void fitLineWithin(ClutterActor* label, float maxWidth);
+// Over lines: wrapped where words end (a single word longer than a line
+// where its characters do), as wide as its longest line and no wider than
+// maxWidth. Sets the label's width: lay it out after.
+void wrapWithin(ClutterActor* label, float maxWidth);

@@ -46,6 +46,11 @@ constexpr int StillCardMargin = 40;
 // stage allows less this margin on each side.
 const char* const GuideFont = "Monospace 11";
 constexpr int GuideMargin = 140;
+// The name label keeps clear of the buttons beside it (centred 78 from
+// each edge, ButtonSize wide).
+constexpr int NameMargin = 78 + static_cast<int>(ButtonSize) / 2 + 8;
+// The zap caption's room: the stage less this on each side.
+constexpr int ZapCaptionMargin = 20;
 constexpr int GuideLineGap = 2;
 // A guide timer never waits longer than this (a clock changed meanwhile
 // would leave a far one wrong); it then looks again.
@@ -187,6 +192,9 @@ cPlayerScene::cPlayerScene(ClutterActor* root) : cScene(root)
     mSizeChangeHandler = g_signal_connect(mVideoTexture, "size-change", G_CALLBACK(onSizeChange), this);
     mStillCard = clutter_text_new_full(StillCardFont, currentChannelName().c_str(), &White);
     clutter_text_set_line_wrap(CLUTTER_TEXT(mStillCard), TRUE);
+    // A name of one long word breaks where its characters do rather than
+    // running off the card.
+    clutter_text_set_line_wrap_mode(CLUTTER_TEXT(mStillCard), PANGO_WRAP_WORD_CHAR);
     clutter_text_set_line_alignment(CLUTTER_TEXT(mStillCard), PANGO_ALIGN_CENTER);
     clutter_actor_set_reactive(mBackButton, TRUE);
     clutter_actor_set_reactive(mFullScreenButton, TRUE);
@@ -402,6 +410,9 @@ void cPlayerScene::layout()
                                    static_cast<int>(clutter_actor_get_height(mBusyIcon)) / 2);
     clutter_actor_set_position(mBusyIcon, sw / 2, sh / 2);
 
+    // The name stands between the add-to-favourites and full-screen
+    // buttons; a longer one ends in an ellipsis.
+    fitLineWithin(mNameLabel, static_cast<float>(sw - 2 * NameMargin));
     clutter_actor_set_position(mNameLabel, (sw - static_cast<int>(clutter_actor_get_width(mNameLabel))) / 2, 50);
     placeGuideLines();
     placeZapCaption();
@@ -819,8 +830,9 @@ gboolean cPlayerScene::onZapCaptionTimer(gpointer self)
 void cPlayerScene::placeZapCaption()
 {
     // Centred, under the name label of the controls and the guide's lines
-    // below it.
+    // below it; a long name or reason wraps within the stage.
     const int sw = stageWidth();
+    wrapWithin(mZapCaption, static_cast<float>(sw - 2 * ZapCaptionMargin));
     const int width = static_cast<int>(clutter_actor_get_width(mZapCaption));
     float y = 100.0f;
     for (ClutterActor* label : {mGuideNowLabel, mGuideNextLabel}) {

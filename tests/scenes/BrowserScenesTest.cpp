@@ -1137,3 +1137,32 @@ TEST_F(BrowserScenesTest, TheGuideLineShowsTheChosenChannelsAndFavouritesProgram
     ASSERT_TRUE(CLUTTER_ACTOR_IS_VISIBLE(favouriteLine));
     EXPECT_STREQ(clutter_text_get_text(CLUTTER_TEXT(favouriteLine)), "Now: Aurora \u00b7 120 min left");
 }
+// Names longer than their list is wide end in an ellipsis within the
+// list, even grown under the pointer; short ones show whole.
+TEST_F(BrowserScenesTest, LongNamesEndInAnEllipsisWithinTheirList)
+{
+    const std::string longCountry = "Bosnia and Herzegovina Federation";
+    const std::string longName = "Canal Internacional de Noticias y Deportes en Directo las Veinticuatro Horas";
+    openCatalogue({{longCountry, "News", longName}, {"Chile", "News", "Andes 24"}});
+    ASSERT_NE(visitBrowser(), nullptr);
+    const struct {
+        const sListPlace& place;
+        std::string text;
+        bool cut;
+    } rows[] = {{CountryListPlace, longCountry, true},
+                {ChannelListPlace, longName, true},
+                {ChannelListPlace, "Andes 24", false},
+                {CountryListPlace, "Chile", false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        ClutterActor* label = rowLabel(row.place, row.text);
+        ASSERT_NE(label, nullptr);
+        gfloat x = 0, y = 0;
+        clutter_actor_get_transformed_position(label, &x, &y);
+        const float width = clutter_actor_get_width(label);
+        EXPECT_GE(x, static_cast<float>(row.place.x));
+        EXPECT_LE(x + width, static_cast<float>(row.place.x + row.place.width));
+        EXPECT_LE(width * 1.2f, static_cast<float>(row.place.width) + 0.5f);
+        EXPECT_EQ(static_cast<bool>(pango_layout_is_ellipsized(clutter_text_get_layout(CLUTTER_TEXT(label)))), row.cut);
+    }
+}

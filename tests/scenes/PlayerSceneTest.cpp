@@ -32,6 +32,7 @@
 #include "catalogue/AddressCodec.h"
 #include "catalogue/PlayerDatabase.h"
 #include "guide/Guide.h"
+#include "kestrel/System.h"
 #include "kestrel/Unicode.h"
 #include "playback/MediaGraph.h"
 #include "playback/PlayerManager.h"
@@ -43,6 +44,7 @@
 #include "scenes/IdleScene.h"
 #include "scenes/PlayerScene.h"
 #include "scenes/Scenes.h"
+#include "state/Language.h"
 #include "state/Recent.h"
 #include "state/Settings.h"
 #include "tests/support/PrivateDisplay.h"
@@ -146,6 +148,9 @@ std::string readUtf16File(const std::string& path)
     }
     return ascii;
 }
+
+const char* const LongChannelName =
+    "Canal Internacional de Noticias y Deportes en Directo las Veinticuatro Horas del D\u00eda";
 
 int occurrences(const std::string& text, const std::string& part)
 {
@@ -305,6 +310,10 @@ protected:
         sql += "insert into channels values ('Testland', 'News', 'Lost Playlist', 'Made by the test', '" +
                kestrel::toUtf8(encodeAddress(kestrel::fromUtf8("http://127.0.0.1:" + std::to_string(closedPort()) +
                                                                "/lost.asx"))) +
+               "');";
+        // A name longer than the stage is wide.
+        sql += "insert into channels values ('Testland', 'News', '" + std::string(LongChannelName) +
+               "', 'Made by the test', '" + kestrel::toUtf8(encodeAddress(kestrel::fromUtf8(sServer->url("/long.mkv")))) +
                "');";
         sql += "insert into channels values ('Testland', 'News', 'Brief TV', 'Made by the test', '" +
                kestrel::toUtf8(encodeAddress(kestrel::fromUtf8(sServer->url("/brief.asx")))) + "');";
@@ -1560,3 +1569,63 @@ TEST_F(PlayerSceneTest, ZappingOntoAPlaylistThatCannotBeFetchedSaysWhyAndStays)
     EXPECT_EQ(atHome.built, 0);
     EXPECT_EQ(cPlayerManager::instance()->currentPlayer(), nullptr);
 }
+
+// Outside text of any length stays within the stage: the channel's name
+// ends in an ellipsis between the buttons beside it, and the failure
+// caption (the name, the language's words, the framework's reason) wraps
+// within the stage, in every language.
+TEST_F(PlayerSceneTest, LongNamesAndReasonsStayWithinTheStageInEveryLanguage)
+{
+    cPlayerScene* scene = play(kestrel::fromUtf8(LongChannelName).c_str());
+    ASSERT_NE(scene, nullptr);
+    waitForEffectsToEnd();
+    const float sw = clutter_actor_get_width(stageActor());
+    // Where a label's drawn text lies on the stage, and how wide the text
+    // it lays out is.
+    const auto extents = [](ClutterActor* label, float& left, float& right, float& textWidth) {
+        gfloat x = 0, y = 0;
+        clutter_actor_get_transformed_position(label, &x, &y);
+        left = x;
+        right = x + clutter_actor_get_width(label);
+        PangoRectangle logical = {};
+        pango_layout_get_pixel_extents(clutter_text_get_layout(CLUTTER_TEXT(label)), nullptr, &logical);
+        textWidth = static_cast<float>(logical.width);
+    };
+
+    showControlsAndWait(scene);
+    float left = 0, right = 0, textWidth = 0;
+    extents(scene->nameLabel(), left, right, textWidth);
+    EXPECT_TRUE(pango_layout_is_ellipsized(clutter_text_get_layout(CLUTTER_TEXT(scene->nameLabel()))));
+    EXPECT_GE(left, 78.0f + 24.0f);
+    EXPECT_LE(right, sw - 78.0f - 24.0f);
+    EXPECT_LE(textWidth, right - left + 1.0f);
+
+    const std::u16string applicationFolder = kestrel::cSystem::getApplicationPath();
+    const std::vector<std::u16string> languages = availableLanguages(applicationFolder);
+    ASSERT_GE(languages.size(), 11u);
+    for (const std::u16string& language : languages) {
+        SCOPED_TRACE(kestrel::toUtf8(language));
+        clearLanguage();
+        ASSERT_TRUE(loadLanguage(languageFilePath(applicationFolder, language)));
+        for (const char* why : {"connect: Not Found (HTTP 404)",
+                                "stream error: Could not open resource for reading and writing: "
+                                "http://streams.example.net/a/very/long/address/that/has/no/blanks.m3u8"}) {
+            scene->showZapFailure(why);
+            settle();
+            ClutterActor* caption = scene->zapCaption();
+            ASSERT_TRUE(scene->zapCaptionShown());
+            // The whole text, on lines no wider than the label, which
+            // stands within the stage.
+            const std::string text = clutter_text_get_text(CLUTTER_TEXT(caption));
+            EXPECT_EQ(text.rfind(LongChannelName, 0), 0u) << text;
+            EXPECT_NE(text.find(why), std::string::npos) << text;
+            extents(caption, left, right, textWidth);
+            EXPECT_GE(left, 0.0f) << text;
+            EXPECT_LE(right, sw) << text;
+            EXPECT_LE(textWidth, right - left + 1.0f) << text;
+            EXPECT_FALSE(pango_layout_is_ellipsized(clutter_text_get_layout(CLUTTER_TEXT(caption))));
+        }
+    }
+    clearLanguage();
+}
+
