@@ -1137,6 +1137,45 @@ TEST_F(BrowserScenesTest, TheGuideLineShowsTheChosenChannelsAndFavouritesProgram
     ASSERT_TRUE(CLUTTER_ACTOR_IS_VISIBLE(favouriteLine));
     EXPECT_STREQ(clutter_text_get_text(CLUTTER_TEXT(favouriteLine)), "Now: Aurora \u00b7 120 min left");
 }
+
+// The line follows the guide while a channel stays chosen: a programme
+// that starts after the choice shows when it starts, and a guide that
+// lands after the choice shows without another choice.
+TEST_F(BrowserScenesTest, TheGuideLineAppearsWhenAProgrammeStartsOrTheGuideLands)
+{
+    openCatalogue(SmallCatalogue);
+    const std::string guide = narrow(mData->widePath()) + "/guide.xml";
+    const auto install = [&](const std::string& channel, int64_t start, const std::string& title) {
+        const int64_t now = currentUtc();
+        std::ofstream(guide) << "<tv><channel id=\"c\"><display-name>" << channel << "</display-name></channel>"
+                             << "<programme channel=\"c\" start=\"" << formatXmltvTime(start) << "\" stop=\""
+                             << formatXmltvTime(start + 3600) << "\"><title>" << title << "</title></programme></tv>";
+        return refreshGuide({guide}, mChannels, cGuideLimits(), now, [] { return false; }).result;
+    };
+    cChannelsScene* browser = visitBrowser();
+    ASSERT_NE(browser, nullptr);
+    ClutterActor* line = browser->guideLine();
+    const auto shown = [line] {
+        return CLUTTER_ACTOR_IS_VISIBLE(line) ? std::string(clutter_text_get_text(CLUTTER_TEXT(line)))
+                                              : std::string("(hidden)");
+    };
+    // Nordlys's programme starts three seconds from now.
+    ASSERT_EQ(install("Nordlys", currentUtc() + 3, "Aurora"), eGuideRefresh::Installed);
+    clickRow(ChannelListPlace, "Nordlys");
+    EXPECT_EQ(shown(), "(hidden)");
+    EXPECT_TRUE(runMainLoopUntil([&] { return shown() != "(hidden)"; }, 6000));
+    EXPECT_EQ(shown().rfind("Now: Aurora", 0), 0u) << shown();
+
+    // Fjord News has nothing in this guide; one that knows it lands.
+    clickRow(ChannelListPlace, "Fjord News");
+    EXPECT_EQ(shown(), "(hidden)");
+    runMainLoopFor(500);
+    ASSERT_EQ(install("Fjord News", currentUtc() - 60, "Evening News"), eGuideRefresh::Installed);
+    EXPECT_TRUE(runMainLoopUntil([&] { return shown() != "(hidden)"; },
+                                 static_cast<int>(cGuideLine::WaitSeconds * 1000 + 3000)));
+    EXPECT_EQ(shown(), "Now: Evening News \u00b7 59 min left");
+}
+
 // Names longer than their list is wide end in an ellipsis within the
 // list, even grown under the pointer; short ones show whole.
 TEST_F(BrowserScenesTest, LongNamesEndInAnEllipsisWithinTheirList)
