@@ -619,6 +619,13 @@ void cPlayerScene::controlsCompleted()
 //   leave
 //   button   press            back button                  leave full screen,      yes
 //                                                          home scene
+//   button   double press     any but the back button      nothing (a double       yes
+//            (2nd, 4th...)                                 click on the button
+//            after a press                                 toggles once)
+//            that toggled
+//            through the
+//            full-screen
+//            button
 //   button   press            full-screen button           toggle full screen      no
 //   button   press            favourites button            add to favourites       no
 //   button   double press     none or any other actor      toggle full screen      no
@@ -687,7 +694,7 @@ bool cPlayerScene::handleStageEvent(eStageHandler handler, ClutterEvent* event)
         return false;
     }
 
-    case HandlerButton:
+    case HandlerButton: {
         if (type != CLUTTER_BUTTON_PRESS) {
             return false;
         }
@@ -701,11 +708,23 @@ bool cPlayerScene::handleStageEvent(eStageHandler handler, ClutterEvent* event)
             goBack();
             return true;
         }
+        const guint clicks = clutter_event_get_click_count(event);
+        // The second press of a double click whose first press toggled
+        // through the full-screen button acts on nothing, wherever it
+        // lands (the layout may have moved the button away from under
+        // the pointer, and the picture there would toggle back).
+        const bool secondOnButton = clicks >= 2 && mPressToggledByButton;
+        mPressToggledByButton = false;
         if (source == mFullScreenButton) {
-            toggleFullScreen();
+            if (!secondOnButton) {
+                toggleFullScreen();
+                mPressToggledByButton = true;
+            }
+        } else if (secondOnButton) {
+            return true;
         } else if (source == mAddToFavouritesButton) {
             addToFavourites();
-        } else if (const guint clicks = clutter_event_get_click_count(event); clicks >= 2 && clicks % 2 == 0) {
+        } else if (clicks >= 2 && clicks % 2 == 0) {
             // The second press of a double click on the picture (the
             // knob and the slider take their presses before the stage);
             // the toolkit counts on through quick clicks, so each pair
@@ -713,6 +732,7 @@ bool cPlayerScene::handleStageEvent(eStageHandler handler, ClutterEvent* event)
             toggleFullScreen();
         }
         return false;
+    }
 
     case HandlerScroll:
         // Swallowed, smooth-scroll twins included: the scene has no use

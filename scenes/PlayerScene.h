@@ -176,6 +176,9 @@ private:
     ClutterActor* mZapCaption; // above the controls; hidden until a zap
     ClutterActor* mGuideNowLabel;  // in the controls, under the name
     ClutterActor* mGuideNextLabel; // under the line above
+    // The last press toggled full screen through its button: the press that
+    // makes it a double click acts on nothing.
+    bool mPressToggledByButton = false;
     std::unique_ptr<cTimeline> mBusyTimeline;     // 360 frames at 120 per second, looping
     std::unique_ptr<cTimeline> mControlsTimeline; // 10 frames at 30 per second
     std::unique_ptr<cEffectTemplate> mShortTemplate; // 300 ms, ramp

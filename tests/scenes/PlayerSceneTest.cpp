@@ -85,6 +85,21 @@ void motionAt(float x, float y)
     clutter_event_free(event);
 }
 
+// A press and release of the first button at a given time (milliseconds,
+// as the toolkit counts the presses of a double click).
+void clickAt(float x, float y, guint32 time)
+{
+    for (ClutterEventType type : {CLUTTER_BUTTON_PRESS, CLUTTER_BUTTON_RELEASE}) {
+        ClutterEvent* event = clutter_event_new(type);
+        clutter_event_set_coords(event, x, y);
+        clutter_event_set_button(event, 1);
+        clutter_event_set_stage(event, stage());
+        clutter_event_set_time(event, time);
+        clutter_event_put(event);
+        clutter_event_free(event);
+    }
+}
+
 float depthOf(ClutterActor* actor)
 {
     return clutter_actor_get_z_position(actor);
@@ -1293,6 +1308,50 @@ TEST_F(PlayerSceneTest, KeysTurnTheVolumeMuteToggleFullScreenAndGoBack)
     clickAt(400, 300);
     settle();
     EXPECT_FALSE(scene->isFullScreen());
+    // A double click on the full-screen button toggles once (the toolkit
+    // counts the second double click's presses on as the third and fourth).
+    for (bool fullScreen : {true, false}) {
+        showControlsAndWait(scene);
+        doubleClickAt(clutter_actor_get_width(stageActor()) - 78, 64);
+        settle();
+        EXPECT_EQ(scene->isFullScreen(), fullScreen);
+        waitForEffectsToEnd();
+    }
+    // Its second press on the picture, where a window manager's resize
+    // has moved the button away from under the pointer, toggles nothing.
+    showControlsAndWait(scene);
+    guint secondCount = 0;
+    const gulong counter = g_signal_connect(
+        stage(), "captured-event", G_CALLBACK(+[](ClutterActor*, ClutterEvent* event, gpointer count) -> gboolean {
+            if (clutter_event_type(event) == CLUTTER_BUTTON_PRESS) {
+                *static_cast<guint*>(count) = clutter_event_get_click_count(event);
+            }
+            return FALSE;
+        }),
+        &secondCount);
+    const float buttonX = clutter_actor_get_width(stageActor()) - 78;
+    const guint32 now = static_cast<guint32>(g_get_monotonic_time() / 1000);
+    clickAt(buttonX, 64, now);
+    settle();
+    EXPECT_TRUE(scene->isFullScreen());
+    clutter_actor_set_position(scene->fullScreenButton(), 78, 300);
+    clickAt(buttonX, 64, now + 50);
+    settle();
+    g_signal_handler_disconnect(stage(), counter);
+    ASSERT_EQ(secondCount % 2, 0u) << "the toolkit did not count the presses as a double click";
+    EXPECT_TRUE(scene->isFullScreen());
+    typeKey(CLUTTER_KEY_Escape);
+    settle();
+    EXPECT_FALSE(scene->isFullScreen());
+    waitForEffectsToEnd();
+    // And the picture's double click still toggles after it.
+    doubleClickAt(400, 300);
+    settle();
+    EXPECT_TRUE(scene->isFullScreen());
+    typeKey(CLUTTER_KEY_Escape);
+    settle();
+    EXPECT_FALSE(scene->isFullScreen());
+    waitForEffectsToEnd();
 
     // F held down toggles once, however often the desktop repeats it.
     pressKey(CLUTTER_KEY_f);
