@@ -11,8 +11,10 @@
 #include "app/Effects.h"
 #include "app/MainLoop.h"
 #include "app/Stage.h"
+#include "app/Words.h"
 #include "kestrel/System.h"
 #include "kestrel/Unicode.h"
+#include "state/Language.h"
 
 cScene* currentScene = nullptr;
 
@@ -205,6 +207,23 @@ void cScene::busyStart() {}
 void cScene::busyEnd() {}
 
 void cScene::streamParts(bool, bool) {}
+
+void cScene::wordsChanged()
+{
+    layOutForStage(clutter_actor_get_width(mRoot), clutter_actor_get_height(mRoot));
+}
+
+void changeLanguage(const std::u16string& languagePath)
+{
+    clearLanguage();
+    // A file that cannot be read leaves the English words.
+    loadLanguage(languagePath);
+    relayWords(stageActor());
+    if (currentScene != nullptr) {
+        cScene* scene = currentScene;
+        runGuarded([scene] { scene->wordsChanged(); });
+    }
+}
 
 // --- free functions -------------------------------------------------------
 

@@ -13,7 +13,7 @@ cFavoritesScene::cFavoritesScene(ClutterActor* root)
     , mGuideLine(mFrame.sceneGroup(), ChannelListPlace.x, ChannelListPlace.y + ChannelListPlace.height,
                  ChannelListPlace.width)
 {
-    clutter_text_set_text(CLUTTER_TEXT(mFrame.caption()), shownText(u"favourites_caption").c_str());
+    setWordLabel(mFrame.caption(), u"favourites_caption");
     mList = std::make_unique<cListWidget>(this, ChannelListPlace.x, ChannelListPlace.y, ChannelListPlace.width,
                                           ChannelListPlace.height);
     mList->setItems(cPlayerDatabase::instance()->favouriteNames());
@@ -36,7 +36,7 @@ void cFavoritesScene::layOutForStage(float width, float height)
 
 void cFavoritesScene::show()
 {
-    mFrame.layOut(shownText(u"favourites_title").c_str());
+    mFrame.layOut(u"favourites_title");
     followStageSize();
     // The scene is the favourites: its own button would lead nowhere.
     clutter_actor_hide(mFrame.favoritesButton());
@@ -57,6 +57,15 @@ void cFavoritesScene::hide()
     mSearchLine.fadeOut();
     mGuideLine.hide();
     mFrame.fadeOut([this] { delete this; });
+}
+
+void cFavoritesScene::wordsChanged()
+{
+    if (!isLeaving()) {
+        mSearchLine.relayWords();
+        mGuideLine.relayWords();
+    }
+    cScene::wordsChanged();
 }
 
 void cFavoritesScene::chooseFavourite()

@@ -61,6 +61,8 @@ public:
     void showFor(const std::u16string& address, const std::u16string& name);
     // Hides it and stops counting.
     void hide();
+    // Shows the line anew (the language has changed).
+    void relayWords() { refresh(); }
     ClutterActor* actor() const { return mLabel; }
 
 private:

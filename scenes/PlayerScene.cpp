@@ -800,6 +800,18 @@ void cPlayerScene::zap(int step)
     zapBy(step);
 }
 
+void cPlayerScene::wordsChanged()
+{
+    if (isLeaving()) {
+        return;
+    }
+    updateGuideLines();
+    if (mShownFailure && zapCaptionShown()) {
+        showZapFailure(*mShownFailure);
+    }
+    layout();
+}
+
 void cPlayerScene::showZapFailure(const std::string& why)
 {
     // Nothing more will come: no busy icon, no pictures to stay awake for.
@@ -815,6 +827,7 @@ void cPlayerScene::showZapFailure(const std::string& why)
         text += ": " + why;
     }
     showZapCaption(text, 0);
+    mShownFailure = why;
 }
 
 bool cPlayerScene::zapCaptionShown() const
@@ -824,6 +837,7 @@ bool cPlayerScene::zapCaptionShown() const
 
 void cPlayerScene::showZapCaption(const std::string& text, unsigned milliseconds)
 {
+    mShownFailure.reset();
     if (mZapCaptionTimer != 0) {
         g_source_remove(mZapCaptionTimer);
         mZapCaptionTimer = 0;

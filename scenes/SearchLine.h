@@ -70,6 +70,8 @@ public:
     void setCount(int count);
     // The line's look follows the list's fade: out with the scene's exit.
     void fadeOut();
+    // The caption and the count in the loaded language (it has changed).
+    void relayWords();
 
     // For checks.
     ClutterActor* caption() const { return mCaption; }
@@ -91,6 +93,7 @@ private:
     ClutterActor* mCount;
     const float mX, mListY, mWidth;
     std::u16string mText;
+    int mCountValue = -1; // the count shown; -1 for the ellipsis
     tChanged mChanged;
     cEffectTemplate mFadeTemplate;
     // Posted work holds only a weak reference: a line that has gone drops it.

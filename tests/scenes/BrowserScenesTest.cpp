@@ -1176,6 +1176,52 @@ TEST_F(BrowserScenesTest, TheGuideLineAppearsWhenAProgrammeStartsOrTheGuideLands
     EXPECT_EQ(shown(), "Now: Evening News \u00b7 59 min left");
 }
 
+// A language that changes while the player runs is spoken at once by the
+// scene that stands: its title, caption, button words, the filters' "Any"
+// and an open search; the choices stay.
+TEST_F(BrowserScenesTest, ANewLanguageIsSpokenAtOnceByTheSceneThatStands)
+{
+    openCatalogue(SmallCatalogue);
+    const std::u16string folder = kestrel::cSystem::getApplicationPath();
+    const auto text = [](ClutterActor* label) { return std::string(clutter_text_get_text(CLUTTER_TEXT(label))); };
+
+    cIdleScene* home = visit<cIdleScene>(requestHomeScene);
+    ASSERT_NE(home, nullptr);
+    const float captionCentre = clutter_actor_get_x(home->caption()) + clutter_actor_get_width(home->caption()) / 2;
+    changeLanguage(languageFilePath(folder, u"german"));
+    settle();
+    EXPECT_STREQ(clutter_stage_get_title(stage()), "Zuletzt gesehen...");
+    EXPECT_EQ(text(home->caption()), "Zuletzt gesehene Sender");
+    // Still centred as before, at its new width.
+    EXPECT_NEAR(clutter_actor_get_x(home->caption()) + clutter_actor_get_width(home->caption()) / 2, captionCentre,
+                1.0f);
+
+    changeLanguage(languageFilePath(folder, u"english"));
+    cChannelsScene* browser = visitBrowser();
+    ASSERT_NE(browser, nullptr);
+    clickRow(CountryListPlace, "Chile");
+    waitForEffectsToEnd();
+    typeKey(CLUTTER_KEY_n);
+    settle();
+    const cSearchLine& line = browser->searchLine();
+    ASSERT_TRUE(runMainLoopUntil([&] { return text(line.count()) != "\xe2\x80\xa6"; }, 5000));
+    EXPECT_EQ(text(line.count()), "1 channel");
+
+    changeLanguage(languageFilePath(folder, u"german"));
+    settle();
+    waitForEffectsToEnd();
+    EXPECT_STREQ(clutter_stage_get_title(stage()), "Sender ausw\u00e4hlen...");
+    EXPECT_EQ(text(browser->frame().caption()), "W\u00e4hlen Sie einen Sender aus");
+    EXPECT_EQ(text(buttonWordLabel(browser->frame().backButton())), "Zur\u00fcck");
+    EXPECT_EQ(text(buttonWordLabel(browser->frame().favoritesButton())), "Favoriten");
+    EXPECT_EQ(shownRows(TypeListPlace).front(), "Alle");
+    EXPECT_EQ(browser->countryList().getActiveText(), u"Chile");
+    EXPECT_EQ(text(line.caption()), "Suche: n");
+    EXPECT_EQ(text(line.count()), "1 Sender");
+    EXPECT_EQ(browser->channelList().getCount(), 1);
+    EXPECT_EQ(currentScene, browser);
+}
+
 // Names longer than their list is wide end in an ellipsis within the
 // list, even grown under the pointer; short ones show whole.
 TEST_F(BrowserScenesTest, LongNamesEndInAnEllipsisWithinTheirList)
