@@ -445,6 +445,43 @@ protected:
         runMainLoopUntil([scene] { return !scene->controlsFading(); }, 3000);
     }
 
+    // One zapping key in the player scene: the next player scene names
+    // the channel the key leads to; that channel plays, or the scene says
+    // why it does not and stays (no home scene is built).
+    void expectZap(guint key, const char* channel, bool plays)
+    {
+        SCOPED_TRACE(channel);
+        cPlayerScene* before = currentPlayerScene();
+        const int homesBefore = atHome.built;
+        typeKey(key);
+        settle();
+        ASSERT_TRUE(runMainLoopUntil(
+            [&] { return currentPlayerScene() != nullptr && currentPlayerScene() != before; }, 5000));
+        cPlayerScene* scene = currentPlayerScene();
+        EXPECT_STREQ(clutter_stage_get_title(stage()), channel);
+        if (plays) {
+            EXPECT_TRUE(runMainLoopUntil(
+                [] {
+                    cVideoPlayer* player = cPlayerManager::instance()->currentPlayer();
+                    return player != nullptr && player->isLoaded();
+                },
+                15000));
+        } else {
+            EXPECT_TRUE(runMainLoopUntil(
+                [scene] {
+                    return currentScene != scene ||
+                           std::string(clutter_text_get_text(CLUTTER_TEXT(scene->zapCaption())))
+                                   .find("This channel does not play") != std::string::npos;
+                },
+                15000));
+            runMainLoopFor(300);
+            EXPECT_EQ(currentScene, scene);
+            EXPECT_EQ(atHome.built, homesBefore);
+        }
+        EXPECT_EQ(kestrel::toUtf8(cRecent::instance()->entryName(0)), channel);
+        waitForEffectsToEnd();
+    }
+
     static constexpr int HeldPlaylistMilliseconds = 4000;
 
     static testsupport::cTempFolder* sFolder;
@@ -1688,3 +1725,70 @@ TEST_F(PlayerSceneTest, LongNamesAndReasonsStayWithinTheStageInEveryLanguage)
     clearLanguage();
 }
 
+// Zapping from the home carousel goes through the recent channels as the
+// carousel showed them, and from the favourites through the favourites;
+// both wrap at the ends and pass a dead channel by saying why.
+TEST_F(PlayerSceneTest, ZappingFromTheHomeCarouselAndTheFavouritesWrapsAndPassesADeadChannel)
+{
+    // Zapland's three channels as the recent ones (A One watched last) and
+    // as the only favourites, in this order.
+    // (An entry keeps its place only with a picture: one without is taken
+    // over by the next channel watched.)
+    cRecent::destroyInstance();
+    const std::vector<uint8_t> picture = makePicture(64, 48, {255, 0, 0}, {0, 0, 255});
+    for (const char16_t* name : {u"C Three", u"B Dead", u"A One"}) {
+        cRecent::instance()->add(u"Zapland", name, u"News");
+        ASSERT_TRUE(cRecent::instance()->savePicture(picture.data(), 64, 48));
+    }
+    ASSERT_EQ(cRecent::instance()->entryCount(), 3);
+    cPlayerDatabase::destroyInstance();
+    std::filesystem::remove(sChannels + "/favorites.xml");
+    ASSERT_TRUE(cPlayerDatabase::instance()->open(kestrel::fromUtf8(sChannels)));
+    cPlayerDatabase* database = cPlayerDatabase::instance();
+    const std::string dead = "http://127.0.0.1:" + std::to_string(closedPort()) + "/gone.mkv";
+    database->addFavourite(u"A One", u"", kestrel::fromUtf8(sServer->url("/long.mkv")));
+    database->addFavourite(u"B Dead", u"", kestrel::fromUtf8(dead));
+    database->addFavourite(u"C Three", u"", kestrel::fromUtf8(sServer->url("/square.mkv")));
+    ASSERT_EQ(database->favouriteNames().size(), 3u);
+
+    struct sStep {
+        guint key;
+        const char* channel;
+        bool plays;
+    };
+    const struct {
+        const char* from;
+        void (*request)();
+        std::vector<guint> keys; // what plays A One there
+        cPlayerDatabase::eMode mode;
+        std::vector<sStep> steps;
+    } cases[] = {
+        {"home", requestHomeScene, {CLUTTER_KEY_Return}, cPlayerDatabase::ModeCatalogue,
+         {{CLUTTER_KEY_Down, "B Dead", false}, {CLUTTER_KEY_Down, "C Three", true}, {CLUTTER_KEY_Down, "A One", true}}},
+        {"favourites", requestFavoritesScene, {CLUTTER_KEY_Down, CLUTTER_KEY_Return}, cPlayerDatabase::ModeFavourite,
+         {{CLUTTER_KEY_Up, "C Three", true}, {CLUTTER_KEY_Up, "B Dead", false}, {CLUTTER_KEY_Up, "A One", true}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.from);
+        c.request();
+        ASSERT_TRUE(runMainLoopUntil([] { return currentScene != nullptr && currentPlayerScene() == nullptr; }, 5000));
+        waitForEffectsToEnd();
+        for (guint key : c.keys) {
+            typeKey(key);
+            settle();
+        }
+        ASSERT_TRUE(runMainLoopUntil([] { return currentPlayerScene() != nullptr; }, 5000));
+        EXPECT_STREQ(clutter_stage_get_title(stage()), "A One");
+        EXPECT_EQ(database->mode(), c.mode);
+        waitForEffectsToEnd();
+        for (const sStep& step : c.steps) {
+            expectZap(step.key, step.channel, step.plays);
+            EXPECT_EQ(database->mode(), c.mode);
+        }
+        EXPECT_TRUE(isZapping());
+        typeKey(CLUTTER_KEY_Escape);
+        settle();
+        ASSERT_TRUE(runMainLoopUntil([] { return dynamic_cast<cIdleScene*>(currentScene) != nullptr; }, 5000));
+        waitForEffectsToEnd();
+    }
+}
