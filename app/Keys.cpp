@@ -1,6 +1,9 @@
 #include "app/Keys.h"
 
 #include <map>
+#include <typeinfo>
+
+#include "app/Scene.h"
 
 namespace {
 
@@ -9,9 +12,16 @@ namespace {
 // tens of milliseconds after a first delay of about half a second.
 constexpr gint64 RepeatWindowMicroseconds = 1000 * 1000;
 
-// Main loop only: the keys pressed and not released, with the time of
-// their last press.
-std::map<guint, gint64> heldKeys;
+struct sHeldKey {
+    gint64 lastPress = 0;
+    // The kind of scene that was current at the key's first press (null:
+    // none). A kind, not an instance: zapping replaces the player scene by
+    // another player scene, and a held Down goes on stepping through them.
+    const std::type_info* scene = nullptr;
+};
+
+// Main loop only: the keys pressed and not released.
+std::map<guint, sHeldKey> heldKeys;
 // Main loop only: the press being dispatched and what the watcher found.
 const ClutterEvent* dispatchedPress = nullptr;
 bool dispatchedRepeated = false;
@@ -22,10 +32,21 @@ gboolean onCapturedEvent(ClutterActor*, ClutterEvent* event, gpointer)
     if (type == CLUTTER_KEY_PRESS) {
         const guint symbol = clutter_event_get_key_symbol(event);
         const gint64 now = g_get_monotonic_time();
-        const auto held = heldKeys.find(symbol);
-        dispatchedRepeated = held != heldKeys.end() && now - held->second < RepeatWindowMicroseconds;
+        const std::type_info* scene = currentScene != nullptr ? &typeid(*currentScene) : nullptr;
+        sHeldKey& held = heldKeys[symbol];
+        const bool repeated = held.lastPress != 0 && now - held.lastPress < RepeatWindowMicroseconds;
+        held.lastPress = now;
+        if (!repeated) {
+            held.scene = scene;
+        } else if (held.scene != scene) {
+            // The key's first press led to another scene: its repeats
+            // belong to the one that took that press and reach no handler
+            // of this one (a held C would type into the browser's search).
+            dispatchedPress = nullptr;
+            return CLUTTER_EVENT_STOP;
+        }
+        dispatchedRepeated = repeated;
         dispatchedPress = event;
-        heldKeys[symbol] = now;
     } else if (type == CLUTTER_KEY_RELEASE) {
         heldKeys.erase(clutter_event_get_key_symbol(event));
     }

@@ -8,7 +8,10 @@
 // key that leads to another scene acts on its first press only, so that a
 // key held down never walks on through the scene that follows; keys that
 // move something within a scene (a selection, the volume, the channel)
-// act on every repeat. Main loop only.
+// act on every repeat. A key's repeats never act in another kind of scene
+// than the one that was current at its first press: the watcher stops them
+// before any handler of the scene that followed sees them (the search
+// line's typing included). Main loop only.
 
 #include "app/Toolkit.h"
 
@@ -47,6 +50,8 @@ eKey keyOf(const ClutterEvent* event);
 // pressed within the last second and not released since (the toolkit asks
 // the X server to send a held key as presses alone, released once at the
 // end); a release lost to another window is forgotten after that second.
+// The repeats of a key first pressed in another kind of scene never get
+// here.
 sKeyPress readKey(const ClutterEvent* event);
 
 // Follows every key press and release on the stage, before any handler

@@ -11,8 +11,10 @@
 #include "app/Effects.h"
 #include "app/MainLoop.h"
 #include "app/Stage.h"
+#include "app/Words.h"
 #include "kestrel/System.h"
 #include "kestrel/Unicode.h"
+#include "state/Language.h"
 
 cScene* currentScene = nullptr;
 
@@ -206,6 +208,23 @@ void cScene::busyEnd() {}
 
 void cScene::streamParts(bool, bool) {}
 
+void cScene::wordsChanged()
+{
+    layOutForStage(clutter_actor_get_width(mRoot), clutter_actor_get_height(mRoot));
+}
+
+void changeLanguage(const std::u16string& languagePath)
+{
+    clearLanguage();
+    // A file that cannot be read leaves the English words.
+    loadLanguage(languagePath);
+    relayWords(stageActor());
+    if (currentScene != nullptr) {
+        cScene* scene = currentScene;
+        runGuarded([scene] { scene->wordsChanged(); });
+    }
+}
+
 // --- free functions -------------------------------------------------------
 
 const char* skinPath(const char* fileName, const char* folder)
@@ -299,6 +318,11 @@ void requestFavoritesScene()
 void requestPlayerScene()
 {
     postToMainLoop(PrioritySceneSwitch, playChannel);
+}
+
+void runPlayChannelProcedure()
+{
+    playChannel();
 }
 
 void requestUpdateScene()

@@ -14,6 +14,7 @@
 // without a factory shows a plain placeholder scene with its title.
 
 #include <functional>
+#include <string>
 
 #include "app/Toolkit.h"
 
@@ -50,6 +51,12 @@ public:
     // Nothing here; the player scene shows a still card in place of the
     // picture for a stream without video.
     virtual void streamParts(bool video, bool audio);
+    // The interface's language has changed while the scene stands: its
+    // labels, button words and title made through app/Words.h show the new
+    // words already; the scene shows anew what it composes itself (counts,
+    // the guide's lines) and lays out again. Here: layOutForStage for the
+    // stage's size.
+    virtual void wordsChanged();
 
 protected:
     void beginLeaving() { mLeaving = true; }
@@ -92,6 +99,12 @@ ClutterActor* loadSkinTexture(const char* fileName, float width, float height);
 // The same for a full path.
 ClutterActor* loadTextureFile(const char* path, float width, float height);
 
+// Main loop: the interface speaks the language of this file from now on:
+// the table of texts is loaded anew (English where the file lacks a text
+// or cannot be read), every word on the stage takes its new text
+// (relayWords) and the current scene its wordsChanged.
+void changeLanguage(const std::u16string& languagePath);
+
 // Main loop: if there is a current scene, hide it and clear currentScene.
 void closeCurrentScene();
 // Main loop: makes the scene current and shows it.
@@ -118,6 +131,9 @@ void requestFavoritesScene();
 // Runs the play-channel procedure on the main loop (the home scene when
 // none is registered).
 void requestPlayerScene();
+// Main loop: runs it now, as the request's callback does (for a caller
+// that schedules its own callback, as zapping does to keep one waiting).
+void runPlayChannelProcedure();
 // These two first destroy the current player on the calling thread.
 void requestUpdateScene();
 void requestNewDBScene();

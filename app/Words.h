@@ -52,3 +52,31 @@ sButtonWordLayout layOutButtonWord(const std::function<float(double pixelSize)>&
 ClutterActor* loadLabelledButton(const char* fileName, const char16_t* textName);
 // The label of a button made by loadLabelledButton (for tests).
 ClutterActor* buttonWordLabel(ClutterActor* button);
+
+// Words that follow the language: a label made or set here, the word of a
+// button made by loadLabelledButton and a title set here take the text of
+// a newly loaded language in relayWords.
+//
+// A label of the interface text `name` (its name is kept, not the pointer).
+ClutterActor* newWordLabel(const char* font, const char16_t* name, const ClutterColor* colour);
+// An existing label shows the interface text `name` from now on.
+void setWordLabel(ClutterActor* label, const char16_t* name);
+// The stage title shows the interface text `name`.
+void setTitleWord(const char16_t* name);
+// Every such label and button word under root takes the loaded language's
+// text (a button's word laid out again by its rule), and so does the title
+// unless something else has been set as the title since. Positions that
+// depend on a label's width are the scene's to lay out again.
+void relayWords(ClutterActor* root);
+
+// Labels of outside text (channel names, a media framework's reasons,
+// guide titles), which may be of any length: they never run off the
+// window and are never cut mid-word without an ellipsis.
+//
+// One line: as wide as the text, but no wider than maxWidth; a longer
+// text ends in an ellipsis. Sets the label's width: lay it out after.
+void fitLineWithin(ClutterActor* label, float maxWidth);
+// Over lines: wrapped where words end (a single word longer than a line
+// where its characters do), as wide as its longest line and no wider than
+// maxWidth. Sets the label's width: lay it out after.
+void wrapWithin(ClutterActor* label, float maxWidth);

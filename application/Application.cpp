@@ -97,21 +97,33 @@ void storeSources(const cCommandLine& commandLine)
 
 // A later start's message, on the lock's listening thread: its arguments,
 // as toArguments() wrote them. The sources are stored for the next start
-// and the window comes to the front.
+// and the window comes to the front; a language it names is spoken at
+// once. (Before the settings are loaded, the initialisation thread loads
+// the language they then hold.)
 void receiveLaterStart(const std::vector<std::string>& arguments)
 {
     const cCommandLine commandLine = parseCommandLine(arguments, "/");
+    bool newLanguage = false;
     {
         std::lock_guard<std::mutex> guard(forwardedLock);
         if (commandLine.action == cCommandLine::Run) {
             if (settingsReady) {
                 storeSources(commandLine);
+                newLanguage = !commandLine.language.empty();
             } else {
                 forwardedCommandLines.push_back(commandLine);
             }
         }
     }
     trace("later start");
+    if (newLanguage) {
+        postToMainLoop(PrioritySceneSwitch, [] {
+            const std::u16string path =
+                languageFilePath(kestrel::cSystem::getApplicationPath(), cSettings::instance()->getLanguage());
+            changeLanguage(path);
+            trace("apply language " + narrow(path));
+        });
+    }
     postToMainLoop(PrioritySceneSwitch, [] { presentStage(); });
 }
 

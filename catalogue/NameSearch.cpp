@@ -60,6 +60,27 @@ uint32_t plainLetter(gunichar c)
     }
 }
 
+// Cyrillic letters written with a mark that are letters of their own in
+// the alphabets that use them (й, ё, ї, ў, ѓ, ќ, and those of Chuvash,
+// Mari, Udmurt, Tajik and others): only their case folds. The grave of ѐ
+// and ѝ and the double grave of ѷ mark a stress and fold away.
+bool isCyrillicLetterOfItsOwn(gunichar c)
+{
+    if (c < 0x0400 || c > 0x052F) {
+        return false;
+    }
+    switch (c) {
+    case 0x0400: case 0x0450: // Ѐ ѐ
+    case 0x040D: case 0x045D: // Ѝ ѝ
+    case 0x0476: case 0x0477: // Ѷ ѷ
+        return false;
+    default:
+        break;
+    }
+    gunichar decomposed[G_UNICHAR_MAX_DECOMPOSITION_LENGTH];
+    return g_unichar_fully_decompose(c, FALSE, decomposed, G_UNICHAR_MAX_DECOMPOSITION_LENGTH) > 1;
+}
+
 tFoldTable makeFoldTable()
 {
     tFoldTable table{};
@@ -70,6 +91,10 @@ tFoldTable makeFoldTable()
         }
         if (c == 0 || !isFoldedScript(c)) {
             table[c] = c;
+            continue;
+        }
+        if (isCyrillicLetterOfItsOwn(c)) {
+            table[c] = g_unichar_tolower(c);
             continue;
         }
         // The base letter of the canonical decomposition (its marks are
@@ -95,13 +120,24 @@ const tFoldTable& foldTable()
 void appendFolded(std::u16string_view text, std::u16string& out)
 {
     const tFoldTable& table = foldTable();
+    char16_t previous = 0; // the unit before c in text
     for (const char16_t c : text) {
+        const char16_t before = previous;
+        previous = c;
         if (c >= TableEnd) {
             out.push_back(c);
             continue;
         }
         const uint32_t entry = table[c];
         if (entry == 0) {
+            // A mark typed after its Cyrillic letter (и and a breve) is the
+            // letter of its own that the two compose (й), as typed whole.
+            gunichar composed = 0;
+            if (before >= 0x0400 && before <= 0x052F && !out.empty() &&
+                g_unichar_compose(before, c, &composed) && isCyrillicLetterOfItsOwn(composed)) {
+                out.back() = static_cast<char16_t>(g_unichar_tolower(composed));
+                previous = static_cast<char16_t>(composed);
+            }
             continue;
         }
         out.push_back(static_cast<char16_t>(entry & 0xFFFF));

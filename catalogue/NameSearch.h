@@ -5,8 +5,11 @@
 // lower-case and without their accents ("Café" and "CAFE" both become
 // "cafe", "ТВ" becomes "тв", "Ἀθῆναι" becomes "αθηναι"), letters with a
 // stroke or ligatures as their plain letters (ł l, ø o, đ d, ß ss, æ ae,
-// œ oe), combining accents dropped; every other character, and so every
-// other script, stays as it is. A name matches when its folded form
+// œ oe), combining accents dropped; Cyrillic letters of their own that are
+// written with a mark (й, ё, ї, ў, ѓ, ќ...) only lose their case, so "мой"
+// never finds "мои" (one typed as a letter and a combining mark counts as
+// typed whole); every other character, and so every other script, stays
+// as it is. A name matches when its folded form
 // contains the folded text anywhere.
 //
 // cNameIndex holds a list of names with their folded forms laid end to end,

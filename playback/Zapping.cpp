@@ -7,7 +7,6 @@
 #include "app/Scene.h"
 #include "catalogue/PlayerDatabase.h"
 #include "kestrel/Log.h"
-#include "playback/Playback.h"
 
 namespace {
 
@@ -66,7 +65,7 @@ std::u16string zapBy(int step)
         // Ordered with the scene requests: the same priority as theirs.
         postToMainLoop(PrioritySceneSwitch, [] {
             switchWaiting = false;
-            playChannelProcedure();
+            runPlayChannelProcedure();
         });
     }
     return channel.name;

@@ -57,7 +57,7 @@ cPickerFrame::cPickerFrame(ClutterActor* root, bool lowQualityOrb)
     , mOrbTemplate(mOrbTimeline, AlphaRampInc)
 {
     mSceneGroup = clutter_actor_new();
-    mCaption = clutter_text_new_full("Monospace", shownText(u"channels_caption").c_str(), &White);
+    mCaption = newWordLabel("Monospace", u"channels_caption", &White);
     mBackground = loadSkinTexture("channels-by-type-bg.png", 800.0f, 600.0f);
     mLogo = loadSkinTexture("logo.png", 400.0f, 150.0f);
     mBackButton = loadLabelledButton("back-button.png", u"button_back");
@@ -98,11 +98,11 @@ cPickerFrame::~cPickerFrame()
     clutter_actor_destroy(mSceneGroup);
 }
 
-void cPickerFrame::layOut(const char* title)
+void cPickerFrame::layOut(const char16_t* title)
 {
     const float sw = clutter_actor_get_width(mRoot);
     const float sh = clutter_actor_get_height(mRoot);
-    clutter_stage_set_title(stage(), title);
+    setTitleWord(title);
 
     clutter_actor_set_z_position(mSceneGroup, 100.0f);
     clutter_actor_set_opacity(mSceneGroup, 0);
@@ -258,7 +258,7 @@ void cChannelsScene::layOutForStage(float width, float height)
 
 void cChannelsScene::show()
 {
-    mFrame.layOut(shownText(u"channels_title").c_str());
+    mFrame.layOut(u"channels_title");
     followStageSize();
 
     mCountryList->show(true, true);
@@ -297,6 +297,25 @@ void cChannelsScene::hide()
     mSearchLine.fadeOut();
     mGuideLine.hide();
     mFrame.fadeOut([this] { delete this; });
+}
+
+void cChannelsScene::wordsChanged()
+{
+    if (!isLeaving()) {
+        // The filters' first row is the word "Any"; their choices stay.
+        cPlayerDatabase* database = cPlayerDatabase::instance();
+        const std::pair<cListWidget*, std::vector<std::u16string>> filters[] = {
+            {mCountryList.get(), database->countries()}, {mTypeList.get(), database->types()}};
+        for (const auto& [list, rows] : filters) {
+            const sListState state = listStateOf(*list);
+            list->setItems(withAny(rows));
+            list->show(false, true);
+            applyListState(*list, state);
+        }
+        mSearchLine.relayWords();
+        mGuideLine.relayWords();
+    }
+    cScene::wordsChanged();
 }
 
 void cChannelsScene::saveListStates()
@@ -451,18 +470,31 @@ void cChannelsScene::playChosenChannel()
     if (mChannelList->getActive() < 0) {
         return;
     }
-    // The player steps through the names as the list shows them, under
-    // the same filters.
+    // The player steps through the names as the list shows them when the
+    // channel is chosen, under the same filters: while a search is open
+    // that is the narrowed list, whose rows the chosen row counts.
     const std::u16string country = filterOf(*mCountryList);
     const std::u16string type = filterOf(*mTypeList);
     std::vector<std::u16string> names;
-    cPlayerDatabase::instance()->names(country, type, names);
+    if (mSearchLine.isOpen() && mNameSearch.isReady()) {
+        names = mNameSearch.matchingNames();
+    } else {
+        // Until the search has its index the list still shows these.
+        cPlayerDatabase::instance()->names(country, type, names);
+    }
+    // The zapping starts from the chosen channel, wherever it stands.
+    size_t position = static_cast<size_t>(mChannelList->getActive());
+    const std::u16string chosen = mChannelList->getActiveText();
+    if (position >= names.size() || names[position] != chosen) {
+        const auto found = std::find(names.begin(), names.end(), chosen);
+        position = found == names.end() ? 0 : static_cast<size_t>(found - names.begin());
+    }
     std::vector<sZapChannel> channels;
     channels.reserve(names.size());
     for (std::u16string& name : names) {
         channels.push_back({country, type, std::move(name), -1});
     }
-    setZapList(std::move(channels), static_cast<size_t>(mChannelList->getActive()));
+    setZapList(std::move(channels), position);
     requestPlayerScene();
 }
 

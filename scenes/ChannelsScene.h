@@ -71,10 +71,11 @@ public:
     cPickerFrame(const cPickerFrame&) = delete;
     cPickerFrame& operator=(const cPickerFrame&) = delete;
 
-    // The first steps of a picker's show: the stage title, the scene group
+    // The first steps of a picker's show: the stage title (the name of an
+    // interface text), the scene group
     // at depth 100 and transparent, the background at scale 1.5 about its
     // centre, then caption, logo, buttons and orb where they stand.
-    void layOut(const char* title);
+    void layOut(const char16_t* title);
     // Caption, logo, buttons and orb where they stand on a stage of this
     // size (layOut's last step, and again when the stage is resized).
     void place(float width, float height);
@@ -162,6 +163,9 @@ public:
     // Saves the three lists' states in the settings (so that they are kept
     // also when the program ends during the exit fade), then fades out.
     void hide() override;
+    // The filters' "Any" rows, the search line and the guide line in the
+    // new language, then the frame laid out again.
+    void wordsChanged() override;
 
 protected:
     void layOutForStage(float width, float height) override;

@@ -13,7 +13,7 @@ cFavoritesScene::cFavoritesScene(ClutterActor* root)
     , mGuideLine(mFrame.sceneGroup(), ChannelListPlace.x, ChannelListPlace.y + ChannelListPlace.height,
                  ChannelListPlace.width)
 {
-    clutter_text_set_text(CLUTTER_TEXT(mFrame.caption()), shownText(u"favourites_caption").c_str());
+    setWordLabel(mFrame.caption(), u"favourites_caption");
     mList = std::make_unique<cListWidget>(this, ChannelListPlace.x, ChannelListPlace.y, ChannelListPlace.width,
                                           ChannelListPlace.height);
     mList->setItems(cPlayerDatabase::instance()->favouriteNames());
@@ -36,7 +36,7 @@ void cFavoritesScene::layOutForStage(float width, float height)
 
 void cFavoritesScene::show()
 {
-    mFrame.layOut(shownText(u"favourites_title").c_str());
+    mFrame.layOut(u"favourites_title");
     followStageSize();
     // The scene is the favourites: its own button would lead nowhere.
     clutter_actor_hide(mFrame.favoritesButton());
@@ -57,6 +57,15 @@ void cFavoritesScene::hide()
     mSearchLine.fadeOut();
     mGuideLine.hide();
     mFrame.fadeOut([this] { delete this; });
+}
+
+void cFavoritesScene::wordsChanged()
+{
+    if (!isLeaving()) {
+        mSearchLine.relayWords();
+        mGuideLine.relayWords();
+    }
+    cScene::wordsChanged();
 }
 
 void cFavoritesScene::chooseFavourite()
@@ -146,11 +155,15 @@ void cFavoritesScene::playChosenFavourite()
     if (mList->getActive() < 0) {
         return;
     }
-    // The player steps through the favourites in their stored order.
+    // The player steps through the favourites as the list shows them, in
+    // their stored order: while a search is open, only those it found.
     std::vector<sZapChannel> channels;
     const std::vector<std::u16string> names = cPlayerDatabase::instance()->favouriteNames();
-    for (size_t index = 0; index < names.size(); ++index) {
-        channels.push_back({u"", u"", names[index], static_cast<int>(index)});
+    for (int row = 0; row < mList->getCount(); ++row) {
+        const int favourite = favouriteOfRow(row);
+        if (favourite >= 0 && static_cast<size_t>(favourite) < names.size()) {
+            channels.push_back({u"", u"", names[favourite], favourite});
+        }
     }
     setZapList(std::move(channels), static_cast<size_t>(mList->getActive()));
     requestPlayerScene();

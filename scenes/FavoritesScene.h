@@ -28,6 +28,9 @@ public:
 
     void show() override;
     void hide() override;
+    // The search line and the guide line in the new language, then the
+    // frame laid out again.
+    void wordsChanged() override;
 
 protected:
     void layOutForStage(float width, float height) override;

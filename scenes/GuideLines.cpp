@@ -146,24 +146,36 @@ void cGuideLine::hide()
 
 void cGuideLine::refresh()
 {
-    const sGuideLines lines = mAddress.empty() ? sGuideLines() : guideLinesFor(mAddress, mName, currentUtc());
+    if (mTimer != 0) {
+        g_source_remove(mTimer);
+        mTimer = 0;
+    }
+    if (mAddress.empty()) {
+        clutter_actor_hide(mLabel);
+        return;
+    }
+    const int64_t now = currentUtc();
+    const sGuideLines lines = guideLinesFor(mAddress, mName, now);
+    // While a channel is chosen the line keeps looking: a programme that
+    // starts later, or a guide that lands after the choice, shows without
+    // another choice. The next change is met on time; between changes the
+    // minutes are counted again, and a line with nothing on looks for a
+    // new guide more often (a look is one stat of the guide file).
+    int64_t wait = lines.brief.empty() ? WaitSeconds : RefreshSeconds;
+    if (lines.changesAt > now) {
+        wait = std::min(wait, lines.changesAt - now);
+    }
+    mTimer = clutter_threads_add_timeout_full(G_PRIORITY_DEFAULT, static_cast<guint>(wait * 1000), onTimer, this,
+                                              nullptr);
     if (lines.brief.empty()) {
         clutter_actor_hide(mLabel);
-        if (mTimer != 0) {
-            g_source_remove(mTimer);
-            mTimer = 0;
-        }
         return;
     }
     clutter_text_set_text(CLUTTER_TEXT(mLabel), lines.brief.c_str());
-    clutter_actor_set_width(mLabel, -1.0f); // its natural width first
-    const float width = std::min(clutter_actor_get_width(mLabel), mWidth);
-    clutter_actor_set_width(mLabel, width);
+    fitLineWithin(mLabel, mWidth);
+    const float width = clutter_actor_get_width(mLabel);
     clutter_actor_set_position(mLabel, mX + (mWidth - width) / 2.0f, mBottom + GuideLineGap);
     clutter_actor_show(mLabel);
-    if (mTimer == 0) {
-        mTimer = clutter_threads_add_timeout_full(G_PRIORITY_DEFAULT, RefreshSeconds * 1000, onTimer, this, nullptr);
-    }
 }
 
 gboolean cGuideLine::onTimer(gpointer self)

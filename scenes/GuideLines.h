@@ -40,12 +40,16 @@ int64_t currentUtc();
 // The line under a picker's list (the browser's channels, the favourites):
 // the chosen channel's programme now and its minutes left, centred under
 // the list and no wider than it; hidden for a channel the guide does not
-// know or when no channel is chosen. While it shows, the minutes are
-// counted again every RefreshSeconds. The actor is a child of the parent
-// given, which takes it away.
+// know or when no channel is chosen. While a channel is chosen the line
+// follows the guide: the minutes are counted again every RefreshSeconds,
+// a programme that ends or starts changes it on time, and with nothing on
+// it looks again every WaitSeconds, so that a guide that lands after the
+// choice shows. The actor is a child of the parent given, which takes it
+// away.
 class cGuideLine {
 public:
-    static constexpr unsigned RefreshSeconds = 30;
+    static constexpr int64_t RefreshSeconds = 30;
+    static constexpr int64_t WaitSeconds = 5;
 
     // Under the list whose left edge is x, bottom y and width `width`.
     cGuideLine(ClutterActor* parent, float x, float bottom, float width);
@@ -57,6 +61,8 @@ public:
     void showFor(const std::u16string& address, const std::u16string& name);
     // Hides it and stops counting.
     void hide();
+    // Shows the line anew (the language has changed).
+    void relayWords() { refresh(); }
     ClutterActor* actor() const { return mLabel; }
 
 private:
@@ -70,5 +76,5 @@ private:
     float mWidth;
     std::u16string mAddress; // the channel shown; empty when hidden
     std::u16string mName;
-    guint mTimer = 0; // counts the minutes again while shown; 0 when none
+    guint mTimer = 0; // the next look at the guide while a channel is chosen; 0 when none
 };

@@ -103,7 +103,7 @@ cIdleScene::cIdleScene(ClutterActor* root)
 {
     mSceneGroup = clutter_actor_new();
     mCarouselGroup = clutter_actor_new();
-    mCaption = clutter_text_new_full("Monospace", shownText(u"idle_caption").c_str(), &White);
+    mCaption = newWordLabel("Monospace", u"idle_caption", &White);
     mBackground = loadSkinTexture("idle-bg.png", 800.0f, 600.0f);
     mLogo = loadSkinTexture("logo.png", 400.0f, 150.0f);
     mChannelsButton = loadLabelledButton("channels-button.png", u"button_channels");
@@ -224,7 +224,7 @@ void cIdleScene::show()
 {
     const float sw = clutter_actor_get_width(mRoot);
     const float sh = clutter_actor_get_height(mRoot);
-    clutter_stage_set_title(stage(), shownText(u"idle_title").c_str());
+    setTitleWord(u"idle_title");
 
     clutter_actor_set_z_position(mSceneGroup, 100.0f);
     clutter_actor_set_opacity(mSceneGroup, 0);

@@ -46,6 +46,11 @@ constexpr int StillCardMargin = 40;
 // stage allows less this margin on each side.
 const char* const GuideFont = "Monospace 11";
 constexpr int GuideMargin = 140;
+// The name label keeps clear of the buttons beside it (centred 78 from
+// each edge, ButtonSize wide).
+constexpr int NameMargin = 78 + static_cast<int>(ButtonSize) / 2 + 8;
+// The zap caption's room: the stage less this on each side.
+constexpr int ZapCaptionMargin = 20;
 constexpr int GuideLineGap = 2;
 // A guide timer never waits longer than this (a clock changed meanwhile
 // would leave a far one wrong); it then looks again.
@@ -187,6 +192,9 @@ cPlayerScene::cPlayerScene(ClutterActor* root) : cScene(root)
     mSizeChangeHandler = g_signal_connect(mVideoTexture, "size-change", G_CALLBACK(onSizeChange), this);
     mStillCard = clutter_text_new_full(StillCardFont, currentChannelName().c_str(), &White);
     clutter_text_set_line_wrap(CLUTTER_TEXT(mStillCard), TRUE);
+    // A name of one long word breaks where its characters do rather than
+    // running off the card.
+    clutter_text_set_line_wrap_mode(CLUTTER_TEXT(mStillCard), PANGO_WRAP_WORD_CHAR);
     clutter_text_set_line_alignment(CLUTTER_TEXT(mStillCard), PANGO_ALIGN_CENTER);
     clutter_actor_set_reactive(mBackButton, TRUE);
     clutter_actor_set_reactive(mFullScreenButton, TRUE);
@@ -402,6 +410,9 @@ void cPlayerScene::layout()
                                    static_cast<int>(clutter_actor_get_height(mBusyIcon)) / 2);
     clutter_actor_set_position(mBusyIcon, sw / 2, sh / 2);
 
+    // The name stands between the add-to-favourites and full-screen
+    // buttons; a longer one ends in an ellipsis.
+    fitLineWithin(mNameLabel, static_cast<float>(sw - 2 * NameMargin));
     clutter_actor_set_position(mNameLabel, (sw - static_cast<int>(clutter_actor_get_width(mNameLabel))) / 2, 50);
     placeGuideLines();
     placeZapCaption();
@@ -608,6 +619,13 @@ void cPlayerScene::controlsCompleted()
 //   leave
 //   button   press            back button                  leave full screen,      yes
 //                                                          home scene
+//   button   double press     any but the back button      nothing (a double       yes
+//            (2nd, 4th...)                                 click on the button
+//            after a press                                 toggles once)
+//            that toggled
+//            through the
+//            full-screen
+//            button
 //   button   press            full-screen button           toggle full screen      no
 //   button   press            favourites button            add to favourites       no
 //   button   double press     none or any other actor      toggle full screen      no
@@ -676,7 +694,7 @@ bool cPlayerScene::handleStageEvent(eStageHandler handler, ClutterEvent* event)
         return false;
     }
 
-    case HandlerButton:
+    case HandlerButton: {
         if (type != CLUTTER_BUTTON_PRESS) {
             return false;
         }
@@ -690,11 +708,23 @@ bool cPlayerScene::handleStageEvent(eStageHandler handler, ClutterEvent* event)
             goBack();
             return true;
         }
+        const guint clicks = clutter_event_get_click_count(event);
+        // The second press of a double click whose first press toggled
+        // through the full-screen button acts on nothing, wherever it
+        // lands (the layout may have moved the button away from under
+        // the pointer, and the picture there would toggle back).
+        const bool secondOnButton = clicks >= 2 && mPressToggledByButton;
+        mPressToggledByButton = false;
         if (source == mFullScreenButton) {
-            toggleFullScreen();
+            if (!secondOnButton) {
+                toggleFullScreen();
+                mPressToggledByButton = true;
+            }
+        } else if (secondOnButton) {
+            return true;
         } else if (source == mAddToFavouritesButton) {
             addToFavourites();
-        } else if (const guint clicks = clutter_event_get_click_count(event); clicks >= 2 && clicks % 2 == 0) {
+        } else if (clicks >= 2 && clicks % 2 == 0) {
             // The second press of a double click on the picture (the
             // knob and the slider take their presses before the stage);
             // the toolkit counts on through quick clicks, so each pair
@@ -702,6 +732,7 @@ bool cPlayerScene::handleStageEvent(eStageHandler handler, ClutterEvent* event)
             toggleFullScreen();
         }
         return false;
+    }
 
     case HandlerScroll:
         // Swallowed, smooth-scroll twins included: the scene has no use
@@ -769,6 +800,18 @@ void cPlayerScene::zap(int step)
     zapBy(step);
 }
 
+void cPlayerScene::wordsChanged()
+{
+    if (isLeaving()) {
+        return;
+    }
+    updateGuideLines();
+    if (mShownFailure && zapCaptionShown()) {
+        showZapFailure(*mShownFailure);
+    }
+    layout();
+}
+
 void cPlayerScene::showZapFailure(const std::string& why)
 {
     // Nothing more will come: no busy icon, no pictures to stay awake for.
@@ -784,6 +827,7 @@ void cPlayerScene::showZapFailure(const std::string& why)
         text += ": " + why;
     }
     showZapCaption(text, 0);
+    mShownFailure = why;
 }
 
 bool cPlayerScene::zapCaptionShown() const
@@ -793,6 +837,7 @@ bool cPlayerScene::zapCaptionShown() const
 
 void cPlayerScene::showZapCaption(const std::string& text, unsigned milliseconds)
 {
+    mShownFailure.reset();
     if (mZapCaptionTimer != 0) {
         g_source_remove(mZapCaptionTimer);
         mZapCaptionTimer = 0;
@@ -819,8 +864,9 @@ gboolean cPlayerScene::onZapCaptionTimer(gpointer self)
 void cPlayerScene::placeZapCaption()
 {
     // Centred, under the name label of the controls and the guide's lines
-    // below it.
+    // below it; a long name or reason wraps within the stage.
     const int sw = stageWidth();
+    wrapWithin(mZapCaption, static_cast<float>(sw - 2 * ZapCaptionMargin));
     const int width = static_cast<int>(clutter_actor_get_width(mZapCaption));
     float y = 100.0f;
     for (ClutterActor* label : {mGuideNowLabel, mGuideNextLabel}) {

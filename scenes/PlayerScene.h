@@ -20,6 +20,7 @@
 // the player manager's current player.
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/Effects.h"
@@ -80,6 +81,9 @@ public:
     // the background) in place of the video and its reflection; one with
     // video shows the video again.
     void streamParts(bool video, bool audio) override;
+    // The guide's lines and a shown failure in the new language, then
+    // everything placed again.
+    void wordsChanged() override;
     // Places everything for the stage's size and the full-screen state.
     virtual void layout();
     // Zapping: the channel did not play; the caption says why and stays.
@@ -176,6 +180,11 @@ private:
     ClutterActor* mZapCaption; // above the controls; hidden until a zap
     ClutterActor* mGuideNowLabel;  // in the controls, under the name
     ClutterActor* mGuideNextLabel; // under the line above
+    // The last press toggled full screen through its button: the press that
+    // makes it a double click acts on nothing.
+    bool mPressToggledByButton = false;
+    // The reason of the zapping failure the caption shows, if it does.
+    std::optional<std::string> mShownFailure;
     std::unique_ptr<cTimeline> mBusyTimeline;     // 360 frames at 120 per second, looping
     std::unique_ptr<cTimeline> mControlsTimeline; // 10 frames at 30 per second
     std::unique_ptr<cEffectTemplate> mShortTemplate; // 300 ms, ramp

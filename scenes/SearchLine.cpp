@@ -139,8 +139,14 @@ void cSearchLine::change(eChange what)
     }
 }
 
+void cSearchLine::relayWords()
+{
+    setCount(mCountValue);
+}
+
 void cSearchLine::setCount(int count)
 {
+    mCountValue = count;
     clutter_text_set_text(CLUTTER_TEXT(mCount), count < 0 ? "\xe2\x80\xa6" : searchCountText(count).c_str());
     layOut();
 }

@@ -58,7 +58,9 @@ public:
     //     closed
     //
     // So a second Escape, or Backspace with no search, goes on to the
-    // scene's other key handlers.
+    // scene's other key handlers. Typing moves nothing to another scene:
+    // a held key types on every repeat, and the repeats of a key first
+    // pressed in another scene never get here (app/Keys.h).
     bool handleKey(const ClutterKeyEvent& key);
 
     bool isOpen() const { return !mText.empty(); }
@@ -68,6 +70,8 @@ public:
     void setCount(int count);
     // The line's look follows the list's fade: out with the scene's exit.
     void fadeOut();
+    // The caption and the count in the loaded language (it has changed).
+    void relayWords();
 
     // For checks.
     ClutterActor* caption() const { return mCaption; }
@@ -89,6 +93,7 @@ private:
     ClutterActor* mCount;
     const float mX, mListY, mWidth;
     std::u16string mText;
+    int mCountValue = -1; // the count shown; -1 for the ellipsis
     tChanged mChanged;
     cEffectTemplate mFadeTemplate;
     // Posted work holds only a weak reference: a line that has gone drops it.

@@ -37,7 +37,7 @@ cUpdateScene::cUpdateScene(ClutterActor* root)
     , mSceneTemplate(400, AlphaRampInc)
 {
     mSceneGroup = clutter_actor_new();
-    mCaption = clutter_text_new_full("Monospace", shownText(u"update_caption").c_str(), &White);
+    mCaption = newWordLabel("Monospace", u"update_caption", &White);
     mBackground = loadSkinTexture("update-bg.png", 800.0f, 600.0f);
     mLogo = loadSkinTexture("logo.png", 400.0f, 150.0f);
     mBusyIcon = loadSkinTexture("busy.png", 96.0f, 96.0f);
@@ -71,7 +71,7 @@ void cUpdateScene::show()
 {
     const float sw = clutter_actor_get_width(mRoot);
     const float sh = clutter_actor_get_height(mRoot);
-    clutter_stage_set_title(stage(), shownText(u"update_title").c_str());
+    setTitleWord(u"update_title");
 
     clutter_actor_set_z_position(mSceneGroup, -100.0f);
     clutter_actor_set_opacity(mSceneGroup, 0);
@@ -109,7 +109,7 @@ cNewDBScene::cNewDBScene(ClutterActor* root) : cScene(root), mSceneTemplate(300,
     mSceneGroup = clutter_actor_new();
     mMessage = clutter_text_new_full("Verdana 10", "", &White);
     clutter_text_set_use_markup(CLUTTER_TEXT(mMessage), TRUE);
-    clutter_text_set_markup(CLUTTER_TEXT(mMessage), ("<b>" + shownMarkup(u"newdb_message") + "</b>").c_str());
+    setMessage();
     mBackground = loadSkinTexture("update-bg.png", 800.0f, 600.0f);
     mLogo = loadSkinTexture("logo.png", 400.0f, 150.0f);
     mContinueButton = loadLabelledButton("continue-button.png", u"button_continue");
@@ -145,7 +145,7 @@ void cNewDBScene::show()
 {
     const float sw = clutter_actor_get_width(mRoot);
     const float sh = clutter_actor_get_height(mRoot);
-    clutter_stage_set_title(stage(), shownText(u"newdb_title").c_str());
+    setTitleWord(u"newdb_title");
 
     clutter_actor_set_z_position(mSceneGroup, 100.0f);
     clutter_actor_set_opacity(mSceneGroup, 0);
@@ -166,6 +166,17 @@ void cNewDBScene::show()
     mHandlers[2] = g_signal_connect(mRoot, "button-press-event", G_CALLBACK(onButtonPress), this);
     mHandlers[3] = g_signal_connect(mRoot, "key-release-event", G_CALLBACK(onKeyRelease), this);
     mHandlers[4] = g_signal_connect(mRoot, "key-press-event", G_CALLBACK(onKeyPress), this);
+}
+
+void cNewDBScene::setMessage()
+{
+    clutter_text_set_markup(CLUTTER_TEXT(mMessage), ("<b>" + shownMarkup(u"newdb_message") + "</b>").c_str());
+}
+
+void cNewDBScene::wordsChanged()
+{
+    setMessage();
+    cScene::wordsChanged();
 }
 
 void cNewDBScene::layOutForStage(float sw, float sh)

@@ -54,6 +54,8 @@ public:
 
     void show() override;
     void hide() override;
+    // The message is markup: it is made again in the new language.
+    void wordsChanged() override;
 
 protected:
     void layOutForStage(float width, float height) override;
@@ -66,6 +68,7 @@ public:
     ClutterActor* continueButton() const { return mContinueButton; }
 
 private:
+    void setMessage();
     static gboolean onCrossing(ClutterActor* stage, ClutterEvent* event, gpointer self);
     static gboolean onButtonPress(ClutterActor* stage, ClutterEvent* event, gpointer self);
     static gboolean onKeyRelease(ClutterActor* stage, ClutterEvent* event, gpointer self);

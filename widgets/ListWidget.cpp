@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/Scene.h"
+#include "app/Words.h"
 
 #include "kestrel/Unicode.h"
 #include "state/ListStates.h"
@@ -187,6 +188,10 @@ ClutterActor* cListWidget::rowLabel(int index)
     ClutterActor*& row = mRows[index];
     if (row == nullptr) {
         row = clutter_text_new_full(RowFont, rowText(index), &RowColour);
+        // Names come from outside and may be of any length: a long one
+        // ends in an ellipsis, short enough that even grown under the
+        // pointer it stays within the list.
+        fitLineWithin(row, static_cast<float>(mWidth / HoverScale));
         // A selectable text would take the press for itself (to select
         // characters) and the list would never see the click.
         clutter_text_set_selectable(CLUTTER_TEXT(row), FALSE);

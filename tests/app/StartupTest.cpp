@@ -313,6 +313,37 @@ TEST_F(StartupTest, AFirstStartTakesTheDesktopsLanguageWhichThenHolds)
     }
 }
 
+// A later start that names a language hands it over: the running player
+// stores it and speaks it at once, not from its next start on.
+TEST_F(StartupTest, ALanguageHandedToTheRunningPlayerIsSpokenAtOnce)
+{
+    startCatalogueServer();
+    std::filesystem::create_directories(mDataFolder + "/channels");
+    std::filesystem::copy_file(mCatalogue->database(), mDataFolder + "/channels/database");
+    writeSettings(mCatalogue->address(),
+                  "<item name=\"dbversion\">1</item>\n<item name=\"language\">english</item>\n");
+    cProcess first({LUMIVEX_TRACED_EXECUTABLE}, homeEnvironment(), errorPath("first"));
+    const Window window = mDisplay.waitForWindow(first.pid(), "Recent channels...", 60000);
+    ASSERT_NE(window, 0u) << first.errorText();
+
+    cProcess second({LUMIVEX_TRACED_EXECUTABLE, "--language", "german"}, homeEnvironment(), errorPath("second"));
+    ASSERT_TRUE(second.waitForExit(30000)) << second.errorText();
+    EXPECT_EQ(second.exitStatus(), 0) << second.errorText();
+    // The home scene's title in German, in the window that was there.
+    EXPECT_NE(mDisplay.waitForWindow(first.pid(), "Zuletzt gesehen...", 10000), 0u)
+        << mDisplay.title(window) << "\n" << first.errorText();
+    const std::string languageFolder =
+        std::filesystem::canonical(LUMIVEX_TRACED_EXECUTABLE).parent_path().string() + "/language/";
+    EXPECT_TRUE(waitForStep(first, "apply language " + languageFolder + "german.xml")) << first.errorText();
+
+    mDisplay.close(window);
+    ASSERT_TRUE(first.waitForExit(30000)) << first.errorText();
+    EXPECT_EQ(first.exitStatus(), 0) << first.errorText();
+    EXPECT_NE(readFile(mDataFolder + "/settings.xml")
+                  .find(utf16File("<item name=\"language\">german</item>\n").substr(2)),
+              std::string::npos);
+}
+
 TEST_F(StartupTest, TerminationSignalsShutDownLikeClosingTheWindow)
 {
     startCatalogueServer();

@@ -38,6 +38,10 @@ std::vector<cRow> searchRows()
         {"Russia", "News", "Первый ТВ", "", plainEncoded("http://ru/1")},
         {"Russia", "Music", "Музыка тв", "", plainEncoded("http://ru/music")},
         {"Russia", "News", "Ёлка", "", plainEncoded("http://ru/elka")},
+        {"Russia", "News", "Мои песни", "", plainEncoded("http://ru/songs")},
+        {"Russia", "Music", "Мой город", "", plainEncoded("http://ru/town")},
+        {"Ukraine", "News", "Їжак", "", plainEncoded("http://ua/hedgehog")},
+        {"Vietnam", "News", "Việt Nam 1", "", plainEncoded("http://vn/1")},
         {"Greece", "News", "Ἀθῆναι TV", "", plainEncoded("http://gr/athens")},
         {"Japan", "News", "東京テレビ", "", plainEncoded("http://jp/tokyo")},
         // The same name under a second country is listed once.
@@ -77,19 +81,28 @@ protected:
 
 } // namespace
 
+// The folding, and what a search finds with it: Latin, Greek and Cyrillic
+// lose their case and the marks that sit on a letter, but a letter of its
+// own alphabet that is written with a mark (й, ё, ї) stays itself.
 TEST(NameFolding, LatinGreekAndCyrillicLoseCaseAndAccentsOtherScriptsStay)
 {
     const struct {
         const char* text;
         const char* folded;
     } cases[] = {
+        {"Việt Nam", "viet nam"}, // Latin Extended Additional: letters with two marks
+        {"Мой МОЙ Мои", "мой мой мои"},
+        {"Йод Ёж Їжак Ўсход", "йод ёж їжак ўсход"},
+        {"Ѓ Ќ Ӂ Ӓ", "ѓ ќ ӂ ӓ"},
+        {"Ѝ ѐ", "и е"}, // a stress mark, not a letter
+        {"\xd0\x98\xcc\x86 \xd0\xb5\xcc\x88 \xd0\xb8\xcc\x80", "й ё и"}, // a letter and its combining mark
         {"Café", "cafe"},
         {"CAFÉ", "cafe"},
         {"Cafe\xcc\x81", "cafe"}, // e and a combining acute
         {"Ærø Straße", "aero strasse"},
         {"Łódź", "lodz"},
         {"ÑANDÚ İstanbul", "nandu istanbul"},
-        {"Первый ТВ Ёлка Їжак", "первыи тв елка іжак"},
+        {"Первый ТВ Ёлка Їжак", "первый тв ёлка їжак"},
         {"Ἀθῆναι ΣΟΦΟΣ", "αθηναι σοφοσ"},
         {"東京テレビ", "東京テレビ"},
         {"Ա ա", "Ա ա"}, // Armenian keeps its case: only three scripts fold
@@ -97,6 +110,34 @@ TEST(NameFolding, LatinGreekAndCyrillicLoseCaseAndAccentsOtherScriptsStay)
     };
     for (const auto& c : cases) {
         EXPECT_EQ(kestrel::toUtf8(foldForSearch(wide(c.text))), c.folded) << c.text;
+    }
+}
+
+// What a search finds with that folding, over the names as a list has them.
+TEST(NameFolding, SearchesFindAccentedLettersButNotDistinctOnes)
+{
+    const std::vector<std::string> names = {"Việt Nam", "Мой город", "Мои песни", "Ёлка", "Елена", "Їжак",
+                                            "Ідея", "Йога"};
+    const struct {
+        const char* text;
+        std::vector<std::string> found;
+    } cases[] = {
+        {"viet", {"Việt Nam"}},
+        {"VIỆT", {"Việt Nam"}},
+        {"мой", {"Мой город"}},
+        {"мои", {"Мои песни"}},
+        {"МО", {"Мой город", "Мои песни"}},
+        {"ёл", {"Ёлка"}},
+        {"ел", {"Елена"}},
+        {"ї", {"Їжак"}},
+        {"і", {"Ідея"}},
+        {"й", {"Мой город", "Йога"}},
+    };
+    cNameSearch search;
+    search.setNames(wideList(names));
+    for (const auto& c : cases) {
+        search.setText(wide(c.text));
+        EXPECT_EQ(search.matchingNames(), wideList(c.found)) << c.text;
     }
 }
 
@@ -112,10 +153,18 @@ TEST_F(NameSearchTest, FindsNamesThatHoldTheTextWithinTheFilters)
         {"cafe", "*", "*", {"CAFÉ CONCERT", "Café Noir"}},
         {"CAFÉ", "*", "*", {"CAFÉ CONCERT", "Café Noir"}},
         {"noir", "*", "*", {"Café Noir"}},
-        // Cyrillic: "ТВ" finds "тв" and the other way round; ё is е.
+        // Cyrillic: "ТВ" finds "тв" and the other way round; ё, й and ї
+        // are letters of their own.
         {"тв", "*", "*", {"Музыка тв", "Первый ТВ"}},
         {"ТВ", "*", "*", {"Музыка тв", "Первый ТВ"}},
-        {"елка", "*", "*", {"Ёлка"}},
+        {"ёлка", "*", "*", {"Ёлка"}},
+        {"елка", "*", "*", {}},
+        {"мой", "*", "*", {"Мой город"}},
+        {"Мои", "*", "*", {"Мои песни"}},
+        {"їж", "*", "*", {"Їжак"}},
+        {"іж", "*", "*", {}},
+        // Latin letters with two marks.
+        {"viet", "*", "*", {"Việt Nam 1"}},
         // Greek without its breathing and accents, stroke letters and ß.
         {"ΑΘΗΝ", "*", "*", {"Ἀθῆναι TV"}},
         {"lodz", "*", "*", {"Łódź Info"}},

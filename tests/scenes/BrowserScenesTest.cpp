@@ -1137,3 +1137,117 @@ TEST_F(BrowserScenesTest, TheGuideLineShowsTheChosenChannelsAndFavouritesProgram
     ASSERT_TRUE(CLUTTER_ACTOR_IS_VISIBLE(favouriteLine));
     EXPECT_STREQ(clutter_text_get_text(CLUTTER_TEXT(favouriteLine)), "Now: Aurora \u00b7 120 min left");
 }
+
+// The line follows the guide while a channel stays chosen: a programme
+// that starts after the choice shows when it starts, and a guide that
+// lands after the choice shows without another choice.
+TEST_F(BrowserScenesTest, TheGuideLineAppearsWhenAProgrammeStartsOrTheGuideLands)
+{
+    openCatalogue(SmallCatalogue);
+    const std::string guide = narrow(mData->widePath()) + "/guide.xml";
+    const auto install = [&](const std::string& channel, int64_t start, const std::string& title) {
+        const int64_t now = currentUtc();
+        std::ofstream(guide) << "<tv><channel id=\"c\"><display-name>" << channel << "</display-name></channel>"
+                             << "<programme channel=\"c\" start=\"" << formatXmltvTime(start) << "\" stop=\""
+                             << formatXmltvTime(start + 3600) << "\"><title>" << title << "</title></programme></tv>";
+        return refreshGuide({guide}, mChannels, cGuideLimits(), now, [] { return false; }).result;
+    };
+    cChannelsScene* browser = visitBrowser();
+    ASSERT_NE(browser, nullptr);
+    ClutterActor* line = browser->guideLine();
+    const auto shown = [line] {
+        return CLUTTER_ACTOR_IS_VISIBLE(line) ? std::string(clutter_text_get_text(CLUTTER_TEXT(line)))
+                                              : std::string("(hidden)");
+    };
+    // Nordlys's programme starts three seconds from now.
+    ASSERT_EQ(install("Nordlys", currentUtc() + 3, "Aurora"), eGuideRefresh::Installed);
+    clickRow(ChannelListPlace, "Nordlys");
+    EXPECT_EQ(shown(), "(hidden)");
+    EXPECT_TRUE(runMainLoopUntil([&] { return shown() != "(hidden)"; }, 6000));
+    EXPECT_EQ(shown().rfind("Now: Aurora", 0), 0u) << shown();
+
+    // Fjord News has nothing in this guide; one that knows it lands.
+    clickRow(ChannelListPlace, "Fjord News");
+    EXPECT_EQ(shown(), "(hidden)");
+    runMainLoopFor(500);
+    ASSERT_EQ(install("Fjord News", currentUtc() - 60, "Evening News"), eGuideRefresh::Installed);
+    EXPECT_TRUE(runMainLoopUntil([&] { return shown() != "(hidden)"; },
+                                 static_cast<int>(cGuideLine::WaitSeconds * 1000 + 3000)));
+    EXPECT_EQ(shown(), "Now: Evening News \u00b7 59 min left");
+}
+
+// A language that changes while the player runs is spoken at once by the
+// scene that stands: its title, caption, button words, the filters' "Any"
+// and an open search; the choices stay.
+TEST_F(BrowserScenesTest, ANewLanguageIsSpokenAtOnceByTheSceneThatStands)
+{
+    openCatalogue(SmallCatalogue);
+    const std::u16string folder = kestrel::cSystem::getApplicationPath();
+    const auto text = [](ClutterActor* label) { return std::string(clutter_text_get_text(CLUTTER_TEXT(label))); };
+
+    cIdleScene* home = visit<cIdleScene>(requestHomeScene);
+    ASSERT_NE(home, nullptr);
+    const float captionCentre = clutter_actor_get_x(home->caption()) + clutter_actor_get_width(home->caption()) / 2;
+    changeLanguage(languageFilePath(folder, u"german"));
+    settle();
+    EXPECT_STREQ(clutter_stage_get_title(stage()), "Zuletzt gesehen...");
+    EXPECT_EQ(text(home->caption()), "Zuletzt gesehene Sender");
+    // Still centred as before, at its new width.
+    EXPECT_NEAR(clutter_actor_get_x(home->caption()) + clutter_actor_get_width(home->caption()) / 2, captionCentre,
+                1.0f);
+
+    changeLanguage(languageFilePath(folder, u"english"));
+    cChannelsScene* browser = visitBrowser();
+    ASSERT_NE(browser, nullptr);
+    clickRow(CountryListPlace, "Chile");
+    waitForEffectsToEnd();
+    typeKey(CLUTTER_KEY_n);
+    settle();
+    const cSearchLine& line = browser->searchLine();
+    ASSERT_TRUE(runMainLoopUntil([&] { return text(line.count()) != "\xe2\x80\xa6"; }, 5000));
+    EXPECT_EQ(text(line.count()), "1 channel");
+
+    changeLanguage(languageFilePath(folder, u"german"));
+    settle();
+    waitForEffectsToEnd();
+    EXPECT_STREQ(clutter_stage_get_title(stage()), "Sender ausw\u00e4hlen...");
+    EXPECT_EQ(text(browser->frame().caption()), "W\u00e4hlen Sie einen Sender aus");
+    EXPECT_EQ(text(buttonWordLabel(browser->frame().backButton())), "Zur\u00fcck");
+    EXPECT_EQ(text(buttonWordLabel(browser->frame().favoritesButton())), "Favoriten");
+    EXPECT_EQ(shownRows(TypeListPlace).front(), "Alle");
+    EXPECT_EQ(browser->countryList().getActiveText(), u"Chile");
+    EXPECT_EQ(text(line.caption()), "Suche: n");
+    EXPECT_EQ(text(line.count()), "1 Sender");
+    EXPECT_EQ(browser->channelList().getCount(), 1);
+    EXPECT_EQ(currentScene, browser);
+}
+
+// Names longer than their list is wide end in an ellipsis within the
+// list, even grown under the pointer; short ones show whole.
+TEST_F(BrowserScenesTest, LongNamesEndInAnEllipsisWithinTheirList)
+{
+    const std::string longCountry = "Bosnia and Herzegovina Federation";
+    const std::string longName = "Canal Internacional de Noticias y Deportes en Directo las Veinticuatro Horas";
+    openCatalogue({{longCountry, "News", longName}, {"Chile", "News", "Andes 24"}});
+    ASSERT_NE(visitBrowser(), nullptr);
+    const struct {
+        const sListPlace& place;
+        std::string text;
+        bool cut;
+    } rows[] = {{CountryListPlace, longCountry, true},
+                {ChannelListPlace, longName, true},
+                {ChannelListPlace, "Andes 24", false},
+                {CountryListPlace, "Chile", false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        ClutterActor* label = rowLabel(row.place, row.text);
+        ASSERT_NE(label, nullptr);
+        gfloat x = 0, y = 0;
+        clutter_actor_get_transformed_position(label, &x, &y);
+        const float width = clutter_actor_get_width(label);
+        EXPECT_GE(x, static_cast<float>(row.place.x));
+        EXPECT_LE(x + width, static_cast<float>(row.place.x + row.place.width));
+        EXPECT_LE(width * 1.2f, static_cast<float>(row.place.width) + 0.5f);
+        EXPECT_EQ(static_cast<bool>(pango_layout_is_ellipsized(clutter_text_get_layout(CLUTTER_TEXT(label)))), row.cut);
+    }
+}

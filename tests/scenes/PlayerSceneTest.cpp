@@ -32,6 +32,7 @@
 #include "catalogue/AddressCodec.h"
 #include "catalogue/PlayerDatabase.h"
 #include "guide/Guide.h"
+#include "kestrel/System.h"
 #include "kestrel/Unicode.h"
 #include "playback/MediaGraph.h"
 #include "playback/PlayerManager.h"
@@ -43,6 +44,7 @@
 #include "scenes/IdleScene.h"
 #include "scenes/PlayerScene.h"
 #include "scenes/Scenes.h"
+#include "state/Language.h"
 #include "state/Recent.h"
 #include "state/Settings.h"
 #include "tests/support/PrivateDisplay.h"
@@ -81,6 +83,21 @@ void motionAt(float x, float y)
     clutter_event_set_time(event, CLUTTER_CURRENT_TIME);
     clutter_event_put(event);
     clutter_event_free(event);
+}
+
+// A press and release of the first button at a given time (milliseconds,
+// as the toolkit counts the presses of a double click).
+void clickAt(float x, float y, guint32 time)
+{
+    for (ClutterEventType type : {CLUTTER_BUTTON_PRESS, CLUTTER_BUTTON_RELEASE}) {
+        ClutterEvent* event = clutter_event_new(type);
+        clutter_event_set_coords(event, x, y);
+        clutter_event_set_button(event, 1);
+        clutter_event_set_stage(event, stage());
+        clutter_event_set_time(event, time);
+        clutter_event_put(event);
+        clutter_event_free(event);
+    }
 }
 
 float depthOf(ClutterActor* actor)
@@ -146,6 +163,9 @@ std::string readUtf16File(const std::string& path)
     }
     return ascii;
 }
+
+const char* const LongChannelName =
+    "Canal Internacional de Noticias y Deportes en Directo las Veinticuatro Horas del D\u00eda";
 
 int occurrences(const std::string& text, const std::string& part)
 {
@@ -306,6 +326,10 @@ protected:
                kestrel::toUtf8(encodeAddress(kestrel::fromUtf8("http://127.0.0.1:" + std::to_string(closedPort()) +
                                                                "/lost.asx"))) +
                "');";
+        // A name longer than the stage is wide.
+        sql += "insert into channels values ('Testland', 'News', '" + std::string(LongChannelName) +
+               "', 'Made by the test', '" + kestrel::toUtf8(encodeAddress(kestrel::fromUtf8(sServer->url("/long.mkv")))) +
+               "');";
         sql += "insert into channels values ('Testland', 'News', 'Brief TV', 'Made by the test', '" +
                kestrel::toUtf8(encodeAddress(kestrel::fromUtf8(sServer->url("/brief.asx")))) + "');";
         // Three channels of one country to zap through, a dead one in the
@@ -419,6 +443,43 @@ protected:
         motionAt(400, 300);
         settle();
         runMainLoopUntil([scene] { return !scene->controlsFading(); }, 3000);
+    }
+
+    // One zapping key in the player scene: the next player scene names
+    // the channel the key leads to; that channel plays, or the scene says
+    // why it does not and stays (no home scene is built).
+    void expectZap(guint key, const char* channel, bool plays)
+    {
+        SCOPED_TRACE(channel);
+        cPlayerScene* before = currentPlayerScene();
+        const int homesBefore = atHome.built;
+        typeKey(key);
+        settle();
+        ASSERT_TRUE(runMainLoopUntil(
+            [&] { return currentPlayerScene() != nullptr && currentPlayerScene() != before; }, 5000));
+        cPlayerScene* scene = currentPlayerScene();
+        EXPECT_STREQ(clutter_stage_get_title(stage()), channel);
+        if (plays) {
+            EXPECT_TRUE(runMainLoopUntil(
+                [] {
+                    cVideoPlayer* player = cPlayerManager::instance()->currentPlayer();
+                    return player != nullptr && player->isLoaded();
+                },
+                15000));
+        } else {
+            EXPECT_TRUE(runMainLoopUntil(
+                [scene] {
+                    return currentScene != scene ||
+                           std::string(clutter_text_get_text(CLUTTER_TEXT(scene->zapCaption())))
+                                   .find("This channel does not play") != std::string::npos;
+                },
+                15000));
+            runMainLoopFor(300);
+            EXPECT_EQ(currentScene, scene);
+            EXPECT_EQ(atHome.built, homesBefore);
+        }
+        EXPECT_EQ(kestrel::toUtf8(cRecent::instance()->entryName(0)), channel);
+        waitForEffectsToEnd();
     }
 
     static constexpr int HeldPlaylistMilliseconds = 4000;
@@ -1284,6 +1345,50 @@ TEST_F(PlayerSceneTest, KeysTurnTheVolumeMuteToggleFullScreenAndGoBack)
     clickAt(400, 300);
     settle();
     EXPECT_FALSE(scene->isFullScreen());
+    // A double click on the full-screen button toggles once (the toolkit
+    // counts the second double click's presses on as the third and fourth).
+    for (bool fullScreen : {true, false}) {
+        showControlsAndWait(scene);
+        doubleClickAt(clutter_actor_get_width(stageActor()) - 78, 64);
+        settle();
+        EXPECT_EQ(scene->isFullScreen(), fullScreen);
+        waitForEffectsToEnd();
+    }
+    // Its second press on the picture, where a window manager's resize
+    // has moved the button away from under the pointer, toggles nothing.
+    showControlsAndWait(scene);
+    guint secondCount = 0;
+    const gulong counter = g_signal_connect(
+        stage(), "captured-event", G_CALLBACK(+[](ClutterActor*, ClutterEvent* event, gpointer count) -> gboolean {
+            if (clutter_event_type(event) == CLUTTER_BUTTON_PRESS) {
+                *static_cast<guint*>(count) = clutter_event_get_click_count(event);
+            }
+            return FALSE;
+        }),
+        &secondCount);
+    const float buttonX = clutter_actor_get_width(stageActor()) - 78;
+    const guint32 now = static_cast<guint32>(g_get_monotonic_time() / 1000);
+    clickAt(buttonX, 64, now);
+    settle();
+    EXPECT_TRUE(scene->isFullScreen());
+    clutter_actor_set_position(scene->fullScreenButton(), 78, 300);
+    clickAt(buttonX, 64, now + 50);
+    settle();
+    g_signal_handler_disconnect(stage(), counter);
+    ASSERT_EQ(secondCount % 2, 0u) << "the toolkit did not count the presses as a double click";
+    EXPECT_TRUE(scene->isFullScreen());
+    typeKey(CLUTTER_KEY_Escape);
+    settle();
+    EXPECT_FALSE(scene->isFullScreen());
+    waitForEffectsToEnd();
+    // And the picture's double click still toggles after it.
+    doubleClickAt(400, 300);
+    settle();
+    EXPECT_TRUE(scene->isFullScreen());
+    typeKey(CLUTTER_KEY_Escape);
+    settle();
+    EXPECT_FALSE(scene->isFullScreen());
+    waitForEffectsToEnd();
 
     // F held down toggles once, however often the desktop repeats it.
     pressKey(CLUTTER_KEY_f);
@@ -1559,4 +1664,131 @@ TEST_F(PlayerSceneTest, ZappingOntoAPlaylistThatCannotBeFetchedSaysWhyAndStays)
     EXPECT_EQ(currentScene, waiting);
     EXPECT_EQ(atHome.built, 0);
     EXPECT_EQ(cPlayerManager::instance()->currentPlayer(), nullptr);
+}
+
+// Outside text of any length stays within the stage: the channel's name
+// ends in an ellipsis between the buttons beside it, and the failure
+// caption (the name, the language's words, the framework's reason) wraps
+// within the stage, in every language.
+TEST_F(PlayerSceneTest, LongNamesAndReasonsStayWithinTheStageInEveryLanguage)
+{
+    cPlayerScene* scene = play(kestrel::fromUtf8(LongChannelName).c_str());
+    ASSERT_NE(scene, nullptr);
+    waitForEffectsToEnd();
+    const float sw = clutter_actor_get_width(stageActor());
+    // Where a label's drawn text lies on the stage, and how wide the text
+    // it lays out is.
+    const auto extents = [](ClutterActor* label, float& left, float& right, float& textWidth) {
+        gfloat x = 0, y = 0;
+        clutter_actor_get_transformed_position(label, &x, &y);
+        left = x;
+        right = x + clutter_actor_get_width(label);
+        PangoRectangle logical = {};
+        pango_layout_get_pixel_extents(clutter_text_get_layout(CLUTTER_TEXT(label)), nullptr, &logical);
+        textWidth = static_cast<float>(logical.width);
+    };
+
+    showControlsAndWait(scene);
+    float left = 0, right = 0, textWidth = 0;
+    extents(scene->nameLabel(), left, right, textWidth);
+    EXPECT_TRUE(pango_layout_is_ellipsized(clutter_text_get_layout(CLUTTER_TEXT(scene->nameLabel()))));
+    EXPECT_GE(left, 78.0f + 24.0f);
+    EXPECT_LE(right, sw - 78.0f - 24.0f);
+    EXPECT_LE(textWidth, right - left + 1.0f);
+
+    const std::u16string applicationFolder = kestrel::cSystem::getApplicationPath();
+    const std::vector<std::u16string> languages = availableLanguages(applicationFolder);
+    ASSERT_GE(languages.size(), 11u);
+    for (const std::u16string& language : languages) {
+        SCOPED_TRACE(kestrel::toUtf8(language));
+        clearLanguage();
+        ASSERT_TRUE(loadLanguage(languageFilePath(applicationFolder, language)));
+        for (const char* why : {"connect: Not Found (HTTP 404)",
+                                "stream error: Could not open resource for reading and writing: "
+                                "http://streams.example.net/a/very/long/address/that/has/no/blanks.m3u8"}) {
+            scene->showZapFailure(why);
+            settle();
+            ClutterActor* caption = scene->zapCaption();
+            ASSERT_TRUE(scene->zapCaptionShown());
+            // The whole text, on lines no wider than the label, which
+            // stands within the stage.
+            const std::string text = clutter_text_get_text(CLUTTER_TEXT(caption));
+            EXPECT_EQ(text.rfind(LongChannelName, 0), 0u) << text;
+            EXPECT_NE(text.find(why), std::string::npos) << text;
+            extents(caption, left, right, textWidth);
+            EXPECT_GE(left, 0.0f) << text;
+            EXPECT_LE(right, sw) << text;
+            EXPECT_LE(textWidth, right - left + 1.0f) << text;
+            EXPECT_FALSE(pango_layout_is_ellipsized(clutter_text_get_layout(CLUTTER_TEXT(caption))));
+        }
+    }
+    clearLanguage();
+}
+
+// Zapping from the home carousel goes through the recent channels as the
+// carousel showed them, and from the favourites through the favourites;
+// both wrap at the ends and pass a dead channel by saying why.
+TEST_F(PlayerSceneTest, ZappingFromTheHomeCarouselAndTheFavouritesWrapsAndPassesADeadChannel)
+{
+    // Zapland's three channels as the recent ones (A One watched last) and
+    // as the only favourites, in this order.
+    // (An entry keeps its place only with a picture: one without is taken
+    // over by the next channel watched.)
+    cRecent::destroyInstance();
+    const std::vector<uint8_t> picture = makePicture(64, 48, {255, 0, 0}, {0, 0, 255});
+    for (const char16_t* name : {u"C Three", u"B Dead", u"A One"}) {
+        cRecent::instance()->add(u"Zapland", name, u"News");
+        ASSERT_TRUE(cRecent::instance()->savePicture(picture.data(), 64, 48));
+    }
+    ASSERT_EQ(cRecent::instance()->entryCount(), 3);
+    cPlayerDatabase::destroyInstance();
+    std::filesystem::remove(sChannels + "/favorites.xml");
+    ASSERT_TRUE(cPlayerDatabase::instance()->open(kestrel::fromUtf8(sChannels)));
+    cPlayerDatabase* database = cPlayerDatabase::instance();
+    const std::string dead = "http://127.0.0.1:" + std::to_string(closedPort()) + "/gone.mkv";
+    database->addFavourite(u"A One", u"", kestrel::fromUtf8(sServer->url("/long.mkv")));
+    database->addFavourite(u"B Dead", u"", kestrel::fromUtf8(dead));
+    database->addFavourite(u"C Three", u"", kestrel::fromUtf8(sServer->url("/square.mkv")));
+    ASSERT_EQ(database->favouriteNames().size(), 3u);
+
+    struct sStep {
+        guint key;
+        const char* channel;
+        bool plays;
+    };
+    const struct {
+        const char* from;
+        void (*request)();
+        std::vector<guint> keys; // what plays A One there
+        cPlayerDatabase::eMode mode;
+        std::vector<sStep> steps;
+    } cases[] = {
+        {"home", requestHomeScene, {CLUTTER_KEY_Return}, cPlayerDatabase::ModeCatalogue,
+         {{CLUTTER_KEY_Down, "B Dead", false}, {CLUTTER_KEY_Down, "C Three", true}, {CLUTTER_KEY_Down, "A One", true}}},
+        {"favourites", requestFavoritesScene, {CLUTTER_KEY_Down, CLUTTER_KEY_Return}, cPlayerDatabase::ModeFavourite,
+         {{CLUTTER_KEY_Up, "C Three", true}, {CLUTTER_KEY_Up, "B Dead", false}, {CLUTTER_KEY_Up, "A One", true}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.from);
+        c.request();
+        ASSERT_TRUE(runMainLoopUntil([] { return currentScene != nullptr && currentPlayerScene() == nullptr; }, 5000));
+        waitForEffectsToEnd();
+        for (guint key : c.keys) {
+            typeKey(key);
+            settle();
+        }
+        ASSERT_TRUE(runMainLoopUntil([] { return currentPlayerScene() != nullptr; }, 5000));
+        EXPECT_STREQ(clutter_stage_get_title(stage()), "A One");
+        EXPECT_EQ(database->mode(), c.mode);
+        waitForEffectsToEnd();
+        for (const sStep& step : c.steps) {
+            expectZap(step.key, step.channel, step.plays);
+            EXPECT_EQ(database->mode(), c.mode);
+        }
+        EXPECT_TRUE(isZapping());
+        typeKey(CLUTTER_KEY_Escape);
+        settle();
+        ASSERT_TRUE(runMainLoopUntil([] { return dynamic_cast<cIdleScene*>(currentScene) != nullptr; }, 5000));
+        waitForEffectsToEnd();
+    }
 }

@@ -72,7 +72,10 @@ namespace {
 void put(ClutterEvent* event)
 {
     clutter_event_set_stage(event, stage());
-    clutter_event_set_time(event, CLUTTER_CURRENT_TIME);
+    // The time of the event, as the X server gives it: the toolkit counts
+    // the presses of a double click by it, so that two clicks far apart in
+    // time are two single clicks.
+    clutter_event_set_time(event, static_cast<guint32>(g_get_monotonic_time() / 1000));
     clutter_event_put(event);
     clutter_event_free(event);
 }

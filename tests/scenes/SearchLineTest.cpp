@@ -19,6 +19,7 @@
 #include "catalogue/ChannelFolder.h"
 #include "catalogue/PlayerDatabase.h"
 #include "kestrel/Unicode.h"
+#include "playback/Zapping.h"
 #include "scenes/ChannelsScene.h"
 #include "scenes/FavoritesScene.h"
 #include "scenes/Scenes.h"
@@ -155,7 +156,7 @@ struct sChannel {
 const std::vector<sChannel> Catalogue = {
     {"Chile", "News", "Café Andes"},   {"Chile", "Sport", "Gol Chile"},  {"Ireland", "News", "CAFE Dublin"},
     {"Ireland", "Music", "Celtic Beat"}, {"Norway", "News", "Fjord News"}, {"Russia", "News", "Первый ТВ"},
-    {"Russia", "Music", "Музыка тв"},
+    {"Russia", "Music", "Музыка тв"},  {"Peru", "Sport", "Gol Peru"},     {"Spain", "Sport", "Golf Mundo"},
 };
 
 struct sPlayed {
@@ -346,4 +347,113 @@ TEST_F(SearchLineTest, FavouritesNarrowAndTheChosenOneIsTheRightFavourite)
     ASSERT_EQ(mPlayed.size(), 1u);
     EXPECT_EQ(mPlayed[0].mode, cPlayerDatabase::ModeFavourite);
     EXPECT_EQ(mPlayed[0].name, u"CAFE Dublin");
+}
+
+// Zapping after a search goes through the list as the user saw it when
+// choosing, the narrowed one, from the chosen channel on, wrapping at its
+// ends: in the browser and in the favourites.
+TEST_F(SearchLineTest, ZappingAfterASearchStepsThroughTheNarrowedListFromTheChosenChannel)
+{
+    struct sCase {
+        const char* what;
+        void (*open)();
+        const char* typed;
+        const char* chosen;
+        cPlayerDatabase::eMode mode;
+        std::vector<std::pair<int, std::string>> steps; // the step, the channel it lands on
+    };
+    const sCase cases[] = {
+        {"browser", requestChannelsScene, "gol", "Gol Peru", cPlayerDatabase::ModeCatalogue,
+         {{1, "Golf Mundo"}, {1, "Gol Chile"}, {-1, "Golf Mundo"}, {-1, "Gol Peru"}, {-1, "Gol Chile"}}},
+        {"favourites", requestFavoritesScene, "caf", "CAFE Dublin", cPlayerDatabase::ModeFavourite,
+         {{1, "Café Andes"}, {1, "CAFE Dublin"}, {-1, "Café Andes"}, {2, "Café Andes"}}},
+    };
+    for (const sCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        mPlayed.clear();
+        c.open();
+        ASSERT_TRUE(runMainLoopUntil(
+            [] {
+                return dynamic_cast<cChannelsScene*>(currentScene) != nullptr ||
+                       dynamic_cast<cFavoritesScene*>(currentScene) != nullptr;
+            },
+            3000));
+        waitForEffectsToEnd();
+        typeText(c.typed);
+        if (auto* browser = dynamic_cast<cChannelsScene*>(currentScene)) {
+            waitForCount(browser->searchLine());
+        }
+        clickRow(ChannelListPlace, c.chosen);
+        clickAt(400, PlayOrbCentreY);
+        settle();
+        ASSERT_EQ(mPlayed.size(), 1u);
+        EXPECT_EQ(kestrel::toUtf8(mPlayed[0].name), c.chosen);
+        for (const auto& [step, channel] : c.steps) {
+            const size_t played = mPlayed.size();
+            EXPECT_EQ(kestrel::toUtf8(zapBy(step)), channel) << "step " << step;
+            ASSERT_TRUE(runMainLoopUntil([&] { return mPlayed.size() > played; }, 3000));
+            ASSERT_FALSE(mPlayed.empty());
+            EXPECT_EQ(mPlayed.back().mode, c.mode);
+            EXPECT_EQ(kestrel::toUtf8(mPlayed.back().name), channel);
+        }
+        EXPECT_EQ(mPlayed.size(), c.steps.size() + 1);
+        clearZapList();
+        closeCurrentScene();
+        waitForEffectsToEnd();
+    }
+}
+
+// A key held on the home scene opens its picker once; its repeats belong
+// to the home scene and type nothing into the picker's search. A key
+// first pressed in the picker types on every repeat, as typing does.
+TEST_F(SearchLineTest, AKeyHeldOnTheHomeSceneOpensItsPickerAndTypesNothingThere)
+{
+    struct sCase {
+        guint key;
+        const char* title;
+        const char16_t* typed; // by the same key held in the picker
+    };
+    const sCase cases[] = {
+        {CLUTTER_KEY_c, "Select channel...", u"ccc"},
+        {CLUTTER_KEY_V, "Favorite channels", u"VVV"},
+    };
+    const auto searchOf = []() -> const cSearchLine* {
+        if (auto* browser = dynamic_cast<cChannelsScene*>(currentScene)) {
+            return &browser->searchLine();
+        }
+        if (auto* favourites = dynamic_cast<cFavoritesScene*>(currentScene)) {
+            return &favourites->searchLine();
+        }
+        return nullptr;
+    };
+    for (const sCase& c : cases) {
+        SCOPED_TRACE(c.title);
+        requestHomeScene();
+        ASSERT_TRUE(runMainLoopUntil([&] { return currentScene != nullptr && !searchOf(); }, 3000));
+        waitForEffectsToEnd();
+        pressKey(c.key);
+        settle();
+        ASSERT_TRUE(runMainLoopUntil([&] { return searchOf() != nullptr; }, 3000));
+        cScene* picker = currentScene;
+        EXPECT_STREQ(clutter_stage_get_title(stage()), c.title);
+        for (int repeat = 0; repeat < 6; ++repeat) {
+            pressKey(c.key);
+            settle();
+        }
+        releaseKey(c.key);
+        settle();
+        EXPECT_EQ(currentScene, picker);
+        EXPECT_FALSE(searchOf()->isOpen()) << kestrel::toUtf8(searchOf()->text());
+
+        // Held in the picker itself: every repeat types.
+        for (int repeat = 0; repeat < 3; ++repeat) {
+            pressKey(c.key);
+            settle();
+        }
+        releaseKey(c.key);
+        settle();
+        EXPECT_EQ(searchOf()->text(), c.typed);
+        closeCurrentScene();
+        waitForEffectsToEnd();
+    }
 }
