@@ -36,13 +36,20 @@ std::unique_ptr<cListWidget> makeList(cScene* scene, const sListPlace& place)
     return std::make_unique<cListWidget>(scene, place.x, place.y, place.width, place.height);
 }
 
-// "Any", then the rows.
+// The stored country or type of channels whose list names none, and the
+// name of the word it is shown as.
+const char16_t* const UnknownValue = u"Unknown";
+const char16_t* const UnknownRow = u"channels_unknown";
+
+// "Any", then the rows, "Unknown" in the user's language.
 std::vector<std::u16string> withAny(const std::vector<std::u16string>& rows)
 {
     std::vector<std::u16string> items;
     items.reserve(rows.size() + 1);
     items.emplace_back(interfaceText(AnyRow));
-    items.insert(items.end(), rows.begin(), rows.end());
+    for (const std::u16string& row : rows) {
+        items.push_back(row == UnknownValue ? interfaceText(UnknownRow) : row);
+    }
     return items;
 }
 
@@ -333,7 +340,12 @@ void cChannelsScene::saveListStates()
 
 std::u16string cChannelsScene::filterOf(const cListWidget& list)
 {
-    return list.getActive() == 0 ? std::u16string(AnyFilter) : list.getActiveText();
+    if (list.getActive() == 0) {
+        return AnyFilter;
+    }
+    // The shown word stands for the stored value.
+    const std::u16string text = list.getActiveText();
+    return text == interfaceText(UnknownRow) ? std::u16string(UnknownValue) : text;
 }
 
 void cChannelsScene::refillChannels()

@@ -102,6 +102,9 @@ const std::vector<sInterfaceText>& interfaceTexts()
         {u"channels_title", u"Select channel..."},
         {u"channels_caption", u"Select channel to play"},
         {u"channels_any", u"Any"},
+        // The country or type of channels whose list names none; the
+        // catalogue keeps one stored value, shown in the user's language.
+        {u"channels_unknown", u"Unknown"},
         // The favourites scene.
         {u"favourites_title", u"Favorite channels"},
         {u"favourites_caption", u"Select channel to play"},

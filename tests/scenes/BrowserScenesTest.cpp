@@ -683,6 +683,27 @@ TEST_F(BrowserScenesTest, NonAsciiNamesShowAndPlay)
     EXPECT_EQ(narrow(mPlayed[0].address), address("Ελληνική Τηλεόραση"));
 }
 
+// Channels whose list names no country or type are stored under
+// "Unknown", which the filters show in the user's language; choosing that
+// row still finds them.
+TEST_F(BrowserScenesTest, UnknownCountriesAndTypesShowInTheUsersLanguage)
+{
+    openCatalogue({{"Unknown", "Unknown", "Somewhere"}, {"Chile", "Unknown", "Santiago"}});
+    const std::u16string applicationFolder = kestrel::cSystem::getApplicationPath();
+    ASSERT_TRUE(loadLanguage(languageFilePath(applicationFolder, u"german")));
+    cChannelsScene* browser = visitBrowser();
+    ASSERT_NE(browser, nullptr);
+    EXPECT_EQ(shownRows(CountryListPlace), (std::vector<std::string>{"Alle", "Chile", "Unbekannt"}));
+    EXPECT_EQ(shownRows(TypeListPlace), (std::vector<std::string>{"Alle", "Unbekannt"}));
+    clickRow(CountryListPlace, "Unbekannt");
+    waitForEffectsToEnd();
+    EXPECT_EQ(shownRows(ChannelListPlace), (std::vector<std::string>{"Somewhere"}));
+    clickRow(CountryListPlace, "Chile");
+    clickRow(TypeListPlace, "Unbekannt");
+    waitForEffectsToEnd();
+    EXPECT_EQ(shownRows(ChannelListPlace), (std::vector<std::string>{"Santiago"}));
+}
+
 // --- favourites -----------------------------------------------------------
 
 TEST_F(BrowserScenesTest, FavouritesStartUnselectedAndPlayTheChosenOneInStoredOrder)
