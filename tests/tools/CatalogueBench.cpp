@@ -497,6 +497,8 @@ void benchDownload(const cTempFolder& scratch)
 // An M3U playlist of 100,000 channels as providers write them (attributes,
 // player options, a tenth with two countries or two groups) read and built
 // into a catalogue.
+void timeImport(const char* what, int entries, const std::string& text, const cTempFolder& scratch);
+
 void benchM3uImport(const cTempFolder& scratch)
 {
     const char* const codes[] = {"FR", "DE", "IT", "ES", "GB", "US", "PL", "NL", "BE", "PT", "SE", "TR"};
@@ -519,7 +521,36 @@ void benchM3uImport(const cTempFolder& scratch)
         }
         text += "http://streams.example.net/live/" + std::to_string(i) + "/index.m3u8\r\n";
     }
-    std::printf("M3U import of %d entries (%.1f MB of playlist)\n", Entries, text.size() / 1e6);
+    timeImport("M3U import", Entries, text, scratch);
+}
+
+// A list in today's public style: no tvg-country, the country in the id
+// ("Name.at@SD") or at the head of the group ("UK | Sports"), logos and
+// channel numbers, and the same name twice in one group (two qualities).
+void benchPublicStyleImport(const cTempFolder& scratch)
+{
+    const char* const codes[] = {"fr", "de", "it", "es", "uk", "us", "pl", "nl", "be", "pt", "se", "tr"};
+    const char* const groups[] = {"News", "Sport", "Movies", "Kids", "Music", "Documentary", "Entertainment"};
+    std::mt19937 random(7);
+    std::string text = "#EXTM3U url-tvg=\"http://epg.example.net/guide.xml.gz\"\n";
+    constexpr int Entries = 50000;
+    for (int i = 0; i < Entries; ++i) {
+        const std::string code = codes[random() % std::size(codes)];
+        const std::string group = groups[random() % std::size(groups)];
+        const std::string name = "Channel " + std::to_string(i / 2);
+        const bool inGroup = i % 3 == 0;
+        text += "#EXTINF:-1 tvg-id=\"" + (inGroup ? std::string("Ch") + std::to_string(i / 2) : name + "." + code) +
+                (i % 2 ? "@HD" : "@SD") + "\" tvg-logo=\"https://logos.example.net/" + std::to_string(i / 2) +
+                ".png\" tvg-chno=\"" + std::to_string(i / 2 + 1) + "\" group-title=\"" +
+                (inGroup ? code + " | " + group : group) + "\"," + name + (i % 2 ? " HD" : "") + "\n";
+        text += "http://streams.example.net/live/" + std::to_string(i) + "/index.m3u8\n";
+    }
+    timeImport("M3U import in today's public style", Entries, text, scratch);
+}
+
+void timeImport(const char* what, int entries, const std::string& text, const cTempFolder& scratch)
+{
+    std::printf("%s of %d entries (%.1f MB of playlist)\n", what, entries, text.size() / 1e6);
     auto start = tClock::now();
     cM3uImport playlist;
     std::string error;
@@ -540,8 +571,9 @@ void benchM3uImport(const cTempFolder& scratch)
 
 } // namespace
 
-// With the argument "list-fill", only the browser's click figures are
-// printed; with "search", only the typing search's (the catalogue is built
+// With the argument "m3u", only the list imports are timed; with
+// "list-fill", only the browser's click figures are printed; with
+// "search", only the typing search's (the catalogue is built
 // with the indexes for them).
 int main(int argc, char** argv)
 {
@@ -553,6 +585,11 @@ int main(int argc, char** argv)
     cSettings::instance()->setDataFolder(kestrel::fromUtf8(scratch.path()) + u"/");
     if (!listFillOnly) {
         benchM3uImport(scratch);
+        benchPublicStyleImport(scratch);
+    }
+    if (argc > 1 && std::string(argv[1]) == "m3u") {
+        cSettings::destroyInstance();
+        return 0;
     }
     std::printf("catalogue of %d channels, %d countries, %d types\n", Channels, Countries, Types);
     const std::vector<cListingEntry> entries = generate(Channels, 0);
