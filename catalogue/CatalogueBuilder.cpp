@@ -147,6 +147,23 @@ bool writeAddressTable(sqlite3* connection, const std::vector<cListingEntry>& en
     return true;
 }
 
+// The guide shifts of the channels, as text of whole minutes.
+bool writeShiftTable(sqlite3* connection, const std::vector<cListingEntry>& entries, std::string& error)
+{
+    std::vector<std::string> minutes(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        minutes[i] = std::to_string(entries[i].guideShiftMinutes);
+    }
+    return writeAddressTable(connection, entries, "channel_guide_shift", {"minutes"},
+                             [&entries, &minutes](const cListingEntry& entry) {
+                                 const size_t index = static_cast<size_t>(&entry - entries.data());
+                                 return entry.guideShiftMinutes == 0
+                                            ? std::vector<const std::string*>()
+                                            : std::vector<const std::string*>{&minutes[index]};
+                             },
+                             error);
+}
+
 // The request headers and the guide ids of the channels.
 bool writeChannelTables(sqlite3* connection, const std::vector<cListingEntry>& entries, std::string& error)
 {
@@ -162,7 +179,8 @@ bool writeChannelTables(sqlite3* connection, const std::vector<cListingEntry>& e
            writeAddressTable(connection, entries, "channel_guide", {"guide_id"}, [](const cListingEntry& entry) {
                return entry.guideId.empty() ? std::vector<const std::string*>()
                                             : std::vector<const std::string*>{&entry.guideId};
-           }, error);
+           }, error) &&
+           writeShiftTable(connection, entries, error);
 }
 
 } // namespace

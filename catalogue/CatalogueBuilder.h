@@ -23,6 +23,7 @@ struct cListingEntry {
     std::string address;     // ASCII, in clear
     cRequestHeaders headers = {}; // sent with every request of the channel; none from a listing
     std::string guideId = {};     // the list's tvg-id: the channel's id in a programme guide; none from a listing
+    int guideShiftMinutes = 0;    // the list's tvg-shift: its programmes are shown this much later
 };
 
 // Reads the whole listing. False with "line N: reason" in error at the first
@@ -40,7 +41,9 @@ struct cBuildOptions {
 // headers, a second table, `channel_headers` (url, user_agent, referrer,
 // origin), holds them once per address (the first entry's), keyed by
 // headersKey() of the address. Likewise, when any entry has a guide id,
-// `channel_guide` (url, guide_id) holds it once per address. `channels`
+// `channel_guide` (url, guide_id) holds it once per address, and when any
+// entry's guide is shifted, `channel_guide_shift` (url, minutes).
+// `channels`
 // stays as it always was. The file is built beside the
 // target and renamed over it when complete, so a server handing out the
 // old file never sends a half-built one. False with a reason on failure.

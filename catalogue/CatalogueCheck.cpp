@@ -171,7 +171,7 @@ bool checkCatalogueFile(const std::u16string& path, std::string& problem, const 
     }
     // Every table the player reads must be plain: `channels` always, the
     // side tables of request headers and guide ids when they are there.
-    for (const char* table : {"channels", "channel_headers", "channel_guide"}) {
+    for (const char* table : {"channels", "channel_headers", "channel_guide", "channel_guide_shift"}) {
         const bool required = std::string(table) == "channels";
         if (!checkPlainTable(db, table, required, problem)) {
             return false;

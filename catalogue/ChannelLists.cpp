@@ -118,6 +118,10 @@ std::string rowsDigest(const std::vector<cListingEntry>& rows)
             engine.update('\v');
             engine.update(row.guideId);
         }
+        if (row.guideShiftMinutes != 0) {
+            engine.update('\f');
+            engine.update(std::to_string(row.guideShiftMinutes));
+        }
         engine.update('\n');
     }
     return Poco::DigestEngine::digestToHex(engine.digest());

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <set>
@@ -183,6 +184,7 @@ struct cExtInf {
     std::string group;   // group-title as written
     std::string tvgName;
     std::string guideId; // tvg-id as written
+    std::string shift;   // tvg-shift as written
     cRequestHeaders headers; // from the attributes, unchecked
 };
 
@@ -358,6 +360,8 @@ cExtInf parseExtInf(const std::string& text, size_t line)
             entry.tvgName = std::move(value);
         } else if (key == "tvg-id") {
             entry.guideId = std::move(value);
+        } else if (key == "tvg-shift") {
+            entry.shift = std::move(value);
         } else if (key == "user-agent" || key == "http-user-agent") {
             entry.headers.userAgent = std::move(value);
         } else if (key == "http-referrer" || key == "referrer" || key == "referer" || key == "http-referer") {
@@ -424,6 +428,41 @@ void readGuideAddresses(const std::string& header, size_t line, cM3uImport& resu
         result.skipped.push_back({line, "more than " + std::to_string(MaxGuideAddresses) +
                                             " guide addresses; these were ignored: " + beyondCap});
     }
+}
+
+// A tvg-shift (hours, possibly fractional or negative: "2", "-1.5",
+// "+0.5") in whole minutes; 0 for anything else or more than a day.
+int shiftMinutes(const std::string& text)
+{
+    const std::string value = trim(text);
+    if (value.empty() || value.size() > 16) {
+        return 0;
+    }
+    // Read by hand: the decimal separator is a full stop whatever the
+    // locale.
+    size_t i = 0;
+    const bool negative = value[0] == '-';
+    if (value[0] == '-' || value[0] == '+') {
+        ++i;
+    }
+    double hours = 0;
+    bool digits = false;
+    for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
+        hours = hours * 10 + (value[i] - '0');
+        digits = true;
+    }
+    if (i < value.size() && value[i] == '.') {
+        double scale = 0.1;
+        for (++i; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i, scale /= 10) {
+            hours += (value[i] - '0') * scale;
+            digits = true;
+        }
+    }
+    if (!digits || i != value.size() || hours > 24.0) {
+        return 0;
+    }
+    const int minutes = static_cast<int>(hours * 60.0 + 0.5);
+    return negative ? -minutes : minutes;
 }
 
 // What one group names: a country at its head, followed by a separator
@@ -670,6 +709,7 @@ bool parseM3u(const std::string& text, cM3uImport& result, std::string& error)
     // The option lines since the last address, which belong to the next.
     cHeaderReader options(result.refusedHeaders);
     std::string pendingGroup; // an #EXTGRP line's group, for the next address
+    int headerShift = 0;      // the "#EXTM3U" line's tvg-shift, for entries without their own
 
     // A UTF-16 list (marked by its byte-order mark) is read as UTF-8.
     std::string decoded;
@@ -758,6 +798,11 @@ bool parseM3u(const std::string& text, cM3uImport& result, std::string& error)
                 pendingGroup = trim(line.substr(8));
             } else if (startsWithNoCase(line, "#extm3u")) {
                 readGuideAddresses(line.substr(7), number, result);
+                readAttributes(line.substr(7), 0, [&headerShift](const std::string& key, const std::string& value) {
+                    if (key == "tvg-shift") {
+                        headerShift = shiftMinutes(value);
+                    }
+                });
             } else {
                 ++result.ignoredLines;
             }
@@ -868,7 +913,8 @@ bool parseM3u(const std::string& text, cM3uImport& result, std::string& error)
                     ++result.duplicates;
                     continue;
                 }
-                result.entries.push_back({country, type, name, description, address, headers.headers(), guideId});
+                result.entries.push_back({country, type, name, description, address, headers.headers(), guideId,
+                                          entry.shift.empty() ? headerShift : shiftMinutes(entry.shift)});
                 importedBytes += rowTextBytes(result.entries.back());
                 if (importedBytes > MaxImportedBytes) {
                     // Not a list any real catalogue makes: nothing of it is

@@ -14,6 +14,8 @@
 // "FR: Films", "[ES] Deportes": the rest is the type). A channel with
 // several countries or types is listed under each; one without a country
 // or a type (or whose group is "Undefined") is listed under "Unknown".
+// tvg-shift (hours, fractional or negative; on the "#EXTM3U" line for every
+// entry without its own) shows the channel's programmes that much later.
 // Attribute names are matched without regard to case, values may be quoted
 // or not, attributes come in any order. A byte-order mark, carriage returns
 // and blank lines are accepted, and UTF-16 text with its byte-order mark is

@@ -159,6 +159,10 @@ public:
     // address; empty when the catalogue names none. Favourites and recent
     // channels find theirs through their address.
     std::string catalogueGuideId(const std::u16string& address);
+    // How many minutes later than its guide says the channel at the address
+    // shows its programmes (the list's tvg-shift); 0 for none.
+    int catalogueGuideShiftMinutes(const std::u16string& address);
+    static constexpr int MaxGuideShiftMinutes = 24 * 60;
 
     // --- favourites, main loop -----------------------------------------
 

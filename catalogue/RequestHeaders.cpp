@@ -1,6 +1,7 @@
 #include "catalogue/RequestHeaders.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include <sqlite3.h>
 
@@ -139,6 +140,21 @@ std::string cPlayerDatabase::catalogueGuideId(const std::u16string& address)
 {
     const std::vector<std::string> row = addressRow("select guide_id from channel_guide where url = ?1;", address, 1);
     return row.empty() ? std::string() : row.front();
+}
+
+int cPlayerDatabase::catalogueGuideShiftMinutes(const std::u16string& address)
+{
+    const std::vector<std::string> row =
+        addressRow("select minutes from channel_guide_shift where url = ?1;", address, 1);
+    if (row.empty()) {
+        return 0;
+    }
+    // Outside data: anything but a small whole number is no shift.
+    char* end = nullptr;
+    const long minutes = std::strtol(row.front().c_str(), &end, 10);
+    return end != nullptr && *end == '\0' && minutes >= -MaxGuideShiftMinutes && minutes <= MaxGuideShiftMinutes
+               ? static_cast<int>(minutes)
+               : 0;
 }
 
 cRequestHeaders cPlayerDatabase::currentHeaders()

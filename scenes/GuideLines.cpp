@@ -97,7 +97,16 @@ sGuideLines guideLinesFor(const std::u16string& address, const std::u16string& n
     if (channel.empty()) {
         return lines;
     }
-    const cNowNext programmes = guide->nowNext(channel, nowUtc);
+    // A list may say that the channel shows its guide's programmes later
+    // (or earlier): they are looked up and shown shifted.
+    const int64_t shift = int64_t(cPlayerDatabase::instance()->catalogueGuideShiftMinutes(address)) * 60;
+    cNowNext programmes = guide->nowNext(channel, nowUtc - shift);
+    for (std::optional<cProgramme>* programme : {&programmes.now, &programmes.next}) {
+        if (*programme) {
+            (*programme)->start += shift;
+            (*programme)->stop += shift;
+        }
+    }
     if (programmes.now) {
         lines.now = filledIn(u"guide_now", programmeSpan(*programmes.now));
         lines.brief = filledIn(u"guide_now", programmes.now->title) + " \u00b7 " +

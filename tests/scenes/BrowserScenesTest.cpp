@@ -1111,6 +1111,8 @@ TEST_F(BrowserScenesTest, TheGuideLineShowsTheChosenChannelsAndFavouritesProgram
         entries.push_back({channel.country, channel.type, channel.name, "", address(channel.name)});
     }
     entries[2].guideId = "fjord.no"; // Fjord News
+    // Its list says it shows the guide's programmes ten minutes later.
+    entries[2].guideShiftMinutes = 10;
     std::string error;
     ASSERT_TRUE(buildCatalogue(entries, narrow(mChannels) + "/database", {}, error)) << error;
     cPlayerDatabase::destroyInstance();
@@ -1136,7 +1138,7 @@ TEST_F(BrowserScenesTest, TheGuideLineShowsTheChosenChannelsAndFavouritesProgram
     };
     EXPECT_EQ(shown(), "(hidden)") << "Andes 24 is not in the guide";
     clickRow(ChannelListPlace, "Fjord News");
-    EXPECT_EQ(shown(), "Now: Evening News \u00b7 25 min left");
+    EXPECT_EQ(shown(), "Now: Evening News \u00b7 35 min left");
     // Under the channel list, within its width.
     EXPECT_GE(clutter_actor_get_y(line), ChannelListPlace.y + ChannelListPlace.height);
     EXPECT_GE(clutter_actor_get_x(line), ChannelListPlace.x);

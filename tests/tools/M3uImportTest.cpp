@@ -546,6 +546,20 @@ TEST(M3uImport, GuideIdsReachTheCatalogueAndGuideAddressesAreCollected)
                          imported, error));
     EXPECT_TRUE(imported.guideAddresses.empty());
     EXPECT_EQ(imported.skipped.size(), 2u);
+    // tvg-shift in hours, on an entry or for all on the "#EXTM3U" line.
+    ASSERT_TRUE(parseM3u("#EXTM3U tvg-shift=\"-1.5\"\n"
+                         "#EXTINF:-1,Default\nhttp://a.example/1\n"
+                         "#EXTINF:-1 tvg-shift=\"2\",Own\nhttp://a.example/2\n"
+                         "#EXTINF:-1 tvg-shift=\"+0.25\",Quarter\nhttp://a.example/3\n"
+                         "#EXTINF:-1 tvg-shift=\"0\",None\nhttp://a.example/4\n"
+                         "#EXTINF:-1 tvg-shift=\"1,5\",Comma\nhttp://a.example/5\n"
+                         "#EXTINF:-1 tvg-shift=\"48\",Too far\nhttp://a.example/6\n",
+                         imported, error));
+    ASSERT_EQ(imported.entries.size(), 6u);
+    const int shifts[] = {-90, 120, 15, 0, 0, 0};
+    for (size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(imported.entries[i].guideShiftMinutes, shifts[i]) << imported.entries[i].name;
+    }
     // A list's guide addresses are read up to 32; one line names the rest.
     std::string many = "#EXTM3U url-tvg=\"";
     for (int i = 1; i <= 34; ++i) {
