@@ -18,6 +18,7 @@
 // "guide.part", which is checked, flushed and renamed over "guide".
 
 #include "guide/Guide.h"
+#include "guide/Settling.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -321,89 +322,70 @@ public:
         std::vector<size_t> perSource(sourceCount + 1, 0);
         mConnection.execute("create index stage.programmes_by_start on programmes (channel, start, seq);");
         mConnection.execute("begin;");
-        cStatement staged(mConnection.handle,
-                          "select channel, start, stop, title, subtitle, description, category, source "
-                          "from stage.programmes order by channel, start, seq;");
+        cStatement rows(mConnection.handle,
+                        "select channel, start, stop, title, subtitle, description, category, source "
+                        "from stage.programmes order by channel, start, seq;");
         cStatement insert(mConnection.handle,
                           "insert into programmes (channel, start, stop, title, subtitle, description, category, "
                           "source) values (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8);");
-        struct cPending {
-            bool held = false;
-            std::string channel;
-            int64_t start = 0;
-            std::optional<int64_t> stop;
+        // One channel's programmes at a time, in start order, settled by
+        // the rule of Settling.h and written.
+        struct cStaged {
             std::string title, subTitle, description, category;
             int64_t source = 0;
-        } pending;
-        const auto flush = [&](std::optional<int64_t> nextStart) {
-            if (!pending.held) {
-                return;
-            }
-            pending.held = false;
-            std::optional<int64_t> end = pending.stop;
-            if (nextStart && (!end || *nextStart < *end)) {
-                if (end && pending.start < mTo && *end > mFrom) {
-                    ++mOverlapsCut;
+        };
+        std::string channel;
+        std::vector<cStagedTimes> times;
+        std::vector<cStaged> staged;
+        const auto writeChannel = [&] {
+            cSettleCounts counts;
+            for (const cSettledTimes& kept : settleChannel(times, mFrom, mTo, counts)) {
+                const cStaged& programme = staged[kept.index];
+                insert.text(1, channel);
+                insert.integer(2, kept.start);
+                insert.integer(3, kept.stop);
+                insert.text(4, programme.title);
+                insert.text(5, programme.subTitle);
+                insert.text(6, programme.description);
+                insert.text(7, programme.category);
+                insert.integer(8, programme.source);
+                insert.run();
+                if (programme.source >= 0 && static_cast<size_t>(programme.source) < perSource.size()) {
+                    ++perSource[static_cast<size_t>(programme.source)];
                 }
-                end = nextStart;
+                ++mProgrammes;
             }
-            if (!end) {
-                if (pending.start < mTo && pending.start >= mFrom) {
-                    ++mWithoutEnd;
-                }
-                return;
-            }
-            if (*end <= mFrom || pending.start >= mTo) {
-                return;
-            }
-            insert.text(1, pending.channel);
-            insert.integer(2, pending.start);
-            insert.integer(3, *end);
-            insert.text(4, pending.title);
-            insert.text(5, pending.subTitle);
-            insert.text(6, pending.description);
-            insert.text(7, pending.category);
-            insert.integer(8, pending.source);
-            insert.run();
-            if (pending.source >= 0 && static_cast<size_t>(pending.source) < perSource.size()) {
-                ++perSource[static_cast<size_t>(pending.source)];
-            }
-            ++mProgrammes;
+            mSameStart += counts.sameStart;
+            mOverlapsCut += counts.overlapsCut;
+            mWithoutEnd += counts.withoutEnd;
+            times.clear();
+            staged.clear();
         };
         int code = SQLITE_ROW;
         size_t seen = 0;
-        while ((code = sqlite3_step(staged.handle)) == SQLITE_ROW) {
+        while ((code = sqlite3_step(rows.handle)) == SQLITE_ROW) {
             if (++seen % 4096 == 0 && stop && stop()) {
                 stopped = true;
                 return perSource;
             }
-            const std::string channel = staged.column(0);
-            const int64_t start = sqlite3_column_int64(staged.handle, 1);
-            if (pending.held && pending.channel == channel) {
-                if (start == pending.start) {
-                    ++mSameStart;
-                    continue;
-                }
-                flush(start);
-            } else {
-                flush(std::nullopt);
+            const std::string rowChannel = rows.column(0);
+            if (rowChannel != channel) {
+                writeChannel();
+                channel = rowChannel;
             }
-            pending.held = true;
-            pending.channel = channel;
-            pending.start = start;
-            pending.stop = sqlite3_column_type(staged.handle, 2) == SQLITE_NULL
-                               ? std::nullopt
-                               : std::optional<int64_t>(sqlite3_column_int64(staged.handle, 2));
-            pending.title = staged.column(3);
-            pending.subTitle = staged.column(4);
-            pending.description = staged.column(5);
-            pending.category = staged.column(6);
-            pending.source = sqlite3_column_int64(staged.handle, 7);
+            cStagedTimes programme;
+            programme.start = sqlite3_column_int64(rows.handle, 1);
+            if (sqlite3_column_type(rows.handle, 2) != SQLITE_NULL) {
+                programme.stop = sqlite3_column_int64(rows.handle, 2);
+            }
+            times.push_back(programme);
+            staged.push_back({rows.column(3), rows.column(4), rows.column(5), rows.column(6),
+                              sqlite3_column_int64(rows.handle, 7)});
         }
         if (code != SQLITE_DONE) {
             throw cSqlFailure(sqlite3_errmsg(mConnection.handle));
         }
-        flush(std::nullopt);
+        writeChannel();
 
         {
             cStatement ids(mConnection.handle, "select distinct channel from programmes order by channel;");
