@@ -127,10 +127,6 @@ private:
     std::atomic<uint64_t> mSlowReaders{0};
 };
 
-// The content type the server sends for a file name (by its extension,
-// case-insensitive); application/octet-stream when unknown.
-std::string contentTypeFor(const std::string& fileName);
-
 // Raises the soft limit of open files to the hard limit (a server holding
 // many waiting connections needs one descriptor each). Returns the soft
 // limit in force afterwards.

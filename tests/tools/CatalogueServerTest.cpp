@@ -10,6 +10,7 @@
 
 #include "ToolsTestSupport.h"
 #include "tools/CatalogueServer.h"
+#include "tools/ServedFile.h"
 
 using namespace toolstest;
 
@@ -174,6 +175,38 @@ TEST(CatalogueServer, ContentTypesByExtension)
     };
     for (const auto& [name, type] : cases) {
         EXPECT_EQ(contentTypeFor(name), type) << name;
+    }
+}
+
+TEST(CatalogueServer, ByteRangesOfAFile)
+{
+    const struct {
+        const char* header;
+        uint64_t size;
+        eRangeKind kind;
+        uint64_t first, last;
+    } cases[] = {
+        {"bytes=0-99", 1000, eRangeKind::Part, 0, 99},
+        {"bytes=900-", 1000, eRangeKind::Part, 900, 999},
+        {"bytes=900-5000", 1000, eRangeKind::Part, 900, 999},
+        {"bytes=-100", 1000, eRangeKind::Part, 900, 999},
+        {"bytes=-5000", 1000, eRangeKind::Part, 0, 999},
+        {"bytes=1000-", 1000, eRangeKind::Unsatisfiable, 0, 0},
+        {"bytes=-0", 1000, eRangeKind::Unsatisfiable, 0, 0},
+        {"bytes=0-", 0, eRangeKind::Unsatisfiable, 0, 0},
+        {"bytes=5-4", 1000, eRangeKind::Whole, 0, 0},
+        {"bytes=0-1,5-6", 1000, eRangeKind::Whole, 0, 0},
+        {"items=0-1", 1000, eRangeKind::Whole, 0, 0},
+        {"bytes=a-b", 1000, eRangeKind::Whole, 0, 0},
+        {"bytes=1234567890123456789-", 1000, eRangeKind::Whole, 0, 0},
+    };
+    for (const auto& c : cases) {
+        cByteRange range;
+        EXPECT_EQ(parseRange(c.header, c.size, range), c.kind) << c.header;
+        if (c.kind == eRangeKind::Part) {
+            EXPECT_EQ(range.first, c.first) << c.header;
+            EXPECT_EQ(range.last, c.last) << c.header;
+        }
     }
 }
 
