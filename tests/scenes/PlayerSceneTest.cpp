@@ -1673,19 +1673,26 @@ TEST_F(PlayerSceneTest, ZappingOntoAPlaylistThatCannotBeFetchedSaysWhyAndStays)
 TEST_F(PlayerSceneTest, TheHomeSceneSaysWhyAChannelDidNotPlayInTheUsersLanguage)
 {
     const std::u16string applicationFolder = kestrel::cSystem::getApplicationPath();
+    // A playlist whose server is not there, and a stream whose server is
+    // not: the fetch fails, and the player does.
     struct {
         const char16_t* language;
+        const char16_t* channel;
         const char* expected;
     } cases[] = {
-        {u"english", "Lost Playlist does not play: the server refused the connection"},
-        {u"german", "Lost Playlist l\u00e4sst sich nicht abspielen: der Server hat die Verbindung abgelehnt"},
+        {u"english", u"Lost Playlist", "Lost Playlist does not play: the server refused the connection"},
+        {u"german", u"Lost Playlist",
+         "Lost Playlist l\u00e4sst sich nicht abspielen: der Server hat die Verbindung abgelehnt"},
+        {u"english", u"Unreachable", "Unreachable does not play: the server refused the connection"},
+        {u"german", u"Unreachable",
+         "Unreachable l\u00e4sst sich nicht abspielen: der Server hat die Verbindung abgelehnt"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(kestrel::toUtf8(c.language));
+        SCOPED_TRACE(kestrel::toUtf8(c.language) + ", " + kestrel::toUtf8(c.channel));
         clearLanguage();
         ASSERT_TRUE(loadLanguage(languageFilePath(applicationFolder, c.language)));
         cScene* before = currentScene;
-        play(u"Lost Playlist");
+        play(c.channel);
         ASSERT_TRUE(runMainLoopUntil(
             [before] { return dynamic_cast<cIdleScene*>(currentScene) != nullptr && currentScene != before; },
             15000));
