@@ -225,7 +225,7 @@ std::vector<Poco::Net::SocketAddress> resolveHost(const std::string& host, uint1
         }
     }
     if (lookup->found.empty()) {
-        throw cFetchFailure("cannot find the host " + host + ": " + lookup->error);
+        throw cFetchFailure("cannot find the host " + host + ": " + lookup->error, cFetchFailure::ReasonHostUnknown);
     }
     return lookup->found;
 }
@@ -344,7 +344,8 @@ void fetchAddress(const std::string& address, const cFetchLimits& limits, const 
         return static_cast<long long>(limits.deadlineMs) - spent;
     };
     const auto overDeadline = [&](const std::string& where) {
-        return cFetchFailure(where + " took longer than " + std::to_string(limits.deadlineMs / 1000) + " s");
+        return cFetchFailure(where + " took longer than " + std::to_string(limits.deadlineMs / 1000) + " s",
+                            cFetchFailure::ReasonNoAnswer);
     };
     // A wait is the shorter of the network time-out and what is left of the
     // deadline.
@@ -399,7 +400,8 @@ void fetchAddress(const std::string& address, const cFetchLimits& limits, const 
                 throw overDeadline(uri.toString());
             }
             throw cFetchFailure(uri.toString() + " did not answer within " +
-                                std::to_string(limits.networkTimeoutMs / 1000) + " s");
+                                    std::to_string(limits.networkTimeoutMs / 1000) + " s",
+                                cFetchFailure::ReasonNoAnswer);
         case cWatchdog::NotFired:
             break;
         }
@@ -556,17 +558,21 @@ void fetchAddress(const std::string& address, const cFetchLimits& limits, const 
         }
     } catch (const Poco::Net::SSLException& failure) {
         throwIfFired();
-        throw cFetchFailure("secure connection to " + uri.toString() + " failed: " + describe(failure));
+        throw cFetchFailure("secure connection to " + uri.toString() + " failed: " + describe(failure),
+                            cFetchFailure::ReasonSecure);
     } catch (const Poco::TimeoutException&) {
         throwIfFired();
         if (remainingMs() <= 0) {
             throw overDeadline(uri.toString());
         }
         throw cFetchFailure(uri.toString() + " did not answer within " +
-                            std::to_string(limits.networkTimeoutMs / 1000) + " s");
+                                std::to_string(limits.networkTimeoutMs / 1000) + " s",
+                            cFetchFailure::ReasonNoAnswer);
     } catch (const Poco::Exception& failure) {
         throwIfFired();
-        throw cFetchFailure(uri.toString() + ": " + describe(failure));
+        const bool refused = dynamic_cast<const Poco::Net::ConnectionRefusedException*>(&failure) != nullptr;
+        throw cFetchFailure(uri.toString() + ": " + describe(failure),
+                            refused ? cFetchFailure::ReasonRefused : cFetchFailure::ReasonOther);
     }
 }
 

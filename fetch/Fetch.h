@@ -47,16 +47,33 @@ struct cFetchLimits {
 // for, no minimum rate.
 cFetchLimits webSourceLimits(unsigned networkTimeoutMs, unsigned deadlineMs, uint64_t maxBytes, int maxRedirects);
 
-// A failed exchange: what went wrong, with the address, in English.
+// A failed exchange: what went wrong, with the address, in English, and
+// which kind of failure it was, for whoever tells it in other words.
 class cFetchFailure : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
-    cFetchFailure(const std::string& what, int status) : std::runtime_error(what), mStatus(status) {}
+    enum eReason {
+        ReasonOther,       // anything below
+        ReasonHostUnknown, // the host name could not be resolved
+        ReasonRefused,     // nothing accepted the connection
+        ReasonNoAnswer,    // a wait or the deadline ran out
+        ReasonStatus,      // the server answered with status()
+        ReasonSecure,      // the secure connection could not be set up
+    };
+    explicit cFetchFailure(const std::string& what, eReason reason = ReasonOther)
+        : std::runtime_error(what), mReason(reason)
+    {
+    }
+    cFetchFailure(const std::string& what, int status)
+        : std::runtime_error(what), mReason(ReasonStatus), mStatus(status)
+    {
+    }
+    eReason reason() const { return mReason; }
     // The server's HTTP status when it answered with one other than 200;
     // 0 for any other failure.
     int status() const { return mStatus; }
 
 private:
+    eReason mReason = ReasonOther;
     int mStatus = 0;
 };
 

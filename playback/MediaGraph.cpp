@@ -1,6 +1,8 @@
 #include "playback/MediaGraph.h"
 #include "playback/HlsRelay.h"
 #include "playback/StreamAddress.h"
+
+#include "fetch/Fetch.h"
 #include "kestrel/Log.h"
 
 #include <gst/app/gstappsink.h>
@@ -390,6 +392,10 @@ void cMediaGraph::onSourceSetup(GstElement*, GstElement* source, void* data)
                                      (address != nullptr ? address : "every address") + ", not a multicast group";
             gst_element_set_locked_state(source, TRUE);
             kestrel::logWarning("playback", text);
+            {
+                std::lock_guard<std::mutex> lock(static_cast<cMediaGraph*>(data)->mLock);
+                static_cast<cMediaGraph*>(data)->mSourceRefused = true;
+            }
             GError* error = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_OPEN_READ, text.c_str());
             gst_element_post_message(source, gst_message_new_error(GST_OBJECT(source), error, text.c_str()));
             g_error_free(error);
@@ -490,7 +496,8 @@ int cMediaGraph::onBusMessage(GstBus*, GstMessage* message, void* data)
         break;
     case GST_MESSAGE_ERROR: {
         GError* error = nullptr;
-        gst_message_parse_error(message, &error, nullptr);
+        gchar* debug = nullptr;
+        gst_message_parse_error(message, &error, &debug);
         // The first error of a failing load or run names the cause; the
         // ones after it (a type finder that got no data, the source torn
         // down after a time-out) only follow from it.
@@ -502,8 +509,15 @@ int cMediaGraph::onBusMessage(GstBus*, GstMessage* message, void* data)
             gst_message_parse_error_details(message, &details);
             if (details != nullptr && gst_structure_get_uint(details, "http-status-code", &status) && status >= 400) {
                 self->mLastError += " (HTTP " + std::to_string(status) + ")";
+            } else {
+                status = 0;
             }
+            GstObject* origin = GST_MESSAGE_SRC(message);
+            const bool fromSource = origin != nullptr && GST_IS_URI_HANDLER(origin) &&
+                                    gst_uri_handler_get_uri_type(GST_URI_HANDLER(origin)) == GST_URI_SRC;
+            self->noteCause(error, debug != nullptr ? debug : "", static_cast<int>(status), fromSource);
         }
+        g_free(debug);
         g_clear_error(&error);
         // Once the graph runs, a failure ends the stream like its end does,
         // so that the player moves on instead of freezing.
@@ -603,6 +617,11 @@ bool cMediaGraph::load(const std::string& address)
     }
     g_object_set(source, "uri", uri, nullptr);
     g_free(uri);
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        mAddress = address;
+        mLoadStarted = std::chrono::steady_clock::now();
+    }
     const GstStateChangeReturn change = gst_element_set_state(mPipeline, GST_STATE_PAUSED);
     if (change == GST_STATE_CHANGE_FAILURE) {
         std::lock_guard<std::mutex> lock(mLock);
@@ -864,6 +883,128 @@ void cMediaGraph::setDeadline(std::chrono::steady_clock::time_point deadline)
     std::lock_guard<std::mutex> lock(mLock);
     mDeadline = deadline;
     mChanged.notify_all();
+}
+
+namespace {
+
+bool mentions(const std::string& text, const char* word)
+{
+    return g_strstr_len(text.c_str(), -1, word) != nullptr;
+}
+
+// Waits no longer than the fetch does: stops after the answer's first piece.
+struct cProbeAnswered {};
+
+} // namespace
+
+void cMediaGraph::noteCause(const GError* error, const std::string& debug, int httpStatus, bool fromSource)
+{
+    mCause = sPlayFailure::KindNotOpened;
+    mCauseStatus = 0;
+    mCauseNeedsProbe = false;
+    // Both the message and the developer's text are read: an HTTP source
+    // names the network's failure in the latter ("Could not resolve ...",
+    // "Connection refused", "timed out").
+    gchar* lower = g_ascii_strdown((std::string(error != nullptr ? error->message : "") + " " + debug).c_str(), -1);
+    const std::string text = lower;
+    g_free(lower);
+    if (mSourceRefused) {
+        mCause = sPlayFailure::KindNotAllowed;
+    } else if (httpStatus >= 400) {
+        mCause = sPlayFailure::KindHttpStatus;
+        mCauseStatus = httpStatus;
+    } else if (error != nullptr && error->domain == GST_RESOURCE_ERROR) {
+        if (mentions(text, "resolv")) {
+            mCause = sPlayFailure::KindHostUnknown;
+        } else if (mentions(text, "refused")) {
+            mCause = sPlayFailure::KindRefused;
+        } else if (mentions(text, "timed out") || mentions(text, "timeout")) {
+            mCause = sPlayFailure::KindNoAnswer;
+        } else if (mentions(text, "tls") || mentions(text, "ssl") || mentions(text, "certificate")) {
+            mCause = sPlayFailure::KindSecureConnection;
+        } else {
+            mCauseNeedsProbe = fromSource;
+        }
+    } else if (error != nullptr && error->domain == GST_STREAM_ERROR) {
+        switch (error->code) {
+        case GST_STREAM_ERROR_TYPE_NOT_FOUND:
+            // The type finder reached the end of a stream too short to tell
+            // ("Can't typefind stream"), or read data it knows nothing of.
+            mCause = mentions(text, "enough data") || mentions(text, "can't typefind")
+                         ? sPlayFailure::KindStreamEnded
+                         : sPlayFailure::KindUnsupportedFormat;
+            break;
+        case GST_STREAM_ERROR_CODEC_NOT_FOUND:
+        case GST_STREAM_ERROR_WRONG_TYPE:
+            mCause = sPlayFailure::KindUnsupportedFormat;
+            break;
+        case GST_STREAM_ERROR_FAILED:
+            // A network source stops its stream with this generic error and
+            // keeps the cause to its debug log: the address is asked again
+            // by the probe of failureCause().
+            mCauseNeedsProbe = fromSource;
+            break;
+        default:
+            break;
+        }
+    }
+    // A source that fails only after the whole time-out has passed without
+    // data gave up on a silent server.
+    if (mCauseNeedsProbe && std::chrono::steady_clock::now() - mLoadStarted >=
+                                std::chrono::seconds(gNetworkTimeout.load())) {
+        mCause = sPlayFailure::KindNoAnswer;
+        mCauseNeedsProbe = false;
+    }
+}
+
+sPlayFailure cMediaGraph::failureCause(sPlayFailure::eStep step)
+{
+    sPlayFailure failure;
+    failure.step = step;
+    std::string address;
+    std::vector<std::pair<std::string, std::string>> headers;
+    bool probe = false;
+    {
+        std::lock_guard<std::mutex> lock(mLock);
+        if (!mMissingPlugins.empty()) {
+            failure.kind = sPlayFailure::KindUnsupportedFormat;
+            failure.format = mMissingPlugins.front();
+            return failure;
+        }
+        // The graph's own watch gave up on silence or on the deadline.
+        if (mTimedOut) {
+            failure.kind = sPlayFailure::KindNoAnswer;
+            return failure;
+        }
+        failure.kind = static_cast<sPlayFailure::eKind>(mCause);
+        failure.httpStatus = mCauseStatus;
+        probe = mCauseNeedsProbe;
+        address = mAddress;
+        headers = mRequestHeaders;
+    }
+    if (!probe || !isWebAddress(address)) {
+        return failure;
+    }
+    // The source said only that its stream stopped: asking the address
+    // once more, with the same headers and time-out, tells what the
+    // network answers.
+    cFetchLimits limits;
+    limits.networkTimeoutMs = gNetworkTimeout.load() * 1000;
+    limits.deadlineMs = limits.networkTimeoutMs + 2000;
+    limits.requestHeaders = headers;
+    try {
+        fetchAddress(
+            address, limits, [](const char*, size_t) { throw cProbeAnswered(); },
+            [this] { return isInterrupted(); });
+    } catch (const cProbeAnswered&) {
+        // It answers now: the cause is not the connection.
+    } catch (const cFetchFailure& fetchFailure) {
+        const sPlayFailure probed = playFailureOfFetch(fetchFailure, step);
+        failure.kind = probed.kind;
+        failure.httpStatus = probed.httpStatus;
+    } catch (const cFetchStopped&) {
+    }
+    return failure;
 }
 
 std::string cMediaGraph::missingPlugins()

@@ -9,6 +9,8 @@
 // attenuation. Every operation may be called from any thread; none of them
 // throws.
 
+#include "playback/PlayFailure.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -27,6 +29,7 @@ class cHlsRelay;
 typedef struct _GstMessage GstMessage;
 typedef struct _GstAppSink GstAppSink;
 typedef struct _GstBin GstBin;
+typedef struct _GError GError;
 
 // Brings the media framework up; true when it is usable. Idempotent.
 bool initializeMedia();
@@ -163,6 +166,13 @@ public:
     std::string missingPlugins();
     // True when a load or run gave up for lack of progress.
     bool timedOut();
+    // Why the last load or run failed, as the viewer is told it, at the
+    // given step. Read from the framework's error (its domain, code, HTTP
+    // status and debug text) and its missing-plugin messages; when a
+    // network source said no more than that its stream stopped, the address
+    // is asked once more to learn what the network answers, which blocks
+    // for up to the network time-out (never call it on the main loop).
+    sPlayFailure failureCause(sPlayFailure::eStep step);
 
     // How long a blocking load or run may go without progress before it
     // gives up (seconds). Shared by all graphs.
@@ -193,6 +203,8 @@ private:
     int deliverSample(GstAppSink* sink);
     bool linkChain(GstPad* pad, const std::vector<GstElement*>& chain);
     bool waitFor(std::unique_lock<std::mutex>& lock, const std::function<bool()>& done);
+    // Reads the cause of the first error of a failure (under mLock).
+    void noteCause(const GError* error, const std::string& debug, int httpStatus, bool fromSource);
     // gst_element_factory_make, noting a missing element.
     GstElement* makeElement(const char* factory);
 
@@ -222,6 +234,12 @@ private:
     // mLock, destroyed with the graph.
     std::unique_ptr<cHlsRelay> mRelay;
     bool mTimedOut = false;               // guarded by mLock
+    int mCause = sPlayFailure::KindNotOpened; // guarded by mLock; an sPlayFailure::eKind
+    int mCauseStatus = 0;                 // guarded by mLock
+    bool mCauseNeedsProbe = false;        // guarded by mLock
+    bool mSourceRefused = false;          // guarded by mLock; a source that broke the address rule
+    std::string mAddress;                 // guarded by mLock; what load() opened
+    std::chrono::steady_clock::time_point mLoadStarted; // guarded by mLock
     std::chrono::steady_clock::time_point mLastProgress; // guarded by mLock
     std::chrono::steady_clock::time_point mDeadline = std::chrono::steady_clock::time_point::max(); // guarded by mLock
     bool mLiveSource = false;             // guarded by mLock; the source sends nothing until the graph plays

@@ -166,19 +166,19 @@ std::u16string cPlayList::download(const std::u16string& url)
             why = why.substr(address.size() + 2);
         }
         reportFetchFailure(why);
-        throw kestrel::cException(u"can't download ASX file");
+        throw cPlayListFetchFailure(playFailureOfFetch(failure, sPlayFailure::StepPlaylist));
     } catch (const cFetchStopped&) {
         reportFetchFailure("stopped: the program is closing");
-        throw kestrel::cException(u"can't download ASX file");
+        throw cPlayListFetchFailure(sPlayFailure{sPlayFailure::StepPlaylist});
     } catch (const kestrel::cException&) {
         reportFetchFailure("the address is not valid text");
-        throw kestrel::cException(u"can't download ASX file");
+        throw cPlayListFetchFailure(sPlayFailure{sPlayFailure::StepPlaylist});
     }
     try {
         return kestrel::fromUtf8(bytes);
     } catch (const kestrel::cException&) {
         reportFetchFailure("the playlist is not UTF-8 text");
-        throw kestrel::cException(u"can't download ASX file");
+        throw cPlayListFetchFailure(sPlayFailure{sPlayFailure::StepPlaylist});
     }
 }
 

@@ -4,6 +4,10 @@
 // is fetched and its ref addresses come first, in document order, followed
 // by the channel's own address.
 
+#include "playback/PlayFailure.h"
+
+#include "kestrel/Exception.h"
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,10 +15,24 @@
 // "\"name\" at address", how the log names a channel.
 std::string describeChannel(const std::u16string& name, const std::u16string& address);
 
+// The playlist could not be fetched: the message is "can't download ASX
+// file"; the cause is what the viewer is told.
+class cPlayListFetchFailure : public kestrel::cException {
+public:
+    explicit cPlayListFetchFailure(const sPlayFailure& cause)
+        : kestrel::cException(u"can't download ASX file"), mCause(cause)
+    {
+    }
+    const sPlayFailure& cause() const { return mCause; }
+
+private:
+    sPlayFailure mCause;
+};
+
 class cPlayList {
 public:
-    // Builds the entries. Throws kestrel::cException "can't download ASX
-    // file" when the address is an ASX playlist that cannot be fetched.
+    // Builds the entries. Throws cPlayListFetchFailure ("can't download ASX
+    // file") when the address is an ASX playlist that cannot be fetched.
     // Blocks for the whole fetch (bounded by the time-outs below).
     cPlayList(const std::u16string& url, const std::u16string& name, const std::u16string& description);
     // The same for a channel whose servers want these request headers

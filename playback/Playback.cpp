@@ -95,7 +95,7 @@ void startPlayback(std::unique_ptr<cPlayList> playList)
 }
 
 // Main loop, when a fetch has ended: null (with the reason) when it failed.
-void continueAfterFetch(unsigned generation, std::unique_ptr<cPlayList> playList, const std::string& why)
+void continueAfterFetch(unsigned generation, std::unique_ptr<cPlayList> playList, const sChannelFailure& why)
 {
     if (generation != gPlayGeneration.load()) {
         return; // a newer play request or a scene switch came first
@@ -114,19 +114,14 @@ void fetchPlayList(const std::shared_ptr<sPlaylistFetch>& fetch, unsigned genera
                    const cPlayList::tRequestHeaders& headers)
 {
     std::unique_ptr<cPlayList> playList;
-    std::string why;
+    // The continuation says it, on the home scene or while zapping.
+    sChannelFailure why{name, sPlayFailure{sPlayFailure::StepPlaylist}};
     try {
         playList = std::make_unique<cPlayList>(address, name, description, headers);
-    } catch (const kestrel::cException& failure) {
-        // The continuation says it while zapping.
-        why = "the playlist cannot be read";
-        try {
-            why = kestrel::toUtf8(failure.message());
-        } catch (const kestrel::cException&) {
-            // The reasons thrown for a fetch are plain ASCII; keep the stand-in.
-        }
+    } catch (const cPlayListFetchFailure& failure) {
+        why.failure = failure.cause();
     } catch (...) {
-        why = "the playlist cannot be read";
+        // The playlist could not be read: the stand-in above.
     }
     // Under the lock, so that shutdown either sees the fetch still running
     // and abandons it, or finds its continuation already posted.
@@ -196,6 +191,7 @@ void playChannelProcedure()
         try {
             playList = std::make_unique<cPlayList>(address, name, description, headers);
         } catch (...) {
+            // Only a fetch throws, and no fetch is made here.
             requestHomeScene();
             return;
         }

@@ -22,7 +22,8 @@ void cPlayerPlayTask::execute()
     mResult = mPlayer.playSequence();
     if (!mResult && !mPlayer.isAborted()) {
         // The home scene, unless the user is zapping (playback/Zapping.h).
-        playerOpenFailed(mPlayer.failure(), mPlayer.stillWanted());
+        playerOpenFailed(sChannelFailure{mPlayer.getPlayList()->getName(), mPlayer.failureCause()},
+                         mPlayer.stillWanted());
     }
 }
 
@@ -233,7 +234,8 @@ bool cVideoPlayerImpl::open()
             std::lock_guard<std::mutex> refLock(mGraphRefLock);
             error = mGraph != nullptr ? mGraph->lastError() : std::string();
         }
-        return fail("media graph", error.empty() ? "the media framework is not usable" : error);
+        return fail("media graph", error.empty() ? "the media framework is not usable" : error,
+                    causeAt(sPlayFailure::StepMediaGraph));
     }
     // A previous run of the play task has returned from its work (it held
     // the graph lock until then); reap its thread so that it can start anew.
@@ -272,7 +274,15 @@ std::string cVideoPlayerImpl::channelText()
     return describeChannel(mPlayList->getName(), mPlayList->getCurrentEntry());
 }
 
-bool cVideoPlayerImpl::fail(const std::string& step, const std::string& detail)
+sPlayFailure cVideoPlayerImpl::causeAt(sPlayFailure::eStep step, sPlayFailure::eKind kind)
+{
+    sPlayFailure cause;
+    cause.step = step;
+    cause.kind = kind;
+    return cause;
+}
+
+bool cVideoPlayerImpl::fail(const std::string& step, const std::string& detail, const sPlayFailure& cause)
 {
     // A player being destroyed stops on purpose: that is no failure.
     if (isAborted()) {
@@ -284,24 +294,30 @@ bool cVideoPlayerImpl::fail(const std::string& step, const std::string& detail)
     // by the line that gives up.
     if (mReconnecting) {
         mLastFailure = failure;
+        mLastFailureCause = cause;
+        mLastFailureCause.step = sPlayFailure::StepPlaying;
         return false;
     }
     mFailure = failure;
+    mFailureCause = cause;
     kestrel::logError("playback", "channel " + channelText() + ": " + failure);
     return false;
 }
 
-bool cVideoPlayerImpl::failGraph(cMediaGraph& graph, const std::string& step)
+bool cVideoPlayerImpl::failGraph(cMediaGraph& graph, const std::string& step, sPlayFailure::eStep stage)
 {
+    // The cause may take a look at the network again: not for a player
+    // that is going away.
+    const sPlayFailure cause = isAborted() ? causeAt(stage) : graph.failureCause(stage);
     const std::string missing = graph.missingPlugins();
     if (!missing.empty()) {
-        return fail("missing decoder", "not installed: " + missing);
+        return fail("missing decoder", "not installed: " + missing, cause);
     }
     if (graph.timedOut()) {
-        return fail("time-out", step + ": " + graph.lastError());
+        return fail("time-out", step + ": " + graph.lastError(), cause);
     }
     const std::string error = graph.lastError();
-    return fail(step, error.empty() ? std::string() : error);
+    return fail(step, error.empty() ? std::string() : error, cause);
 }
 
 bool cVideoPlayerImpl::openSequence()
@@ -318,7 +334,8 @@ bool cVideoPlayerImpl::openSequence()
         try {
             mPlayList->refetch();
         } catch (const kestrel::cException&) {
-            return fail("playlist fetch", "the playlist could not be fetched again");
+            return fail("playlist fetch", "the playlist could not be fetched again",
+                        causeAt(sPlayFailure::StepPlaylist));
         }
         if (isAborted()) {
             return false;
@@ -334,28 +351,30 @@ bool cVideoPlayerImpl::openSequence()
         try {
             address = kestrel::toUtf8(mPlayList->getCurrentEntry());
         } catch (const kestrel::cException&) {
-            return fail("address", "the address is not valid text");
+            return fail("address", "the address is not valid text",
+                        causeAt(sPlayFailure::StepAddress, sPlayFailure::KindNotAllowed));
         }
         if (!checkStreamAddress(address, reason)) {
-            return fail("address", "refused: " + reason);
+            return fail("address", "refused: " + reason,
+                        causeAt(sPlayFailure::StepAddress, sPlayFailure::KindNotAllowed));
         }
     }
 
     if (!graph->addSource()) {
-        return failGraph(*graph, "connect");
+        return failGraph(*graph, "connect", sPlayFailure::StepConnect);
     }
     graph->setRequestHeaders(mPlayList->getRequestHeaders());
     mLoadTask->prepare(graph, mPlayList->getCurrentEntry());
     // A task that cannot start fails the sequence instead of being waited
     // for.
     if (!mLoadTask->start()) {
-        return fail("connect", "no thread for the load");
+        return fail("connect", "no thread for the load", causeAt(sPlayFailure::StepConnect));
     }
     if (!waitForTask(*mLoadTask)) {
-        return fail("connect", "the application is ending");
+        return fail("connect", "the application is ending", causeAt(sPlayFailure::StepConnect));
     }
     if (!mLoadTask->result()) {
-        return failGraph(*graph, "connect");
+        return failGraph(*graph, "connect", sPlayFailure::StepConnect);
     }
     if (isAborted()) {
         return false;
@@ -371,34 +390,34 @@ bool cVideoPlayerImpl::openSequence()
                                        : hasAudio           ? "audio and no video"
                                                             : "neither video nor audio"));
     if (!hasVideo && !hasAudio) {
-        return failGraph(*graph, "no video or audio stream");
+        return failGraph(*graph, "no video or audio stream", sPlayFailure::StepStreams);
     }
     // A part that nothing installed can decode is not offered at all: the
     // stream fails for the missing decoder rather than playing without it.
     if ((!hasVideo || !hasAudio) && !graph->missingPlugins().empty()) {
-        return failGraph(*graph, hasVideo ? "no audio stream" : "no video stream");
+        return failGraph(*graph, hasVideo ? "no audio stream" : "no video stream", sPlayFailure::StepStreams);
     }
     if (hasVideo &&
         (!graph->renderStream(cMediaGraph::MediaVideo, cMediaGraph::FilterSource, cMediaGraph::FilterSampleGrabber) ||
          !graph->renderStream(cMediaGraph::MediaVideo, cMediaGraph::FilterSampleGrabber,
                               cMediaGraph::FilterNullRenderer))) {
-        return failGraph(*graph, "no video stream");
+        return failGraph(*graph, "no video stream", sPlayFailure::StepStreams);
     }
     if (hasAudio && !graph->renderStream(cMediaGraph::MediaAudio, cMediaGraph::FilterSource,
                                          cMediaGraph::FilterDefaultRenderer)) {
-        return failGraph(*graph, "no audio stream");
+        return failGraph(*graph, "no audio stream", sPlayFailure::StepStreams);
     }
 
     const uint64_t framesBeforeRun = mCallback.deliveredFrames();
     mRunTask->prepare(graph);
     if (!mRunTask->start()) {
-        return fail("start", "no thread for the run");
+        return fail("start", "no thread for the run", causeAt(sPlayFailure::StepStart));
     }
     if (!waitForTask(*mRunTask)) {
-        return fail("start", "the application is ending");
+        return fail("start", "the application is ending", causeAt(sPlayFailure::StepStart));
     }
     if (!mRunTask->result()) {
-        return failGraph(*graph, "stream error");
+        return failGraph(*graph, "stream error", sPlayFailure::StepStart);
     }
 
     mLoaded = true;
@@ -421,12 +440,13 @@ bool cVideoPlayerImpl::openSequence()
     int width = 0;
     int height = 0;
     if (!graph->getFrameSize(width, height)) {
-        return fail("no video stream", "the video has no frame size");
+        return fail("no video stream", "the video has no frame size", causeAt(sPlayFailure::StepStreams));
     }
     if (width > cVideoFrame::MaxFrameSide || height > cVideoFrame::MaxFrameSide) {
         return fail("frame size", std::to_string(width) + "x" + std::to_string(height) + " is larger than " +
                                       std::to_string(cVideoFrame::MaxFrameSide) + "x" +
-                                      std::to_string(cVideoFrame::MaxFrameSide));
+                                      std::to_string(cVideoFrame::MaxFrameSide),
+                    causeAt(sPlayFailure::StepStreams, sPlayFailure::KindUnsupportedFormat));
     }
     mCallback.setFrameSize(width, height);
     kestrel::logInfo("playback", "channel " + channelText() + ": playing, " + std::to_string(width) + "x" +
@@ -464,6 +484,7 @@ bool cVideoPlayerImpl::playSequence()
                                : mLastFailure + "; gave up after " +
                                      std::to_string(mReconnectPolicy.attemptsSinceDrop()) +
                                      " reconnection attempt(s)";
+                mFailureCause = mLastFailureCause;
                 kestrel::logError("playback", "channel " + channelText() + ": " + mFailure);
             }
             return false;
@@ -480,7 +501,7 @@ bool cVideoPlayerImpl::playSequence()
         releaseGraph();
         if (!buildBaseGraph()) {
             mReconnecting = false;
-            return fail("media graph", "the media framework is not usable");
+            return fail("media graph", "the media framework is not usable", causeAt(sPlayFailure::StepMediaGraph));
         }
     }
 }
@@ -525,7 +546,7 @@ bool cVideoPlayerImpl::hasPlayedSinceOpen()
     return !mStreamHasVideo || mCallback.deliveredFrames() > mFramesAtRun;
 }
 
-void cVideoPlayerImpl::reconnectAfterDrop(const std::string& why)
+void cVideoPlayerImpl::reconnectAfterDrop(const std::string& why, const sPlayFailure& cause)
 {
     close();
     if (isAborted()) {
@@ -534,6 +555,7 @@ void cVideoPlayerImpl::reconnectAfterDrop(const std::string& why)
     mReconnectPolicy.dropped(std::chrono::steady_clock::now());
     mReconnecting = true;
     mLastFailure = why;
+    mLastFailureCause = cause;
     open();
 }
 
@@ -550,7 +572,9 @@ void cVideoPlayerImpl::pollEvent()
         // A live stream has no end of its own: its end, like its failure,
         // is a lost connection, which is reopened once it has played.
         if (mLoaded && mStreamIsLive && hasPlayedSinceOpen()) {
-            reconnectAfterDrop(streamError.empty() ? std::string("the stream ended") : "stream error: " + streamError);
+            reconnectAfterDrop(streamError.empty() ? std::string("the stream ended") : "stream error: " + streamError,
+                               causeAt(sPlayFailure::StepPlaying, streamError.empty() ? sPlayFailure::KindStreamEnded
+                                                                                      : sPlayFailure::KindNotOpened));
             return;
         }
         if (!streamError.empty()) {

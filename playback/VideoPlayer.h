@@ -12,6 +12,7 @@
 // deletes it.
 
 #include "playback/MediaGraph.h"
+#include "playback/PlayFailure.h"
 #include "playback/PlayList.h"
 #include "playback/ReconnectPolicy.h"
 #include "playback/SampleGrabberCB.h"
@@ -127,6 +128,8 @@ public:
     // The last failure: its step and detail, as the log line says them.
     // The play task reads it after a failed open sequence.
     const std::string& failure() const { return mFailure; }
+    // The same failure as the viewer is told it.
+    const sPlayFailure& failureCause() const { return mFailureCause; }
     // False once the player is aborted; may be asked after it is gone.
     std::function<bool()> stillWanted() const { return [live = mLive] { return live->load(); }; }
 
@@ -161,7 +164,7 @@ private:
     void playNextEntry();
     // The listener's answer to a live stream that failed after it played:
     // close and open the same entry again as a reconnection.
-    void reconnectAfterDrop(const std::string& why);
+    void reconnectAfterDrop(const std::string& why, const sPlayFailure& cause);
     // Play task, before each reconnection attempt: false (the player gives
     // up) when the attempts of the window are used up or its time is;
     // otherwise waits a little before the second and third attempts and
@@ -178,8 +181,11 @@ private:
     // which step and why; each returns false. Nothing is said for a player
     // that is being aborted.
     std::string channelText();
-    bool fail(const std::string& step, const std::string& detail);
-    bool failGraph(cMediaGraph& graph, const std::string& step);
+    // The cause is what the viewer is told (sPlayFailure); failGraph reads
+    // it from the graph, at the given step.
+    bool fail(const std::string& step, const std::string& detail, const sPlayFailure& cause);
+    bool failGraph(cMediaGraph& graph, const std::string& step, sPlayFailure::eStep stage);
+    static sPlayFailure causeAt(sPlayFailure::eStep step, sPlayFailure::eKind kind = sPlayFailure::KindNotOpened);
 
     cPlayList* mPlayList; // owned; entries read by the load task, index moved and entries refetched under mGraphLock
     std::atomic<bool> mLoaded{false};
@@ -198,6 +204,7 @@ private:
     std::atomic<bool> mReconnecting{false}; // the open sequences to come reopen a dropped stream
     cReconnectPolicy mReconnectPolicy; // the drops and attempts of a live stream
     std::string mLastFailure;    // why the last attempt (or the drop) failed, said when giving up
+    sPlayFailure mLastFailureCause; // the same, as the viewer is told it
 
     // Held for the whole open sequence, by the listener while it polls and
     // moves on, and by open, close and the teardown.
@@ -219,6 +226,7 @@ private:
     std::unique_ptr<cPlayerRunTask> mRunTask;
     std::unique_ptr<cPlayerEventListener> mEventListener;
     std::string mFailure; // written by fail within open and the open sequence, both under mGraphLock
+    sPlayFailure mFailureCause; // written with mFailure
 };
 
 class cVideoPlayer {

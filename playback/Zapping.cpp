@@ -19,6 +19,7 @@ std::atomic<bool> zapping{false};
 
 std::mutex showerLock;
 tZapFailureShower failureShower; // guarded by showerLock
+std::optional<sChannelFailure> failureToShow; // guarded by showerLock
 
 void makeCurrent(const sZapChannel& channel)
 {
@@ -87,13 +88,25 @@ void setZapFailureShower(tZapFailureShower shower)
     failureShower = std::move(shower);
 }
 
-void playerOpenFailed(const std::string& why, std::function<bool()> wanted)
+std::optional<sChannelFailure> takeFailureToShow()
+{
+    std::lock_guard<std::mutex> lock(showerLock);
+    std::optional<sChannelFailure> failure = std::move(failureToShow);
+    failureToShow.reset();
+    return failure;
+}
+
+void playerOpenFailed(const sChannelFailure& failure, std::function<bool()> wanted)
 {
     if (!zapping) {
+        {
+            std::lock_guard<std::mutex> lock(showerLock);
+            failureToShow = failure;
+        }
         requestHomeScene();
         return;
     }
-    postToMainLoop(PrioritySceneSwitch, [why, wanted = std::move(wanted)] {
+    postToMainLoop(PrioritySceneSwitch, [failure, wanted = std::move(wanted)] {
         // A player replaced or stopped meanwhile no longer speaks for the
         // current scene.
         if (wanted && !wanted()) {
@@ -106,9 +119,13 @@ void playerOpenFailed(const std::string& why, std::function<bool()> wanted)
         }
         if (!zapping || !shower) {
             // The user stopped zapping meanwhile: as outside zapping.
+            {
+                std::lock_guard<std::mutex> lock(showerLock);
+                failureToShow = failure;
+            }
             requestHomeScene();
             return;
         }
-        runGuarded([&] { shower(why); });
+        runGuarded([&] { shower(failure); });
     });
 }

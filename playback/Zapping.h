@@ -12,9 +12,13 @@
 // player scene stays and says why, so the next step still works. Zapping
 // ends when a new list is set or the user leaves the player.
 //
-// Main loop only, except playerOpenFailed (the player's play task).
+// Main loop only, except playerOpenFailed (the player's play task) and
+// takeFailureToShow.
+
+#include "playback/PlayFailure.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,14 +48,26 @@ bool isZapping();
 // The user leaves the player: a failure no longer keeps the player scene.
 void stopZapping();
 
-// Play task: the open sequence of a player failed (why: the step and the
-// detail, as the log line says them), and the player was not aborted.
-// Outside zapping the home scene is requested, as always. While zapping
-// the failure goes to the failure shower on the main loop, if `wanted`
-// (asked there) says the player is still the current one.
-void playerOpenFailed(const std::string& why, std::function<bool()> wanted);
+// A channel that did not play, and why.
+struct sChannelFailure {
+    std::u16string channel; // its name
+    sPlayFailure failure;
+};
+
+// Play task (or the main loop, for a playlist fetch): the open sequence of
+// a player failed, and the player was not aborted. Outside zapping the
+// home scene is requested, as always, and the failure waits for it to
+// show (takeFailureToShow). While zapping the failure goes to the failure
+// shower on the main loop, if `wanted` (asked there) says the player is
+// still the current one.
+void playerOpenFailed(const sChannelFailure& failure, std::function<bool()> wanted);
+
+// The failure that sent the viewer to the home scene, once: the home scene
+// takes it when it shows, and nothing is left for the one after. Any
+// thread.
+std::optional<sChannelFailure> takeFailureToShow();
 
 // Shows a zapping failure in the current scene (the scenes register it).
 // Main loop.
-using tZapFailureShower = std::function<void(const std::string& why)>;
+using tZapFailureShower = std::function<void(const sChannelFailure& failure)>;
 void setZapFailureShower(tZapFailureShower shower);

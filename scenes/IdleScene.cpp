@@ -1,6 +1,7 @@
 #include "scenes/IdleScene.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <iterator>
 
@@ -12,6 +13,7 @@
 #include "app/Words.h"
 #include "catalogue/PlayerDatabase.h"
 #include "playback/Zapping.h"
+#include "scenes/FailureText.h"
 #include "state/Recent.h"
 
 namespace {
@@ -104,6 +106,10 @@ cIdleScene::cIdleScene(ClutterActor* root)
     mSceneGroup = clutter_actor_new();
     mCarouselGroup = clutter_actor_new();
     mCaption = newWordLabel("Monospace", u"idle_caption", &White);
+    mFailureCaption = clutter_text_new_full("Monospace Bold 16", "", &White);
+    clutter_text_set_line_alignment(CLUTTER_TEXT(mFailureCaption), PANGO_ALIGN_CENTER);
+    // A channel's name comes from outside: never markup.
+    clutter_text_set_use_markup(CLUTTER_TEXT(mFailureCaption), FALSE);
     mBackground = loadSkinTexture("idle-bg.png", 800.0f, 600.0f);
     mLogo = loadSkinTexture("logo.png", 400.0f, 150.0f);
     mChannelsButton = loadLabelledButton("channels-button.png", u"button_channels");
@@ -118,6 +124,7 @@ cIdleScene::cIdleScene(ClutterActor* root)
     clutter_actor_set_reactive(mFavoritesButton, TRUE);
 
     clutter_actor_add_child(mSceneGroup, mCaption);
+    clutter_actor_add_child(mSceneGroup, mFailureCaption);
     clutter_actor_add_child(mSceneGroup, mChannelsButton);
     clutter_actor_add_child(mSceneGroup, mFavoritesButton);
 
@@ -127,6 +134,7 @@ cIdleScene::cIdleScene(ClutterActor* root)
     clutter_actor_add_child(mRoot, mCarouselGroup);
     clutter_actor_add_child(mRoot, mLogo);
     clutter_actor_show_all(mRoot);
+    clutter_actor_hide(mFailureCaption);
 }
 
 void cIdleScene::makeTile(int place)
@@ -174,6 +182,9 @@ void cIdleScene::makeTile(int place)
 
 cIdleScene::~cIdleScene()
 {
+    if (mFailureTimer != 0) {
+        g_source_remove(mFailureTimer);
+    }
     for (gulong handler : mHandlers) {
         if (handler != 0) {
             g_signal_handler_disconnect(mRoot, handler);
@@ -181,7 +192,7 @@ cIdleScene::~cIdleScene()
     }
     // Running effects would outlive their actors' owner; they stop here.
     ClutterActor* const animated[] = {mSceneGroup, mCarouselGroup, mBackground, mLogo, mChannelsButton,
-                                      mFavoritesButton, mCaption};
+                                      mFavoritesButton, mCaption, mFailureCaption};
     for (ClutterActor* actor : animated) {
         stopEffects(actor);
     }
@@ -192,6 +203,7 @@ cIdleScene::~cIdleScene()
         clutter_actor_destroy(mReflections[place]);
     }
     clutter_actor_destroy(mCaption);
+    clutter_actor_destroy(mFailureCaption);
     clutter_actor_destroy(mChannelsButton);
     clutter_actor_destroy(mFavoritesButton);
     clutter_actor_destroy(mSceneGroup);
@@ -211,6 +223,44 @@ void cIdleScene::placeFrame(float sw, float sh)
     clutter_actor_set_position(mLogo, sw / 2.0f, clutter_actor_get_height(mLogo) / 3.0f);
     clutter_actor_set_position(mChannelsButton, 30.0f, 500.0f);
     clutter_actor_set_position(mFavoritesButton, sw - clutter_actor_get_width(mFavoritesButton) - 30.0f, 500.0f);
+    placeFailure(sw, sh);
+}
+
+void idleFailurePosition(float stageWidth, float labelWidth, float labelHeight, float captionY, float& x, float& y)
+{
+    x = std::floor((stageWidth - labelWidth) / 2.0f);
+    y = std::floor(captionY - labelHeight - labelHeight / 4.0f);
+}
+
+void cIdleScene::placeFailure(float sw, float)
+{
+    if (!mFailure) {
+        return;
+    }
+    clutter_text_set_text(CLUTTER_TEXT(mFailureCaption), channelFailureText(*mFailure).c_str());
+    wrapWithin(mFailureCaption, sw - 2.0f * IdleFailureMargin);
+    float x = 0.0f;
+    float y = 0.0f;
+    idleFailurePosition(sw, clutter_actor_get_width(mFailureCaption), clutter_actor_get_height(mFailureCaption),
+                        clutter_actor_get_y(mCaption), x, y);
+    clutter_actor_set_position(mFailureCaption, x, y);
+}
+
+gboolean cIdleScene::onFailureTimer(gpointer self)
+{
+    auto* scene = static_cast<cIdleScene*>(self);
+    scene->mFailureTimer = 0;
+    scene->mFailure.reset();
+    clutter_actor_hide(scene->mFailureCaption);
+    return G_SOURCE_REMOVE;
+}
+
+void cIdleScene::wordsChanged()
+{
+    if (isLeaving()) {
+        return;
+    }
+    cScene::wordsChanged();
 }
 
 void cIdleScene::layOutForStage(float width, float height)
@@ -237,6 +287,12 @@ void cIdleScene::show()
     clutter_actor_set_position(mBackground, clutter_actor_get_width(mBackground) / 2.0f,
                                clutter_actor_get_height(mBackground) / 2.0f);
     clutter_actor_set_anchor_point_from_gravity(mLogo, CLUTTER_GRAVITY_CENTER);
+    // A channel that failed sent the viewer here: say why, for a while.
+    mFailure = takeFailureToShow();
+    if (mFailure) {
+        clutter_actor_show(mFailureCaption);
+        mFailureTimer = g_timeout_add(IdleFailureMilliseconds, onFailureTimer, this);
+    }
     placeFrame(sw, sh);
 
     // The carousel starts laid out around the centre place and slides into

@@ -10,9 +10,11 @@
 // Everything here runs on the main loop.
 
 #include <memory>
+#include <optional>
 
 #include "app/Effects.h"
 #include "app/Scene.h"
+#include "playback/Zapping.h"
 
 // --- layout, as plain functions --------------------------------------------
 
@@ -48,6 +50,14 @@ sCarouselSlot idleCarouselSlot(int place, int focus, float stageWidth, float sta
 // bottom edge. Shared by the scenes that show a caption at the bottom.
 void captionPosition(float stageWidth, float stageHeight, float labelWidth, float labelHeight, float& x, float& y);
 
+// How long the home scene says why a channel did not play.
+constexpr unsigned IdleFailureMilliseconds = 6000;
+// Where that sentence stands: centred, wrapped within the stage less a
+// margin on each side (the label's width), its bottom edge a little above
+// the caption's top (captionY).
+void idleFailurePosition(float stageWidth, float labelWidth, float labelHeight, float captionY, float& x, float& y);
+constexpr float IdleFailureMargin = 20.0f;
+
 // The place the next home scene centres: kept across scenes for the
 // process, initially the centre place. A home scene starts with it and
 // writes its own focus back when it stops being current; the player scene
@@ -66,6 +76,8 @@ public:
 
     void show() override;
     void hide() override;
+    // The failure shown again in the new language.
+    void wordsChanged() override;
 
 protected:
     void layOutForStage(float width, float height) override;
@@ -86,6 +98,9 @@ public:
     ClutterActor* background() const { return mBackground; }
     ClutterActor* logo() const { return mLogo; }
     ClutterActor* caption() const { return mCaption; }
+    // The sentence that says why a channel did not play: shown for
+    // IdleFailureMilliseconds when the scene came after a failed channel.
+    ClutterActor* failureCaption() const { return mFailureCaption; }
     ClutterActor* channelsButton() const { return mChannelsButton; }
     ClutterActor* favoritesButton() const { return mFavoritesButton; }
     bool isCarouselTurning() const { return mCarouselTimeline->isPlaying(); }
@@ -112,6 +127,9 @@ private:
     void makeTile(int place);
     // Paints far tiles first, so that nearer ones cover them.
     void stackByDistance();
+    // The failure's sentence in the loaded language, wrapped and placed.
+    void placeFailure(float sw, float sh);
+    static gboolean onFailureTimer(gpointer self);
 
     // All fields: main loop only. The actors belong to the stage (or to the
     // groups) until the destructor destroys them.
@@ -119,6 +137,9 @@ private:
     ClutterActor* mSceneGroup;
     ClutterActor* mCarouselGroup;
     ClutterActor* mCaption;
+    ClutterActor* mFailureCaption; // in the scene group; hidden unless a failure is shown
+    std::optional<sChannelFailure> mFailure; // the one shown, until its time is up
+    guint mFailureTimer = 0;
     ClutterActor* mBackground;
     ClutterActor* mLogo;
     ClutterActor* mChannelsButton;

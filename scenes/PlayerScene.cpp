@@ -16,6 +16,7 @@
 #include "kestrel/Unicode.h"
 #include "playback/PlayerManager.h"
 #include "playback/Zapping.h"
+#include "scenes/FailureText.h"
 #include "scenes/GuideLines.h"
 #include "scenes/IdleScene.h"
 #include "state/Language.h"
@@ -812,22 +813,20 @@ void cPlayerScene::wordsChanged()
     layout();
 }
 
-void cPlayerScene::showZapFailure(const std::string& why)
+void cPlayerScene::showZapFailure(const sChannelFailure& failure)
 {
     // Nothing more will come: no busy icon, no pictures to stay awake for.
     busyEnd();
     keepScreenAwake(false);
-    std::string text = currentChannelName() + "\n";
-    try {
-        text += kestrel::toUtf8(languageString(u"zap_failed", u"This channel does not play"));
-    } catch (const kestrel::cException&) {
-        text += "This channel does not play";
+    sChannelFailure shown = failure;
+    if (shown.channel.empty()) {
+        try {
+            shown.channel = kestrel::fromUtf8(currentChannelName());
+        } catch (const kestrel::cException&) {
+        }
     }
-    if (!why.empty()) {
-        text += ": " + why;
-    }
-    showZapCaption(text, 0);
-    mShownFailure = why;
+    showZapCaption(channelFailureText(shown), 0);
+    mShownFailure = shown;
 }
 
 bool cPlayerScene::zapCaptionShown() const

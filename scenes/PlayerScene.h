@@ -25,6 +25,7 @@
 
 #include "app/Effects.h"
 #include "app/Scene.h"
+#include "playback/Zapping.h"
 
 class cScalerWidget;
 class cVolumeWidget;
@@ -87,7 +88,7 @@ public:
     // Places everything for the stage's size and the full-screen state.
     virtual void layout();
     // Zapping: the channel did not play; the caption says why and stays.
-    void showZapFailure(const std::string& why);
+    void showZapFailure(const sChannelFailure& failure);
 
     // For checks.
     ClutterActor* videoTexture() const { return mVideoTexture; }
@@ -184,7 +185,7 @@ private:
     // makes it a double click acts on nothing.
     bool mPressToggledByButton = false;
     // The reason of the zapping failure the caption shows, if it does.
-    std::optional<std::string> mShownFailure;
+    std::optional<sChannelFailure> mShownFailure;
     std::unique_ptr<cTimeline> mBusyTimeline;     // 360 frames at 120 per second, looping
     std::unique_ptr<cTimeline> mControlsTimeline; // 10 frames at 30 per second
     std::unique_ptr<cEffectTemplate> mShortTemplate; // 300 ms, ramp

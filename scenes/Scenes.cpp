@@ -18,9 +18,9 @@ void installScenes()
     registerSceneFactory(SceneFavorites, [](ClutterActor* root) { return new cFavoritesScene(root); });
     setPlayerSceneFactory([](ClutterActor* root) { return new cPlayerScene(root); });
     // A channel that fails while zapping is shown by the player scene.
-    setZapFailureShower([](const std::string& why) {
+    setZapFailureShower([](const sChannelFailure& failure) {
         if (auto* scene = dynamic_cast<cPlayerScene*>(currentScene)) {
-            scene->showZapFailure(why);
+            scene->showZapFailure(failure);
         }
     });
 }

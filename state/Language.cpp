@@ -129,8 +129,23 @@ const std::vector<sInterfaceText>& interfaceTexts()
         {u"button_favourites", u"Favorites"},
         {u"button_back", u"Back"},
         {u"button_continue", u"Continue"},
-        // The player scene while zapping: a channel that did not play.
-        {u"zap_failed", u"This channel does not play"},
+        // A channel that did not play, on the home scene it returns to and
+        // in the player scene while zapping: "%1" is the channel's name, "%2"
+        // one of the reasons below.
+        {u"play_failed", u"%1 does not play: %2"},
+        {u"failure_host_unknown", u"the server's name could not be found"},
+        {u"failure_refused", u"the server refused the connection"},
+        {u"failure_no_answer", u"the server did not answer in time"},
+        // "%1" is the HTTP status number (403, 404, ...).
+        {u"failure_http_status", u"the server answered with error %1"},
+        {u"failure_secure_connection", u"the secure connection failed"},
+        {u"failure_not_allowed", u"the address is not allowed"},
+        {u"failure_unsupported_format", u"the stream's format is not supported"},
+        // "%1" is what is missing, as the media framework names it
+        // ("H.264 (Main Profile) decoder").
+        {u"failure_missing_format", u"the stream's format is not supported (missing: %1)"},
+        {u"failure_stream_ended", u"the stream ended"},
+        {u"failure_not_opened", u"the stream could not be opened"},
         // What is on, from the programme guide: in the player's controls
         // the programme now and the next one ("%1" is the times and the
         // title, "20:00-21:00 News"); under the browser's channel list the

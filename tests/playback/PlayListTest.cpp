@@ -32,11 +32,17 @@ std::vector<std::string> entriesOf(const cPlayList& list)
     return result;
 }
 
-// The message the constructor throws, or "" when it does not throw.
-std::string constructionError(const std::string& url)
+// The message the constructor throws, or "" when it does not throw; the
+// cause it carries for the viewer, when given.
+std::string constructionError(const std::string& url, sPlayFailure* cause = nullptr)
 {
     try {
         cPlayList list(wide(url), u"n", u"d");
+    } catch (const cPlayListFetchFailure& e) {
+        if (cause != nullptr) {
+            *cause = e.cause();
+        }
+        return kestrel::toUtf8(e.message());
     } catch (const kestrel::cException& e) {
         return kestrel::toUtf8(e.message());
     }
@@ -188,18 +194,27 @@ TEST(PlayListTest, FailuresThrowTheExactMessage)
     cTestHttpServer server;
     server.addBody("/bad-utf8.asx", std::string("<ref href=\"\xff\xfe\"/>"));
     const std::string refused = "http://127.0.0.1:" + std::to_string(closedPort()) + "/list.asx";
+    using F = sPlayFailure;
     struct {
         const char* name;
         std::string url;
+        F::eKind kind; // what the viewer is told
     } cases[] = {
-        {"connection refused", refused},
-        {"not a URI", "http://[broken/list.asx"},
-        {"no host", "list.asx"},
-        {"unknown scheme port", "gopher://127.0.0.1/list.asx"},
-        {"body is not UTF-8", server.url("/bad-utf8.asx")},
+        {"connection refused", refused, F::KindRefused},
+        {"not a URI", "http://[broken/list.asx", F::KindNotOpened},
+        {"no host", "list.asx", F::KindNotOpened},
+        {"unknown scheme port", "gopher://127.0.0.1/list.asx", F::KindNotOpened},
+        {"body is not UTF-8", server.url("/bad-utf8.asx"), F::KindNotOpened},
+        {"a host under a reserved name", "http://lumivex-test.invalid/list.asx", F::KindHostUnknown},
+        {"https to a plain http server", "https://127.0.0.1:" + std::to_string(server.port()) + "/bad-utf8.asx",
+         F::KindSecureConnection},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(constructionError(c.url), "can't download ASX file") << c.name;
+        sPlayFailure cause;
+        cause.kind = F::KindStreamEnded; // none the fetch gives
+        EXPECT_EQ(constructionError(c.url, &cause), "can't download ASX file") << c.name;
+        EXPECT_STREQ(playFailureKindName(cause.kind), playFailureKindName(c.kind)) << c.name;
+        EXPECT_EQ(cause.step, F::StepPlaylist) << c.name;
     }
 }
 
@@ -225,7 +240,9 @@ TEST(PlayListTest, StalledServerGivesUpWithinTheTimeOut)
     cTestHttpServer server;
     server.addStall("/stall.asx");
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(constructionError(server.url("/stall.asx")), "can't download ASX file");
+    sPlayFailure cause;
+    EXPECT_EQ(constructionError(server.url("/stall.asx"), &cause), "can't download ASX file");
+    EXPECT_EQ(cause.kind, sPlayFailure::KindNoAnswer);
     const auto seconds =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LE(seconds, cPlayList::NetworkTimeoutSeconds + 2);

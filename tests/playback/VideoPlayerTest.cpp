@@ -6,6 +6,7 @@
 #include "playback/PlayerManager.h"
 #include "playback/SampleGrabberCB.h"
 #include "playback/VideoPlayer.h"
+#include "playback/Zapping.h"
 
 #include "app/Stage.h"
 #include "kestrel/Log.h"
@@ -221,25 +222,54 @@ TEST_F(VideoPlayerTest, AStreamWithOnlyOnePartPlaysIt)
 TEST_F(VideoPlayerTest, FailuresEndTheOpenSequenceRequestTheHomeSceneAndSayWhy)
 {
     cMediaGraph::setNetworkTimeout(3);
+    mServer.addBody("/forbidden.mkv", "no", 403);
+    // Bytes that no type finder claims.
+    std::string junk(64 * 1024, '\0');
+    uint32_t seed = 12345;
+    for (char& byte : junk) {
+        seed = seed * 1103515245u + 12345u;
+        byte = static_cast<char>(seed >> 24);
+    }
+    mServer.addBody("/junk.mkv", junk, 200, "application/octet-stream");
+    mServer.addBody("/empty.mkv", "", 200, "application/octet-stream");
+    const std::string secureToPlain = "https://127.0.0.1:" + std::to_string(mServer.port()) + "/short.mkv";
+    using F = sPlayFailure;
     struct {
         const char* name;
         std::string url;
         std::string logged; // what the error line says after the channel
+        F::eStep step;      // what the viewer is told
+        F::eKind kind;
+        int status = 0;
         bool withoutVideoDecoders = false;
     } cases[] = {
-        {"unreachable entry fails at the load", "http://127.0.0.1:9/nothing.mkv", "connect: "},
-        {"missing entry fails at the load", clipUrl("missing.mkv"), "connect: Not Found"},
-        {"a silent server fails after the time-out", clipUrl("stall.mkv"), "time-out: connect: no progress within 3 s"},
-        {"a stream nothing installed decodes", clipUrl("av.mkv"), "missing decoder: not installed: H.264", true},
+        {"nothing listens on the port", "http://127.0.0.1:9/nothing.mkv", "connect: ", F::StepConnect, F::KindRefused},
+        {"a host under a reserved name", "http://lumivex-test.invalid/clip.mkv", "connect: ", F::StepConnect,
+         F::KindHostUnknown},
+        {"missing entry fails at the load", clipUrl("missing.mkv"), "connect: Not Found", F::StepConnect,
+         F::KindHttpStatus, 404},
+        {"a forbidden entry", clipUrl("forbidden.mkv"), "connect: ", F::StepConnect, F::KindHttpStatus, 403},
+        {"a silent server fails after the time-out", clipUrl("stall.mkv"), "time-out: connect: no progress within 3 s",
+         F::StepConnect, F::KindNoAnswer},
+        {"https to a plain http server", secureToPlain, "connect: ", F::StepConnect, F::KindSecureConnection},
+        {"a stream nothing installed decodes", clipUrl("av.mkv"), "missing decoder: not installed: H.264",
+         F::StepStreams, F::KindUnsupportedFormat, 0, true},
+        {"bytes of no known format", clipUrl("junk.mkv"), "connect: ", F::StepConnect, F::KindUnsupportedFormat},
+        {"a stream that ends before anything came", clipUrl("empty.mkv"), "connect: ", F::StepConnect,
+         F::KindStreamEnded},
         // Only network media, whatever a catalogue or a playlist names.
-        {"a local file is refused", "file:///etc/hostname", "address: refused: scheme \"file\" is not a network stream"},
-        {"a bare path is refused", "/etc/hostname", "address: refused: not a network address"},
-        {"a device is refused", "v4l2:///dev/video0", "address: refused: scheme \"v4l2\""},
+        {"a local file is refused", "file:///etc/hostname", "address: refused: scheme \"file\" is not a network stream",
+         F::StepAddress, F::KindNotAllowed},
+        {"a bare path is refused", "/etc/hostname", "address: refused: not a network address", F::StepAddress,
+         F::KindNotAllowed},
+        {"a device is refused", "v4l2:///dev/video0", "address: refused: scheme \"v4l2\"", F::StepAddress,
+         F::KindNotAllowed},
         {"udp on every interface is refused", "udp://0.0.0.0:5000",
-         "address: refused: udp is taken only from a multicast group"},
+         "address: refused: udp is taken only from a multicast group", F::StepAddress, F::KindNotAllowed},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        takeFailureToShow();
         sHomeScenes = 0;
         cRecordingScene::busyEnds = 0;
         cHiddenDecoders hidden(c.withoutVideoDecoders ? "video/x-h264" : nullptr);
@@ -250,6 +280,18 @@ TEST_F(VideoPlayerTest, FailuresEndTheOpenSequenceRequestTheHomeSceneAndSayWhy)
         EXPECT_TRUE(pumpUntil([] { return homeRequests() == 1; }));
         EXPECT_LT(std::chrono::steady_clock::now() - start, 6s);
         EXPECT_FALSE(player->isLoaded());
+        // The viewer's reason, kept for the home scene to show.
+        const sPlayFailure& cause = player->impl().failureCause();
+        EXPECT_STREQ(playFailureKindName(cause.kind), playFailureKindName(c.kind));
+        EXPECT_STREQ(playFailureStepName(cause.step), playFailureStepName(c.step));
+        EXPECT_EQ(cause.httpStatus, c.status);
+        if (c.withoutVideoDecoders) {
+            EXPECT_EQ(cause.format.rfind("H.264", 0), 0u) << cause.format;
+        }
+        const std::optional<sChannelFailure> shown = takeFailureToShow();
+        ASSERT_TRUE(shown.has_value());
+        EXPECT_EQ(shown->channel, u"Channel");
+        EXPECT_TRUE(shown->failure == cause);
         EXPECT_EQ(player->getPlayList()->getCurrentIndex(), 0);
         // The busy indication stays until the scene goes.
         EXPECT_EQ(cRecordingScene::busyEnds, 0);

@@ -17,7 +17,10 @@
 #include "app/Stage.h"
 #include "catalogue/PlayerDatabase.h"
 #include "state/Recent.h"
+#include "kestrel/System.h"
 #include "kestrel/Unicode.h"
+#include "scenes/FailureText.h"
+#include "state/Language.h"
 #include "scenes/IdleScene.h"
 #include "scenes/Scenes.h"
 
@@ -525,4 +528,50 @@ TEST_F(IdleSceneTest, TheHomeSceneLaysOutAgainWhenTheStageIsResized)
         EXPECT_FLOAT_EQ(clutter_actor_get_x(home->tile(5)), centre.x);
         EXPECT_FLOAT_EQ(clutter_actor_get_y(home->tile(5)), centre.y);
     }
+}
+
+// Every kind of failure has its own words, in English and in the loaded
+// language, with the HTTP status or the missing format where it has one.
+TEST_F(IdleSceneTest, EveryKindOfFailureHasItsWordsInTheLoadedLanguage)
+{
+    using F = sPlayFailure;
+    struct {
+        F::eKind kind;
+        int status;
+        const char* format;
+        const char* english;
+        const char* french;
+    } cases[] = {
+        {F::KindHostUnknown, 0, "", "the server's name could not be found", "le nom du serveur est introuvable"},
+        {F::KindRefused, 0, "", "the server refused the connection", "le serveur a refus\u00e9 la connexion"},
+        {F::KindNoAnswer, 0, "", "the server did not answer in time", "le serveur n'a pas r\u00e9pondu \u00e0 temps"},
+        {F::KindHttpStatus, 403, "", "the server answered with error 403", "le serveur a r\u00e9pondu par l'erreur 403"},
+        {F::KindSecureConnection, 0, "", "the secure connection failed", "la connexion s\u00e9curis\u00e9e a \u00e9chou\u00e9"},
+        {F::KindNotAllowed, 0, "", "the address is not allowed", "l'adresse n'est pas autoris\u00e9e"},
+        {F::KindUnsupportedFormat, 0, "", "the stream's format is not supported",
+         "le format du flux n'est pas pris en charge"},
+        {F::KindUnsupportedFormat, 0, "H.265 decoder", "the stream's format is not supported (missing: H.265 decoder)",
+         "le format du flux n'est pas pris en charge (manquant : H.265 decoder)"},
+        {F::KindStreamEnded, 0, "", "the stream ended", "le flux s'est termin\u00e9"},
+        {F::KindNotOpened, 0, "", "the stream could not be opened", "le flux n'a pas pu \u00eatre ouvert"},
+    };
+    const std::u16string applicationFolder = kestrel::cSystem::getApplicationPath();
+    for (const bool french : {false, true}) {
+        clearLanguage();
+        if (french) {
+            ASSERT_TRUE(loadLanguage(languageFilePath(applicationFolder, u"french")));
+        }
+        for (const auto& c : cases) {
+            F failure;
+            failure.kind = c.kind;
+            failure.httpStatus = c.status;
+            failure.format = c.format;
+            const std::string reason = french ? c.french : c.english;
+            SCOPED_TRACE(reason);
+            EXPECT_EQ(failureReasonText(failure), reason);
+            EXPECT_EQ(channelFailureText(sChannelFailure{u"News 24", failure}),
+                      std::string("News 24 ") + (french ? "ne se lit pas : " : "does not play: ") + reason);
+        }
+    }
+    clearLanguage();
 }

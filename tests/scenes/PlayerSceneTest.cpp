@@ -40,6 +40,7 @@
 #include "playback/SampleGrabberCB.h"
 #include "playback/Zapping.h"
 #include "scenes/ChannelsScene.h"
+#include "scenes/FailureText.h"
 #include "scenes/GuideLines.h"
 #include "scenes/IdleScene.h"
 #include "scenes/PlayerScene.h"
@@ -471,7 +472,7 @@ protected:
                 [scene] {
                     return currentScene != scene ||
                            std::string(clutter_text_get_text(CLUTTER_TEXT(scene->zapCaption())))
-                                   .find("This channel does not play") != std::string::npos;
+                                   .find(" does not play: ") != std::string::npos;
                 },
                 15000));
             runMainLoopFor(300);
@@ -1529,7 +1530,7 @@ TEST_F(PlayerSceneTest, ZappingThroughABrowserListAndBackPassesADeadChannel)
             ASSERT_TRUE(runMainLoopUntil(
                 [scene] {
                     const std::string text = clutter_text_get_text(CLUTTER_TEXT(scene->zapCaption()));
-                    return text.find("This channel does not play") != std::string::npos;
+                    return text.find(" does not play: ") != std::string::npos;
                 },
                 15000));
             runMainLoopFor(300);
@@ -1653,17 +1654,71 @@ TEST_F(PlayerSceneTest, ZappingOntoAPlaylistThatCannotBeFetchedSaysWhyAndStays)
         [waiting] {
             return currentScene != waiting ||
                    std::string(clutter_text_get_text(CLUTTER_TEXT(waiting->zapCaption())))
-                           .find("This channel does not play") != std::string::npos;
+                           .find(" does not play: ") != std::string::npos;
         },
         15000));
     ASSERT_EQ(currentScene, waiting) << "the scene that stood during the fetch went";
     const std::string caption = clutter_text_get_text(CLUTTER_TEXT(waiting->zapCaption()));
-    EXPECT_EQ(caption.rfind("Lost Playlist\n", 0), 0u) << caption;
-    EXPECT_NE(caption.find("can't download ASX file"), std::string::npos) << caption;
+    // Its server is not there: the connection was refused.
+    EXPECT_EQ(caption, "Lost Playlist does not play: the server refused the connection") << caption;
     runMainLoopFor(300);
     EXPECT_EQ(currentScene, waiting);
     EXPECT_EQ(atHome.built, 0);
     EXPECT_EQ(cPlayerManager::instance()->currentPlayer(), nullptr);
+}
+
+// A channel that does not play outside zapping returns to the home scene,
+// which says which channel and why, in the user's language, within the
+// stage, for about six seconds.
+TEST_F(PlayerSceneTest, TheHomeSceneSaysWhyAChannelDidNotPlayInTheUsersLanguage)
+{
+    const std::u16string applicationFolder = kestrel::cSystem::getApplicationPath();
+    // A playlist whose server is not there, and a stream whose server is
+    // not: the fetch fails, and the player does.
+    struct {
+        const char16_t* language;
+        const char16_t* channel;
+        const char* expected;
+    } cases[] = {
+        {u"english", u"Lost Playlist", "Lost Playlist does not play: the server refused the connection"},
+        {u"german", u"Lost Playlist",
+         "Lost Playlist l\u00e4sst sich nicht abspielen: der Server hat die Verbindung abgelehnt"},
+        {u"english", u"Unreachable", "Unreachable does not play: the server refused the connection"},
+        {u"german", u"Unreachable",
+         "Unreachable l\u00e4sst sich nicht abspielen: der Server hat die Verbindung abgelehnt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(kestrel::toUtf8(c.language) + ", " + kestrel::toUtf8(c.channel));
+        clearLanguage();
+        ASSERT_TRUE(loadLanguage(languageFilePath(applicationFolder, c.language)));
+        cScene* before = currentScene;
+        play(c.channel);
+        ASSERT_TRUE(runMainLoopUntil(
+            [before] { return dynamic_cast<cIdleScene*>(currentScene) != nullptr && currentScene != before; },
+            15000));
+        auto* home = dynamic_cast<cIdleScene*>(currentScene);
+        const double shownAt = nowMilliseconds();
+        waitForEffectsToEnd();
+        ClutterActor* caption = home->failureCaption();
+        ASSERT_TRUE(CLUTTER_ACTOR_IS_VISIBLE(caption));
+        EXPECT_STREQ(clutter_text_get_text(CLUTTER_TEXT(caption)), c.expected);
+        // Whole, within the stage, above the scene's own caption.
+        gfloat x = 0, y = 0;
+        clutter_actor_get_transformed_position(caption, &x, &y);
+        EXPECT_GE(x, 0.0f);
+        EXPECT_LE(x + clutter_actor_get_width(caption), clutter_actor_get_width(stageActor()));
+        EXPECT_LT(y + clutter_actor_get_height(caption), clutter_actor_get_y(home->caption()) + 1.0f);
+        EXPECT_FALSE(pango_layout_is_ellipsized(clutter_text_get_layout(CLUTTER_TEXT(caption))));
+        // Then it goes, and the home scene stays.
+        ASSERT_TRUE(runMainLoopUntil([caption] { return !CLUTTER_ACTOR_IS_VISIBLE(caption); }, 9000));
+        const double shownFor = nowMilliseconds() - shownAt;
+        EXPECT_GT(shownFor, IdleFailureMilliseconds - 1000.0);
+        EXPECT_LT(shownFor, IdleFailureMilliseconds + 1500.0);
+        EXPECT_EQ(currentScene, home);
+        // Nothing is left for the next home scene.
+        EXPECT_FALSE(takeFailureToShow().has_value());
+    }
+    clearLanguage();
 }
 
 // Outside text of any length stays within the stage: the channel's name
@@ -1703,17 +1758,23 @@ TEST_F(PlayerSceneTest, LongNamesAndReasonsStayWithinTheStageInEveryLanguage)
         SCOPED_TRACE(kestrel::toUtf8(language));
         clearLanguage();
         ASSERT_TRUE(loadLanguage(languageFilePath(applicationFolder, language)));
-        for (const char* why : {"connect: Not Found (HTTP 404)",
-                                "stream error: Could not open resource for reading and writing: "
-                                "http://streams.example.net/a/very/long/address/that/has/no/blanks.m3u8"}) {
-            scene->showZapFailure(why);
+        sPlayFailure notFound;
+        notFound.kind = sPlayFailure::KindHttpStatus;
+        notFound.httpStatus = 404;
+        sPlayFailure missing;
+        missing.kind = sPlayFailure::KindUnsupportedFormat;
+        missing.format = "video/x-a-very-long-format-name-from-the-framework-that-has-no-blanks-at-all-in-it";
+        for (const sPlayFailure& failure : {notFound, missing}) {
+            const std::string why = failureReasonText(failure);
+            scene->showZapFailure(sChannelFailure{kestrel::fromUtf8(LongChannelName), failure});
             settle();
             ClutterActor* caption = scene->zapCaption();
             ASSERT_TRUE(scene->zapCaptionShown());
             // The whole text, on lines no wider than the label, which
             // stands within the stage.
             const std::string text = clutter_text_get_text(CLUTTER_TEXT(caption));
-            EXPECT_EQ(text.rfind(LongChannelName, 0), 0u) << text;
+            // Where the name stands is the language's choice.
+            EXPECT_NE(text.find(LongChannelName), std::string::npos) << text;
             EXPECT_NE(text.find(why), std::string::npos) << text;
             extents(caption, left, right, textWidth);
             EXPECT_GE(left, 0.0f) << text;
